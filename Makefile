@@ -1,0 +1,25 @@
+# The two set-up commands of the README: `make run` and `make test`.
+BUILD_DIR ?= build
+CMAKE_FLAGS ?=
+# Warnings are errors here: CI and every developer build through this file.
+CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DSRB_WERROR=ON $(CMAKE_FLAGS)
+
+.PHONY: deps configure build test run clean
+
+deps:
+	./scripts/install-deps
+
+configure: deps
+	$(CONFIGURE)
+
+build: configure
+	cmake --build $(BUILD_DIR)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2
+
+run: build
+	./scripts/run-host-bundle $(BUILD_DIR)/sarn-runtime-bundle
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,27 @@
+#pragma once
+// The build command: copy the host's loader and C runtime into a bundle directory and write its
+// manifest last.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/result.hpp"
+#include "manifest/manifest.hpp"
+
+namespace srb {
+
+struct BuildRequest {
+  std::string version;
+  std::filesystem::path out;
+  std::filesystem::path from = "/";
+  std::optional<std::string> arch;  // absent: the architecture the tool was built for
+  std::optional<std::filesystem::path> identity;
+  std::vector<std::filesystem::path> includes;
+};
+
+// Builds the bundle and returns the manifest as written to bundle.toml.
+Result<BundleManifest> build_bundle(const BuildRequest& request);
+
+}  // namespace srb

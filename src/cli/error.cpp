@@ -1,0 +1,123 @@
+#include "cli/error.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/text.hpp"
+
+namespace srb {
+namespace {
+
+// The dash of the fixed messages is U+2014 EM DASH.
+constexpr std::string_view kDash = "\xE2\x80\x94";
+
+std::string display(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
+
+std::string bracketed_list(const std::vector<std::filesystem::path>& paths) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += quoted_text(paths[i].native());
+  }
+  return out + "]";
+}
+
+template <typename... Parts>
+std::string concat(const Parts&... parts) {
+  std::string out;
+  (out.append(parts), ...);
+  return out;
+}
+
+struct Render {
+  std::string operator()(const Io& e) const { return "i/o: " + render_os_error(e.error); }
+  std::string operator()(const NoBundleSources& e) const {
+    return concat("no bundle sources found ", kDash, " checked ", bracketed_list(e.candidates));
+  }
+  std::string operator()(const ManifestMissing& e) const {
+    return "bundle.toml not found at " + display(e.path);
+  }
+  std::string operator()(const ManifestParse& e) const {
+    return "bundle.toml parse error: " + e.detail;
+  }
+  std::string operator()(const HashMismatch& e) const {
+    return concat("hash mismatch: expected ", e.expected, " in bundle.toml, computed ", e.computed);
+  }
+  std::string operator()(const MissingFromPayload& e) const {
+    return "file listed in bundle.toml is missing from the payload: " + e.path;
+  }
+  std::string operator()(const UnlistedPayloadFile& e) const {
+    return "file present in payload but not listed in bundle.toml: " + e.path;
+  }
+  std::string operator()(const InvalidPayloadPath& e) const {
+    return "invalid payload path in bundle.toml: " + e.path;
+  }
+  std::string operator()(const NotRegularFile& e) const {
+    return "payload entry is not a regular file: " + e.path;
+  }
+  std::string operator()(const DataDirUnresolvable&) const {
+    return concat("home / data-dir not resolvable ", kDash, " set XDG_DATA_HOME or HOME");
+  }
+  std::string operator()(const InvalidSourceDateEpoch& e) const {
+    return "SOURCE_DATE_EPOCH must be an unsigned unix timestamp: " + lossy_utf8(e.value);
+  }
+  std::string operator()(const SignatureRequired&) const {
+    return concat("bundle is not signed ", kDash,
+                  " signature required (pass --allow-unsigned-runtime to opt out)");
+  }
+  std::string operator()(const SignatureInvalid&) const {
+    return "bundle signature does not verify against embedded publisher";
+  }
+  std::string operator()(const PublisherMismatch& e) const {
+    return concat("bundle publisher ", e.publisher, " does not match required ", e.required);
+  }
+  std::string operator()(const ArchMismatch& e) const {
+    return concat("bundle arch ", quoted_text(e.arch), " does not match host arch ",
+                  quoted_text(e.required));
+  }
+  std::string operator()(const UnsupportedArch& e) const {
+    return concat("no host source table for arch ", e.arch, " ", kDash,
+                  " supported: x86_64, aarch64");
+  }
+  std::string operator()(const IdentityRead& e) const {
+    return "identity file: " + render_os_error(e.error);
+  }
+  std::string operator()(const IdentityInvalid& e) const { return "identity file: " + e.detail; }
+  std::string operator()(const MalformedSignatureField& e) const {
+    return concat("bundle signature field ", e.field, " is malformed: ", e.detail);
+  }
+  std::string operator()(const IncludeMissing& e) const {
+    return "extra lib to include is missing from the host: " + display(e.path);
+  }
+  std::string operator()(const IncludeNoFileName& e) const {
+    return "extra lib to include has no file name: " + display(e.path);
+  }
+  std::string operator()(const DuplicateInclude& e) const {
+    return "extra lib to include has the same file name as an earlier one: " + display(e.path);
+  }
+  std::string operator()(const IncludeInvalidFileName& e) const {
+    return "extra lib to include has a file name that is not a valid bundle path: " +
+           display(e.path);
+  }
+};
+
+}  // namespace
+
+OsError last_os_error() { return OsError{errno}; }
+OsError os_error(int code) { return OsError{code}; }
+
+std::string render_os_error(const OsError& error) {
+  switch (error.fixed) {
+    case OsError::Fixed::not_utf8:
+      return "stream did not contain valid UTF-8";
+    case OsError::Fixed::copy_source_not_regular:
+      return "the source path is neither a regular file nor a symlink to a regular file";
+    case OsError::Fixed::none:
+      break;
+  }
+  return concat(std::strerror(error.code), " (os error ", std::to_string(error.code), ")");
+}
+
+std::string message(const BundleError& error) { return std::visit(Render{}, error); }
+
+}  // namespace srb

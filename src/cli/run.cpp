@@ -1,0 +1,129 @@
+#include "cli/run.hpp"
+
+#include <string>
+#include <vector>
+
+#include "build/build.hpp"
+#include "cli/command_line.hpp"
+#include "cli/text.hpp"
+#include "location/bundle_path.hpp"
+#include "manifest/hex.hpp"
+#include "signing/identity.hpp"
+#include "verify/verify.hpp"
+
+// The dispatcher: the only code that prints. Each arm runs one handler, then prints its summary
+// on `out` or one error line on `err`.
+
+namespace srb {
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+
+std::string display(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
+
+// Two spaces, the label padded to nine characters, ": ", the value.
+void print_field(std::ostream& out, std::string_view label, std::string_view value) {
+  std::string line = "  ";
+  line += label;
+  line.resize(11, ' ');
+  out << line << ": " << value << '\n';
+}
+
+void print_manifest_fields(std::ostream& out, const BundleManifest& manifest) {
+  print_field(out, "version", manifest.version);
+  print_field(out, "arch", manifest.arch);
+  print_field(out, "files", std::to_string(manifest.files.size()));
+  print_field(out, "root-hash", "blake3:" + manifest.root_hash);
+  if (manifest.publisher_hex) print_field(out, "publisher", "ed25519:" + *manifest.publisher_hex);
+}
+
+int fail(std::ostream& err, std::string_view command, const std::string& message) {
+  err << "sarn-runtime-bundle " << command << ": " << message << '\n';
+  return kFailure;
+}
+
+int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
+  const BuildRequest request{cmd.version, cmd.out, cmd.from.value_or("/"), cmd.arch, cmd.identity,
+                             cmd.include};
+  const Result<BundleManifest> manifest = build_bundle(request);
+  if (!manifest) return fail(err, "build", message(manifest.error()));
+  out << "built bundle at " << display(cmd.out) << '\n';
+  print_manifest_fields(out, *manifest);
+  if (manifest->signature_hex) print_field(out, "signed", "yes");
+  return kSuccess;
+}
+
+int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
+  const VerifyRequest request{
+      cmd.dir, cmd.require_arch, cmd.require_publisher,
+      cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
+  const Result<BundleManifest> manifest = verify_bundle(request);
+  if (!manifest) return fail(err, "verify", message(manifest.error()));
+  out << "bundle " << display(cmd.dir) << " verified\n";
+  print_manifest_fields(out, *manifest);
+  return kSuccess;
+}
+
+int run_path(const Path& cmd, std::ostream& out, std::ostream& err) {
+  const Result<std::string> path =
+      resolve_bundle_path(cmd.version, cmd.system ? SystemOnly::yes : SystemOnly::no);
+  if (!path) return fail(err, "path", message(path.error()));
+  out << lossy_utf8(*path) << '\n';
+  return kSuccess;
+}
+
+// key generate reports the bare operating-system error, without the "i/o: " of Io.
+int run_generate(const Generate& cmd, std::ostream& out, std::ostream& err) {
+  const Result<std::string> public_hex = generate_identity(cmd.out);
+  if (!public_hex) {
+    const auto* io = std::get_if<Io>(&public_hex.error());
+    return fail(err, "key generate", io ? render_os_error(io->error) : message(public_hex.error()));
+  }
+  out << "wrote identity to " << display(cmd.out) << '\n';
+  out << "public-key: ed25519:" << *public_hex << '\n';
+  return kSuccess;
+}
+
+int run_pubkey(const Pubkey& cmd, std::ostream& out, std::ostream& err) {
+  const Result<SigningKey> key = load_identity(cmd.identity);
+  if (!key) return fail(err, "key pubkey", message(key.error()));
+  out << encode_hex(key->public_key()) << '\n';
+  return kSuccess;
+}
+
+int dispatch(const Cli& cli, std::ostream& out, std::ostream& err) {
+  struct Dispatch {
+    std::ostream& out;
+    std::ostream& err;
+    int operator()(const Build& cmd) const { return run_build(cmd, out, err); }
+    int operator()(const Verify& cmd) const { return run_verify(cmd, out, err); }
+    int operator()(const Path& cmd) const { return run_path(cmd, out, err); }
+    int operator()(const Key& cmd) const {
+      if (const auto* generate = std::get_if<Generate>(&cmd.command))
+        return run_generate(*generate, out, err);
+      return run_pubkey(std::get<Pubkey>(cmd.command), out, err);
+    }
+  };
+  return std::visit(Dispatch{out, err}, cli.command);
+}
+
+// A command whose output could not be written has not succeeded.
+int flush_status(int status, std::ostream& out, std::ostream& err) {
+  out.flush();
+  err.flush();
+  if ((!out || !err) && status == kSuccess) return kFailure;
+  return status;
+}
+
+}  // namespace
+
+int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  const std::vector<std::string> args(argv, argv + argc);
+  const auto parsed = parse_command_line(args, out, err);
+  if (const auto* exit = std::get_if<ParseExit>(&parsed))
+    return flush_status(exit->status, out, err);
+  return flush_status(dispatch(std::get<Cli>(parsed), out, err), out, err);
+}
+
+}  // namespace srb

@@ -1,0 +1,69 @@
+#include "manifest/digest.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "blake3.h"
+#include "manifest/hex.hpp"
+
+namespace srb {
+namespace {
+
+constexpr std::size_t kBufferSize = 8192;
+
+std::string finish_hex(blake3_hasher& hasher) {
+  unsigned char out[BLAKE3_OUT_LEN];
+  blake3_hasher_finalize(&hasher, out, BLAKE3_OUT_LEN);
+  return encode_hex(out);
+}
+
+// Closes the descriptor on every path out of file_digest.
+struct FdCloser {
+  int fd;
+  ~FdCloser() { ::close(fd); }
+};
+
+}  // namespace
+
+Result<FileDigest> file_digest(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Io{last_os_error()};
+  const FdCloser closer{fd};
+
+  blake3_hasher hasher;
+  blake3_hasher_init(&hasher);
+  std::uint64_t size = 0;
+  unsigned char buffer[kBufferSize];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, kBufferSize);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Io{last_os_error()};
+    if (n == 0) break;
+    blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));
+    size += static_cast<std::uint64_t>(n);
+  }
+  return FileDigest{finish_hex(hasher), size};
+}
+
+std::string compute_root_hash(std::span<const BundleFile> files) {
+  blake3_hasher hasher;
+  blake3_hasher_init(&hasher);
+  for (const BundleFile& file : files) {
+    blake3_hasher_update(&hasher, file.path.data(), file.path.size());
+    blake3_hasher_update(&hasher, "\t", 1);
+    blake3_hasher_update(&hasher, file.hash.data(), file.hash.size());
+    blake3_hasher_update(&hasher, "\n", 1);
+  }
+  return finish_hex(hasher);
+}
+
+void sort_by_path(std::vector<BundleFile>& files) {
+  // std::string compares through char_traits<char>, which orders as unsigned char.
+  std::stable_sort(files.begin(), files.end(),
+                   [](const BundleFile& a, const BundleFile& b) { return a.path < b.path; });
+}
+
+}  // namespace srb

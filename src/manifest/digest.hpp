@@ -1,0 +1,29 @@
+#pragma once
+// File digests and the root hash: BLAKE3 in plain mode, written as lower-case hex.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/result.hpp"
+#include "manifest/manifest.hpp"
+
+namespace srb {
+
+struct FileDigest {
+  std::string hash;         // digest text of the content
+  std::uint64_t size = 0;   // bytes read while digesting
+};
+
+// Streams one file (links followed) through a fixed 8192-byte buffer. Fails with Io.
+Result<FileDigest> file_digest(const std::filesystem::path& path);
+
+// BLAKE3 over "path TAB hash LF" for each entry, in the order given.
+std::string compute_root_hash(std::span<const BundleFile> files);
+
+// Stable sort by path, byte-wise as unsigned bytes.
+void sort_by_path(std::vector<BundleFile>& files);
+
+}  // namespace srb

@@ -1,0 +1,71 @@
+#include "manifest/hex.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace srb {
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The offending character as a character literal. The text is UTF-8, so a non-ASCII character
+// is shown whole; its position stays the byte index of its first byte.
+std::string char_literal(std::string_view text, std::size_t pos) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  length = std::min(length, text.size() - pos);
+  const std::string_view c = text.substr(pos, length);
+  if (c == "'") return "'\\''";
+  if (c == "\\") return "'\\\\'";
+  if (c == "\t") return "'\\t'";
+  if (c == "\r") return "'\\r'";
+  if (c == "\n") return "'\\n'";
+  if (c == std::string_view("\0", 1)) return "'\\0'";
+  if (lead < 0x20 || lead == 0x7F) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "'\\u{%x}'", lead);
+    return buffer;
+  }
+  return "'" + std::string(c) + "'";
+}
+
+}  // namespace
+
+std::string encode_hex(std::span<const unsigned char> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out(bytes.size() * 2, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    out[2 * i] = kDigits[bytes[i] >> 4];
+    out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+HexDecoded decode_hex(std::string_view text) {
+  HexDecoded result;
+  if (text.size() % 2 != 0) {
+    result.error = "Odd number of digits";
+    return result;
+  }
+  result.bytes.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int high = hex_value(text[i]);
+    const int low = hex_value(text[i + 1]);
+    if (high < 0 || low < 0) {
+      const std::size_t bad = high < 0 ? i : i + 1;
+      result.error = "Invalid character " + char_literal(text, bad) + " at position " +
+                     std::to_string(bad);
+      result.bytes.clear();
+      return result;
+    }
+    result.bytes.push_back(static_cast<unsigned char>(high << 4 | low));
+  }
+  return result;
+}
+
+}  // namespace srb

@@ -1,0 +1,52 @@
+#pragma once
+// The bundle.toml record, its exact writer, its reader, and the payload-path rule.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/result.hpp"
+
+namespace srb {
+
+// One payload entry. `path` is a bundle path: "/"-separated, relative to the bundle root.
+struct BundleFile {
+  std::string path;
+  std::string hash;  // digest text: 64 lower-case hex characters
+  std::uint64_t size = 0;
+
+  bool operator==(const BundleFile&) const = default;
+};
+
+struct BundleManifest {
+  std::string version;
+  std::string arch;
+  std::string root_hash;
+  std::vector<BundleFile> files;
+  std::uint64_t produced_at = 0;
+  std::optional<std::string> publisher_hex;
+  std::optional<std::string> signature_hex;
+
+  bool operator==(const BundleManifest&) const = default;
+};
+
+// The exact text of bundle.toml. Fails with ManifestParse "out-of-range value for u64 type" when
+// a size or produced_at exceeds 2^63 - 1, the largest TOML integer.
+Result<std::string> render_manifest(const BundleManifest& manifest);
+
+// Maps a TOML document onto the record. Fails with ManifestParse whose detail names line and
+// column, shows the source line with a caret, then the reason.
+Result<BundleManifest> parse_manifest(std::string_view text);
+
+// Reads and parses bundle_dir/bundle.toml. Fails with ManifestMissing when its status cannot be
+// queried, Io when it cannot be read or is not UTF-8, ManifestParse when it does not parse.
+Result<BundleManifest> load_manifest(const std::filesystem::path& bundle_dir);
+
+// True for a non-empty path other than "bundle.toml", with no backslash, TAB or line feed, whose
+// "/"-separated components are all non-empty and neither "." nor "..".
+bool is_valid_payload_path(std::string_view path);
+
+}  // namespace srb

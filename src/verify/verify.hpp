@@ -1,0 +1,24 @@
+#pragma once
+// The verify command: check that a directory is an intact bundle. Reads, never writes.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "cli/result.hpp"
+#include "manifest/manifest.hpp"
+#include "signing/signature.hpp"
+
+namespace srb {
+
+struct VerifyRequest {
+  std::filesystem::path bundle_dir;
+  std::optional<std::string> require_arch;
+  std::optional<std::string> require_publisher;
+  RequireSignature require_signature = RequireSignature::no;
+};
+
+// Returns the manifest as read, or the first failure found.
+Result<BundleManifest> verify_bundle(const VerifyRequest& request);
+
+}  // namespace srb

@@ -1,0 +1,111 @@
+#include "tests/support/process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace srb::test {
+namespace {
+
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Runs in the child between fork and exec; only async-signal-safe calls.
+[[noreturn]] void exec_child(std::vector<char*>& argv, std::vector<char*>* envp, int out_fd,
+                             int err_fd, const RunOptions& options) {
+  const int null_fd = ::open("/dev/null", O_RDONLY);
+  ::dup2(null_fd, STDIN_FILENO);
+  ::dup2(out_fd, STDOUT_FILENO);
+  ::dup2(err_fd, STDERR_FILENO);
+  if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(126);
+  if (options.umask) ::umask(*options.umask);
+  if (options.gid && ::setgid(*options.gid) != 0) ::_exit(126);
+  if (options.uid && ::setuid(*options.uid) != 0) ::_exit(126);
+  if (envp) {
+    ::execve(argv[0], argv.data(), envp->data());
+    if (errno == ENOENT && std::string_view(argv[0]).find('/') == std::string_view::npos) {
+      environ = envp->data();
+      ::execvp(argv[0], argv.data());
+    }
+  } else {
+    ::execvp(argv[0], argv.data());
+  }
+  ::_exit(127);
+}
+
+void drain(int out_fd, int err_fd, ProcessResult& result) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_count = (out_fd >= 0) + (err_fd >= 0);
+  char buffer[65536];
+  while (open_count > 0) {
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) throw std::runtime_error("poll failed");
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> arg_copy = args;
+  std::vector<char*> argv = c_strings(arg_copy);
+  std::vector<std::string> env_copy = options.env.value_or(std::vector<std::string>{});
+  std::vector<char*> envp = c_strings(env_copy);
+
+  int out_pipe[2], err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  int child_out = out_pipe[1];
+  if (options.stdout_file) {
+    child_out = ::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC);
+    if (child_out < 0) throw std::runtime_error("cannot open " + options.stdout_file->string());
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) exec_child(argv, options.env ? &envp : nullptr, child_out, err_pipe[1], options);
+
+  if (options.stdout_file) ::close(child_out);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ProcessResult result;
+  drain(out_pipe[0], err_pipe[0], result);
+  int wait_status = 0;
+  while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  return result;
+}
+
+std::filesystem::path tool_path() { return SRB_BINARY; }
+
+ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> full{tool_path().string()};
+  full.insert(full.end(), args.begin(), args.end());
+  return run_process(full, options);
+}
+
+std::vector<std::string> minimal_env() { return {"PATH=/usr/local/bin:/usr/bin:/bin"}; }
+
+}  // namespace srb::test

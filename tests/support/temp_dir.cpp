@@ -1,0 +1,64 @@
+#include "tests/support/temp_dir.hpp"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace srb::test {
+namespace {
+
+// Tests may leave directories without permissions behind; give them back before removal.
+void make_removable(const std::filesystem::path& root) {
+  std::error_code ec;
+  ::chmod(root.c_str(), 0700);
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           root, std::filesystem::directory_options::skip_permission_denied, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0700);
+  }
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/srb-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  make_removable(path_);
+  std::filesystem::remove_all(path_, ec);
+}
+
+void write_file(const std::filesystem::path& path, std::string_view content, mode_t mode) {
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(content.data(), static_cast<std::streamsize>(content.size()));
+  file.close();
+  if (!file || ::chmod(path.c_str(), mode) != 0)
+    throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot read " + path.string());
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+void make_host_root(const std::filesystem::path& root,
+                    std::initializer_list<std::string_view> host_paths) {
+  for (std::string_view host_path : host_paths) {
+    write_file(root / std::filesystem::path(host_path).relative_path(),
+               "content of " + std::string(host_path) + "\n");
+  }
+}
+
+}  // namespace srb::test

@@ -1,0 +1,40 @@
+#pragma once
+// Scratch directories and files for tests that need a real file system.
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace srb::test {
+
+// A fresh directory under the system's temporary directory, removed with all its content.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::filesystem::path& relative) const {
+    return path_ / relative;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Writes `content` to `path`, creating missing parent directories, and sets `mode`.
+void write_file(const std::filesystem::path& path, std::string_view content, mode_t mode = 0644);
+
+// The whole content of a file; throws when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
+// Lays out a fake host root: each absolute host path (e.g. "/lib64/libc.so.6") becomes a file
+// under `root` whose content names the path, so every file has distinct bytes.
+void make_host_root(const std::filesystem::path& root,
+                    std::initializer_list<std::string_view> host_paths);
+
+}  // namespace srb::test
