@@ -4,7 +4,7 @@ CMAKE_FLAGS ?=
 # Warnings are errors here: CI and every developer build through this file.
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DSRB_WERROR=ON $(CMAKE_FLAGS)
 
-.PHONY: deps configure build test run clean
+.PHONY: deps configure build test run clean test-sanitize fuzz
 
 deps:
 	./scripts/install-deps
@@ -23,3 +23,15 @@ run: build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer, in its own tree.
+test-sanitize: deps
+	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSRB_WERROR=ON -DSRB_SANITIZE=ON
+	cmake --build build-sanitize
+	ctest --test-dir build-sanitize --output-on-failure -j 2
+
+# Replays the kept crash inputs, then runs each libFuzzer target for SECONDS seconds.
+SECONDS ?= 30
+fuzz:
+	./scripts/install-deps fuzz
+	./fuzz/run $(SECONDS)
