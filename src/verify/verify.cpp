@@ -1,7 +1,80 @@
 #include "verify/verify.hpp"
 
-// Not built yet: every entry point fails with ENOSYS ("Function not implemented").
-namespace srb {
+#include <sys/stat.h>
 
-Result<BundleManifest> verify_bundle(const VerifyRequest&) { return Io{os_error(38)}; }
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "manifest/digest.hpp"
+#include "verify/payload_listing.hpp"
+
+// verify_bundle checks a bundle in a fixed order and stops at the first failure: the manifest
+// must load; the declared architecture must be the required one; every listed path must obey the
+// payload-path rule, appear once, and name a regular file (not a link to one) whose digest is the
+// listed one; nothing else may lie in the payload; the root hash recomputed over the path-sorted
+// list must be the recorded one; and last the signature must hold. An invalid path is refused
+// before anything is looked up for it, and an entry that is not a regular file is never opened,
+// so a FIFO cannot make verify wait. Each listed file is read once; unlisted ones never are.
+
+namespace srb {
+namespace {
+
+Result<void> check_arch(const BundleManifest& manifest,
+                        const std::optional<std::string>& required) {
+  if (required && manifest.arch != *required) return ArchMismatch{manifest.arch, *required};
+  return {};
+}
+
+// Steps c) to g) for one entry whose path is already known to be valid.
+Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFile& file) {
+  const std::filesystem::path full = bundle_dir / file.path;
+  struct stat status {};
+  if (::stat(full.c_str(), &status) != 0) return MissingFromPayload{file.path};
+  if (::lstat(full.c_str(), &status) != 0) return Io{last_os_error()};
+  if (!S_ISREG(status.st_mode)) return NotRegularFile{file.path};
+  TRY_ASSIGN(const FileDigest digest, file_digest(full));
+  if (digest.hash != file.hash) return HashMismatch{file.hash, digest.hash};
+  return {};
+}
+
+// Checks every entry in manifest order and strikes it from the listing, which then holds only
+// what the manifest does not mention.
+Result<void> check_entries(const std::filesystem::path& bundle_dir,
+                           const std::vector<BundleFile>& files, PayloadListing& listing) {
+  std::unordered_set<std::string_view> seen;
+  seen.reserve(files.size());
+  for (const BundleFile& file : files) {
+    if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
+    if (!seen.insert(file.path).second) return InvalidPayloadPath{file.path};
+    TRY(check_entry(bundle_dir, file));
+    listing.erase(file.path);
+  }
+  return {};
+}
+
+// The manifest keeps its own order; the root hash is taken over a sorted copy.
+Result<void> check_root_hash(const BundleManifest& manifest) {
+  std::vector<BundleFile> sorted = manifest.files;
+  sort_by_path(sorted);
+  const std::string computed = compute_root_hash(sorted);
+  if (computed != manifest.root_hash) return HashMismatch{manifest.root_hash, computed};
+  return {};
+}
+
+}  // namespace
+
+Result<BundleManifest> verify_bundle(const VerifyRequest& request) {
+  TRY_ASSIGN(BundleManifest manifest, load_manifest(request.bundle_dir));
+  TRY(check_arch(manifest, request.require_arch));
+  TRY_ASSIGN(PayloadListing listing, collect_payload(request.bundle_dir));
+  // Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
+  listing.erase("bundle.toml");
+  TRY(check_entries(request.bundle_dir, manifest.files, listing));
+  if (!listing.empty()) return UnlistedPayloadFile{listing.begin()->first};
+  TRY(check_root_hash(manifest));
+  TRY(check_bundle_signature(manifest, request.require_publisher, request.require_signature));
+  return manifest;
+}
+
 }  // namespace srb

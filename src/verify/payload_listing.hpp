@@ -1,0 +1,24 @@
+#pragma once
+// The payload listing: every entry below a bundle directory that is not a directory.
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "cli/result.hpp"
+
+namespace srb {
+
+// Key: the entry's location relative to the listed root, "/"-separated, as UTF-8 text (invalid
+// bytes become U+FFFD, a backslash becomes "/"). Value: the root joined with the relative part.
+// std::map orders std::string keys byte-wise as unsigned bytes, so begin() is the smallest key.
+using PayloadListing = std::map<std::string, std::filesystem::path>;
+
+// Lists regular files, symbolic links (never followed, whatever they point to) and special files
+// at any depth below `root`; directories themselves leave no entry. When two entries map to the
+// same key, the one listed later wins. Works without recursion and with a bounded number of open
+// descriptors, so any depth is handled. Fails with Io when a directory cannot be opened or read,
+// or when an entry's type cannot be queried.
+Result<PayloadListing> collect_payload(const std::filesystem::path& root);
+
+}  // namespace srb
