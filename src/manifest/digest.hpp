@@ -13,8 +13,8 @@
 namespace srb {
 
 struct FileDigest {
-  std::string hash;         // digest text of the content
-  std::uint64_t size = 0;   // bytes read while digesting
+  std::string hash;        // digest text of the content
+  std::uint64_t size = 0;  // bytes read while digesting
 };
 
 // Streams one file (links followed) through a fixed 8192-byte buffer. Fails with Io.

@@ -58,8 +58,8 @@ HexDecoded decode_hex(std::string_view text) {
     const int low = hex_value(text[i + 1]);
     if (high < 0 || low < 0) {
       const std::size_t bad = high < 0 ? i : i + 1;
-      result.error = "Invalid character " + char_literal(text, bad) + " at position " +
-                     std::to_string(bad);
+      result.error =
+          "Invalid character " + char_literal(text, bad) + " at position " + std::to_string(bad);
       result.bytes.clear();
       return result;
     }

@@ -1,10 +1,78 @@
 #include "manifest/manifest.hpp"
 
-// Not built yet: every entry point fails with ENOSYS ("Function not implemented").
-namespace srb {
+// Loads bundle.toml from a bundle directory, and the rule every payload path must follow.
+// Loading checks the file's status (links followed) to tell a missing manifest from an
+// unreadable one, reads it whole, insists on UTF-8, then parses it. Only a regular file is read:
+// a FIFO would block the open until some writer appears, and a device such as /dev/zero would
+// never end, so anything else is refused with an i/o error before a byte is read.
 
-Result<std::string> render_manifest(const BundleManifest&) { return Io{os_error(38)}; }
-Result<BundleManifest> parse_manifest(std::string_view) { return Io{os_error(38)}; }
-Result<BundleManifest> load_manifest(const std::filesystem::path&) { return Io{os_error(38)}; }
-bool is_valid_payload_path(std::string_view) { return false; }
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "cli/text.hpp"
+
+namespace srb {
+namespace {
+
+// Closes the descriptor on every path out of read_text.
+struct FdCloser {
+  int fd;
+  ~FdCloser() { ::close(fd); }
+};
+
+// A directory fails as reading one would (EISDIR); any other non-regular file with EINVAL.
+Result<void> check_regular(const struct stat& status) {
+  if (S_ISREG(status.st_mode)) return {};
+  return Io{os_error(S_ISDIR(status.st_mode) ? EISDIR : EINVAL)};
+}
+
+Result<std::string> read_text(const std::filesystem::path& path) {
+  // O_NONBLOCK keeps the open itself from waiting should a FIFO have replaced the file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return Io{last_os_error()};
+  const FdCloser closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return Io{last_os_error()};
+  TRY(check_regular(status));
+
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Io{last_os_error()};
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (!is_valid_utf8(text)) return Io{OsError{0, OsError::Fixed::not_utf8}};
+  return text;
+}
+
+}  // namespace
+
+Result<BundleManifest> load_manifest(const std::filesystem::path& bundle_dir) {
+  const std::filesystem::path manifest_path = bundle_dir / "bundle.toml";
+  struct stat status {};
+  if (::stat(manifest_path.c_str(), &status) != 0) return ManifestMissing{manifest_path};
+  TRY(check_regular(status));
+  TRY_ASSIGN(const std::string text, read_text(manifest_path));
+  return parse_manifest(text);
+}
+
+bool is_valid_payload_path(std::string_view path) {
+  if (path.empty() || path == "bundle.toml") return false;
+  // TAB and LF would let a path forge lines of the root-hash input "path TAB digest LF".
+  if (path.find_first_of("\\\t\n") != std::string_view::npos) return false;
+  for (;;) {
+    const std::size_t slash = path.find('/');
+    const std::string_view component = path.substr(0, slash);
+    if (component.empty() || component == "." || component == "..") return false;
+    if (slash == std::string_view::npos) return true;
+    path.remove_prefix(slash + 1);
+  }
+}
+
 }  // namespace srb

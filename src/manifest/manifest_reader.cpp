@@ -1,0 +1,182 @@
+#include "manifest/manifest.hpp"
+
+// Reads bundle.toml text into a BundleManifest. toml++ parses the whole document first, so a
+// syntax error (a key given twice included) is found before any value is looked at. The root
+// table is then mapped field by field in record order, each entry of `files` likewise, and the
+// first problem is reported in the same shape as a syntax error: line and column of the value
+// concerned (of the entry, or of the document start, for a missing field), the source line with
+// a caret, and a reason such as "missing field `path`".
+
+#include <toml++/toml.h>
+#include <limits>
+#include <sstream>
+
+#include "cli/text.hpp"
+#include "manifest/parse_error.hpp"
+
+namespace srb {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kEntrySequence = "a sequence of path, hash and size";
+constexpr std::string_view kEntryShape = "a table or a sequence of path, hash and size";
+constexpr TextPosition kDocumentStart{1, 1};
+
+// The text being read, to quote it in failures.
+struct Document {
+  std::string_view text;
+
+  ManifestParse fail(TextPosition where, std::string_view reason) const {
+    return ManifestParse{describe_parse_error(text, where, reason)};
+  }
+  ManifestParse fail(const toml::node& at, std::string_view reason) const {
+    const toml::source_position begin = at.source().begin;
+    return fail(TextPosition{begin.line, begin.column}, reason);
+  }
+};
+
+// A value as toml++ prints it: 1.5, inf, true, 1979-05-27T07:32:00Z.
+std::string toml_text(const toml::node& node) {
+  std::ostringstream out;
+  node.visit([&out](const auto& value) { out << value; });
+  return out.str();
+}
+
+// How a reason names a value it did not expect: string "x", integer `3`, table, ...
+std::string describe_value(const toml::node& node) {
+  switch (node.type()) {
+    case toml::node_type::string:
+      return "string " + quoted_text(**node.as_string());
+    case toml::node_type::integer:
+      return "integer `" + std::to_string(**node.as_integer()) + "`";
+    case toml::node_type::floating_point:
+      return "floating point `" + toml_text(node) + "`";
+    case toml::node_type::boolean:
+      return "boolean `" + toml_text(node) + "`";
+    case toml::node_type::date:
+      return "date `" + toml_text(node) + "`";
+    case toml::node_type::time:
+      return "time `" + toml_text(node) + "`";
+    case toml::node_type::date_time:
+      return "date-time `" + toml_text(node) + "`";
+    case toml::node_type::array:
+      return "sequence";
+    default:
+      return "table";
+  }
+}
+
+ManifestParse invalid_type(const Document& doc, const toml::node& node, std::string_view expected) {
+  return doc.fail(node,
+                  "invalid type: " + describe_value(node) + ", expected " + std::string(expected));
+}
+
+Result<std::string> read_string(const Document& doc, const toml::node& node) {
+  if (const toml::value<std::string>* text = node.as_string()) return **text;
+  return invalid_type(doc, node, "a string");
+}
+
+// A TOML integer is signed 64-bit; the record keeps it unsigned, so negatives are refused.
+Result<std::uint64_t> read_u64(const Document& doc, const toml::node& node) {
+  const toml::value<std::int64_t>* integer = node.as_integer();
+  if (integer == nullptr) return invalid_type(doc, node, "u64");
+  if (**integer < 0)
+    return doc.fail(node, "invalid value: " + describe_value(node) + ", expected u64");
+  return static_cast<std::uint64_t>(**integer);
+}
+
+// The node under `key`, or a "missing field" failure placed at `owner`.
+Result<const toml::node*> required(const Document& doc, const toml::table& table,
+                                   std::string_view key, TextPosition owner) {
+  if (const toml::node* node = table.get(key)) return node;
+  return doc.fail(owner, "missing field `" + std::string(key) + "`");
+}
+
+Result<std::string> required_string(const Document& doc, const toml::table& table,
+                                    std::string_view key, TextPosition owner) {
+  TRY_ASSIGN(const toml::node* node, required(doc, table, key, owner));
+  return read_string(doc, *node);
+}
+
+Result<BundleFile> read_entry_table(const Document& doc, const toml::table& entry) {
+  const toml::source_position begin = entry.source().begin;
+  const TextPosition at{begin.line, begin.column};
+  BundleFile file;
+  TRY_ASSIGN(file.path, required_string(doc, entry, "path", at));
+  TRY_ASSIGN(file.hash, required_string(doc, entry, "hash", at));
+  TRY_ASSIGN(const toml::node* size, required(doc, entry, "size", at));
+  TRY_ASSIGN(file.size, read_u64(doc, *size));
+  return file;
+}
+
+// An entry written as [path, hash, size].
+Result<BundleFile> read_entry_array(const Document& doc, const toml::array& entry) {
+  if (entry.size() != 3) {
+    return doc.fail(entry, "invalid length " + std::to_string(entry.size()) + ", expected " +
+                               std::string(kEntrySequence));
+  }
+  BundleFile file;
+  TRY_ASSIGN(file.path, read_string(doc, entry[0]));
+  TRY_ASSIGN(file.hash, read_string(doc, entry[1]));
+  TRY_ASSIGN(file.size, read_u64(doc, entry[2]));
+  return file;
+}
+
+Result<BundleFile> read_entry(const Document& doc, const toml::node& entry) {
+  if (const toml::table* table = entry.as_table()) return read_entry_table(doc, *table);
+  if (const toml::array* array = entry.as_array()) return read_entry_array(doc, *array);
+  return invalid_type(doc, entry, kEntryShape);
+}
+
+Result<std::vector<BundleFile>> read_files(const Document& doc, const toml::node& node) {
+  const toml::array* entries = node.as_array();
+  if (entries == nullptr) return invalid_type(doc, node, "a sequence");
+  std::vector<BundleFile> files;
+  files.reserve(entries->size());
+  for (const toml::node& entry : *entries) {
+    TRY_ASSIGN(BundleFile file, read_entry(doc, entry));
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+Result<std::optional<std::string>> optional_string(const Document& doc, const toml::table& root,
+                                                   std::string_view key) {
+  const toml::node* node = root.get(key);
+  if (node == nullptr) return std::optional<std::string>();
+  TRY_ASSIGN(std::string text, read_string(doc, *node));
+  return std::optional<std::string>(std::move(text));
+}
+
+Result<BundleManifest> read_manifest(const Document& doc, const toml::table& root) {
+  BundleManifest manifest;
+  TRY_ASSIGN(manifest.version, required_string(doc, root, "version", kDocumentStart));
+  TRY_ASSIGN(manifest.arch, required_string(doc, root, "arch", kDocumentStart));
+  TRY_ASSIGN(manifest.root_hash, required_string(doc, root, "root_hash", kDocumentStart));
+  if (const toml::node* files = root.get("files")) {
+    TRY_ASSIGN(manifest.files, read_files(doc, *files));
+  }
+  if (const toml::node* produced_at = root.get("produced_at")) {
+    TRY_ASSIGN(manifest.produced_at, read_u64(doc, *produced_at));
+  }
+  TRY_ASSIGN(manifest.publisher_hex, optional_string(doc, root, "publisher_hex"));
+  TRY_ASSIGN(manifest.signature_hex, optional_string(doc, root, "signature_hex"));
+  return manifest;
+}
+
+}  // namespace
+
+Result<BundleManifest> parse_manifest(std::string_view text) {
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  const Document doc{text};
+  toml::table root;
+  try {
+    root = toml::parse(text);
+  } catch (const toml::parse_error& error) {
+    const toml::source_position begin = error.source().begin;
+    return doc.fail(TextPosition{begin.line, begin.column}, error.description());
+  }
+  return read_manifest(doc, root);
+}
+
+}  // namespace srb
