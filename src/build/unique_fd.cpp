@@ -1,0 +1,31 @@
+#include "build/unique_fd.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace srb {
+
+UniqueFd::~UniqueFd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Result<void> UniqueFd::close() {
+  const int fd = fd_;
+  fd_ = -1;
+  // Linux releases the descriptor even when close fails, so it is never retried.
+  if (::close(fd) != 0) return Io{last_os_error()};
+  return {};
+}
+
+Result<void> write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Io{last_os_error()};
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+}  // namespace srb

@@ -1,0 +1,31 @@
+#pragma once
+// UniqueFd: the one owner of an open file descriptor, closed on every path out of a scope.
+
+#include <cstddef>
+#include <string_view>
+
+#include "cli/result.hpp"
+
+namespace srb {
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+
+  int get() const { return fd_; }
+  bool is_open() const { return fd_ >= 0; }
+  // Closes now and reports the error close(2) gives, which for a written file can be the first
+  // sign that the data did not reach the disk. Fails with Io.
+  Result<void> close();
+
+ private:
+  int fd_;
+};
+
+// Writes all of `bytes`, retrying short and interrupted writes. Fails with Io.
+Result<void> write_all(int fd, std::string_view bytes);
+
+}  // namespace srb
