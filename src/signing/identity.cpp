@@ -1,8 +1,160 @@
 #include "signing/identity.hpp"
 
-// Not built yet: every entry point fails with ENOSYS ("Function not implemented").
-namespace srb {
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-Result<SigningKey> load_identity(const std::filesystem::path&) { return Io{os_error(38)}; }
-Result<std::string> generate_identity(const std::filesystem::path&) { return Io{os_error(38)}; }
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+#include <openssl/crypto.h>
+
+#include "cli/text.hpp"
+#include "manifest/hex.hpp"
+#include "signing/identity_json.hpp"
+#include "signing/secret_string.hpp"
+#include "signing/system_random.hpp"
+
+// Loading reads the file, checks it is UTF-8, takes secret_key_hex out of the JSON, decodes it
+// and derives the key pair. Generating takes 32 fresh bytes, creates the parent directories and
+// writes the 86-byte identity text. Every buffer that holds the secret, as bytes or as hex, is
+// wiped before it is released.
+
+namespace srb {
+namespace {
+
+// An identity is 86 bytes; anything past this is not one (and /dev/zero would never end).
+constexpr std::size_t kMaxIdentityBytes = 1 << 20;
+constexpr std::size_t kReadChunk = 4096;
+
+// Opened non-blocking, a FIFO without a writer cannot stall the open; reads then block again,
+// so a pipe whose writer is busy (a shell's process substitution) is still read whole.
+Result<SecretString> read_all(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    return IdentityRead{last_os_error()};
+  }
+  SecretString text;
+  for (;;) {
+    const std::size_t used = text.size();
+    text.resize(used + kReadChunk);
+    const ssize_t n = ::read(fd, text.data() + used, kReadChunk);
+    const int error = errno;
+    text.resize(used + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n < 0 && error == EINTR) continue;
+    if (n < 0) return IdentityRead{os_error(error)};
+    if (n == 0) return text;
+    if (text.size() > kMaxIdentityBytes) return IdentityRead{os_error(EFBIG)};
+  }
+}
+
+Result<SecretString> read_identity_text(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return IdentityRead{last_os_error()};
+  Result<SecretString> text = read_all(fd);
+  ::close(fd);
+  return text;
+}
+
+Result<SigningKey> key_from_decoded(const HexDecoded& decoded) {
+  if (decoded.error) return IdentityInvalid{"secret_key_hex: " + *decoded.error};
+  if (decoded.bytes.size() != 32) {
+    return IdentityInvalid{"secret_key_hex must decode to 32 bytes (got " +
+                           std::to_string(decoded.bytes.size()) + ")"};
+  }
+  return SigningKey::from_seed(std::span<const unsigned char, 32>(decoded.bytes.data(), 32));
+}
+
+Result<SigningKey> key_from_hex(const SecretString& hex) {
+  HexDecoded decoded = decode_hex(std::string_view(hex.data(), hex.size()));
+  Result<SigningKey> key = key_from_decoded(decoded);
+  // A failed decode empties the vector but keeps its storage and the bytes decoded so far.
+  OPENSSL_cleanse(decoded.bytes.data(), decoded.bytes.capacity());
+  return key;
+}
+
+Result<void> create_parent_directories(const std::filesystem::path& out) {
+  const std::filesystem::path parent = out.parent_path();
+  if (parent.empty()) return {};
+  std::error_code error;
+  std::filesystem::create_directories(parent, error);
+  if (error) return Io{os_error(error.value())};
+  return {};
+}
+
+int fchmod_owner_only(int fd) {
+  int status = 0;
+  do {
+    status = ::fchmod(fd, 0600);
+  } while (status < 0 && errno == EINTR);
+  return status;
+}
+
+Result<void> write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Io{last_os_error()};
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+// Only a regular file is restricted and truncated: a device such as /dev/null or a terminal
+// keeps its mode, and truncating it means nothing. The mode is set before the old content is
+// dropped, so a file we may not restrict keeps its old content. The second chmod repeats the
+// first in case the mode was changed meanwhile; its failure is ignored.
+Result<void> write_identity_text(int fd, std::string_view text) {
+  struct stat status {};
+  if (::fstat(fd, &status) < 0) return Io{last_os_error()};
+  const bool regular = S_ISREG(status.st_mode);
+  if (regular && fchmod_owner_only(fd) < 0) return Io{last_os_error()};
+  if (regular && ::ftruncate(fd, 0) < 0) return Io{last_os_error()};
+  TRY(write_all(fd, text));
+  if (regular) (void)fchmod_owner_only(fd);
+  return {};
+}
+
+SecretString identity_text(const SigningKey& key) {
+  SecretString text;
+  text.reserve(86);
+  std::string hex = encode_hex(key.seed());
+  text.append("{\"secret_key_hex\":\"").append(hex).append("\"}\n");
+  OPENSSL_cleanse(hex.data(), hex.size());
+  return text;
+}
+
+Result<void> write_identity_file(const std::filesystem::path& out, const SigningKey& key) {
+  const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) return Io{last_os_error()};
+  const SecretString text = identity_text(key);
+  const Result<void> written = write_identity_text(fd, std::string_view(text.data(), text.size()));
+  // close can report a delayed write error (NFS); EINTR from it still means closed.
+  if (::close(fd) < 0 && errno != EINTR && written) return Io{last_os_error()};
+  return written;
+}
+
+}  // namespace
+
+Result<SigningKey> load_identity(const std::filesystem::path& path) {
+  TRY_ASSIGN(const SecretString text, read_identity_text(path));
+  const std::string_view view(text.data(), text.size());
+  if (!is_valid_utf8(view)) return IdentityRead{OsError{0, OsError::Fixed::not_utf8}};
+  TRY_ASSIGN(const SecretString hex, parse_identity_json(view));
+  return key_from_hex(hex);
+}
+
+Result<std::string> generate_identity(const std::filesystem::path& out) {
+  std::array<unsigned char, 32> seed{};
+  const Result<void> filled = fill_from_system_random(seed);
+  const std::optional<SigningKey> key =
+      filled ? std::optional<SigningKey>(SigningKey::from_seed(seed)) : std::nullopt;
+  OPENSSL_cleanse(seed.data(), seed.size());
+  if (!filled) return filled.error();
+  TRY(create_parent_directories(out));
+  TRY(write_identity_file(out, *key));
+  return encode_hex(key->public_key());
+}
+
 }  // namespace srb

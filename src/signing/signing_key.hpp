@@ -1,14 +1,13 @@
 #pragma once
 // SigningKey: an Ed25519 key pair in memory. It is the one owner of the secret seed, cannot be
-// copied, and wipes the seed when it is released.
+// copied, and wipes the seed when it is released or moved from.
 
 #include <array>
 #include <span>
 
-namespace srb {
+#include "signing/ed25519.hpp"
 
-using PublicKey = std::array<unsigned char, 32>;
-using Signature = std::array<unsigned char, 64>;
+namespace srb {
 
 class SigningKey {
  public:
@@ -22,7 +21,7 @@ class SigningKey {
 
   const PublicKey& public_key() const { return public_key_; }
   std::span<const unsigned char, 32> seed() const { return seed_; }
-  // Pure Ed25519 (RFC 8032) signature of the message.
+  // Pure Ed25519 (RFC 8032) signature of the message; deterministic.
   Signature sign(std::span<const unsigned char> message) const;
 
  private:

@@ -1,0 +1,235 @@
+#include "signing/identity_json.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+// The identity record is read with the JSON library's event (SAX) interface rather than as a
+// document: events let the reader notice a repeated secret_key_hex, which a document would
+// silently collapse, and stop at the first problem. The library reports the byte offset of a
+// syntax error but not of the events, so the input runs through an iterator that records how
+// far the library has read; errors then name the line and column of the last byte consumed.
+// The library's own string buffer is a SecretString, so the secret it lexes is wiped too.
+
+namespace srb {
+namespace {
+
+using SecretJson = nlohmann::basic_json<std::map, std::vector, SecretString>;
+
+constexpr std::string_view kSecretField = "secret_key_hex";
+
+// A character iterator that publishes how many characters the library has taken.
+class TrackedIterator {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  TrackedIterator() = default;
+  TrackedIterator(const char* at, const char** furthest) : at_(at), furthest_(furthest) {}
+  reference operator*() const { return *at_; }
+  TrackedIterator& operator++() {
+    *furthest_ = ++at_;
+    return *this;
+  }
+  TrackedIterator operator++(int) {
+    TrackedIterator before = *this;
+    ++*this;
+    return before;
+  }
+  bool operator==(const TrackedIterator& other) const { return at_ == other.at_; }
+
+ private:
+  const char* at_ = nullptr;
+  const char** furthest_ = nullptr;
+};
+
+// " at line L column C" for the first `consumed` bytes: lines count from 1, the column is the
+// number of bytes read on the last line, so an error right after a line feed is at column 0.
+std::string at_position(std::string_view text, std::size_t consumed) {
+  const std::string_view read = text.substr(0, std::min(consumed, text.size()));
+  const auto lines = std::count(read.begin(), read.end(), '\n');
+  const std::size_t line_start =
+      read.rfind('\n') == std::string_view::npos ? 0 : read.rfind('\n') + 1;
+  return " at line " + std::to_string(lines + 1) + " column " +
+         std::to_string(read.size() - line_start);
+}
+
+std::string parsing_context(std::string_view what) {
+  constexpr std::string_view kWhile = "while parsing ";
+  const std::size_t start = what.find(kWhile);
+  if (start == std::string_view::npos) return "value";
+  const std::string_view rest = what.substr(start + kWhile.size());
+  return std::string(rest.substr(0, rest.find(" -")));
+}
+
+std::string eof_message(std::string_view context, std::string_view what) {
+  if (what.find("invalid string") != std::string_view::npos) return "EOF while parsing a string";
+  if (context == "value") return "EOF while parsing a value";
+  if (context == "array") return "EOF while parsing a list";
+  return "EOF while parsing an object";
+}
+
+// The library's syntax error in our own words. Its text says what it was parsing ("value",
+// "object key", "object separator", "object", "array") and, for a bad token, why the lexer
+// refused it.
+std::string syntax_message(std::string_view what, bool at_eof) {
+  const auto has = [&](std::string_view part) { return what.find(part) != std::string_view::npos; };
+  const std::string context = parsing_context(what);
+  if (has("; expected end of input")) return "trailing characters";
+  if (at_eof) return eof_message(context, what);
+  if (has("invalid string: control character")) {
+    return "control character (\\u0000-\\u001F) found while parsing a string";
+  }
+  if (has("invalid string: surrogate")) return "lone surrogate in hex escape";
+  if (has("invalid string")) return "invalid escape";
+  if (has("invalid number")) return "invalid number";
+  if (context == "object key") return "key must be a string";
+  if (context == "object separator") return "expected `:`";
+  if (context == "object") return "expected `,` or `}`";
+  if (context == "array") return "expected `,` or `]`";
+  return "expected value";
+}
+
+// Follows the events of one JSON text and keeps the secret_key_hex string, or the first
+// problem found. Depth 1 is inside the top-level object or array; deeper values are skipped.
+class IdentityReader {
+ public:
+  IdentityReader(std::string_view text, const char* const* furthest)
+      : text_(text), furthest_(furthest) {}
+
+  bool null() { return on_value("null", nullptr); }
+  bool boolean(bool value) {
+    return on_value(value ? "boolean `true`" : "boolean `false`", nullptr);
+  }
+  bool number_integer(std::int64_t value) {
+    return on_number("integer `" + std::to_string(value) + "`");
+  }
+  bool number_unsigned(std::uint64_t value) {
+    return on_number("integer `" + std::to_string(value) + "`");
+  }
+  // The binary formats' reader, compiled in alongside, hands the token over as a std::string.
+  template <typename Text>
+  bool number_float(double, const Text& token) {
+    return on_number("floating point `" + std::string(std::string_view(token)) + "`");
+  }
+  // A string's content is never repeated in a message: it could be the secret itself.
+  bool string(SecretString& value) { return on_value("string", &value); }
+  bool binary(SecretJson::binary_t&) { return on_value("bytes", nullptr); }
+  bool start_object(std::size_t) { return on_open(Top::object, "map"); }
+  bool start_array(std::size_t) { return on_open(Top::array, "sequence"); }
+  bool end_object() { return on_close(); }
+  bool end_array() { return on_close(); }
+
+  bool key(SecretString& name) {
+    if (depth_ != 1) return true;
+    at_secret_ = name == kSecretField;
+    if (at_secret_ && seen_secret_) return fail("duplicate field `secret_key_hex`", consumed());
+    seen_secret_ = seen_secret_ || at_secret_;
+    return true;
+  }
+
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception& error) {
+    // Past the last byte the library has hit the end of the input.
+    error_ = syntax_message(error.what(), position > text_.size()) + at_position(text_, position);
+    return false;
+  }
+
+  const std::optional<std::string>& error() const { return error_; }
+  std::optional<SecretString>& secret() { return secret_; }
+
+ private:
+  enum class Top { none, object, array };
+
+  std::size_t consumed() const { return static_cast<std::size_t>(*furthest_ - text_.data()); }
+
+  bool fail(std::string message, std::size_t consumed) {
+    error_ = std::move(message) + at_position(text_, consumed);
+    return false;
+  }
+
+  // The library reads one character past a number to find its end; that one is not counted.
+  bool on_number(const std::string& what) {
+    std::size_t end = consumed();
+    while (end > 0 &&
+           std::string_view("0123456789+-.eE").find(text_[end - 1]) == std::string_view::npos) {
+      --end;
+    }
+    return on_value(what, nullptr, end);
+  }
+
+  bool on_value(const std::string& what, SecretString* text) {
+    return on_value(what, text, consumed());
+  }
+
+  bool on_value(const std::string& what, SecretString* text, std::size_t end) {
+    if (depth_ == 0) return fail("invalid type: " + what + ", expected struct File", end);
+    if (depth_ != 1) return true;
+    if (top_ == Top::array ? ++elements_ != 1 : !at_secret_) return true;
+    at_secret_ = false;
+    if (text == nullptr) return fail("invalid type: " + what + ", expected a string", end);
+    secret_ = std::move(*text);
+    return true;
+  }
+
+  bool on_open(Top kind, const std::string& what) {
+    if (depth_ == 0) {
+      top_ = kind;
+    } else if (!on_value(what, nullptr)) {
+      return false;
+    }
+    ++depth_;
+    return true;
+  }
+
+  bool on_close() {
+    if (--depth_ != 0) return true;
+    if (top_ == Top::object && !secret_) return fail("missing field `secret_key_hex`", consumed());
+    if (top_ == Top::array && elements_ != 1) {
+      return fail(
+          "invalid length " + std::to_string(elements_) + ", expected struct File with 1 element",
+          consumed());
+    }
+    return true;
+  }
+
+  std::string_view text_;
+  const char* const* furthest_;
+  Top top_ = Top::none;
+  int depth_ = 0;
+  bool at_secret_ = false;    // the next value at depth 1 is secret_key_hex's
+  bool seen_secret_ = false;  // secret_key_hex has occurred as a key
+  std::size_t elements_ = 0;  // of a top-level array
+  std::optional<SecretString> secret_;
+  std::optional<std::string> error_;
+};
+
+}  // namespace
+
+Result<SecretString> parse_identity_json(std::string_view text) {
+  const char* furthest = text.data();
+  IdentityReader reader(text, &furthest);
+  bool complete = false;
+  try {
+    complete =
+        SecretJson::sax_parse(TrackedIterator(text.data(), &furthest),
+                              TrackedIterator(text.data() + text.size(), &furthest), &reader);
+  } catch (const nlohmann::json::exception&) {
+    // The event interface reports through parse_error; nothing else is expected to throw.
+  }
+  if (reader.error()) return IdentityInvalid{*reader.error()};
+  if (!complete || !reader.secret())
+    return IdentityInvalid{"expected value" + at_position(text, 0)};
+  return std::move(*reader.secret());
+}
+
+}  // namespace srb

@@ -1,0 +1,69 @@
+#include "signing/system_random.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+// getrandom(2) with flags 0 is the normal path. The device fallback mirrors what getrandom
+// guarantees: /dev/random becomes readable once the pool is initialised, and from then on
+// /dev/urandom gives bytes of the same quality without blocking.
+
+namespace srb {
+namespace {
+
+// Waits until /dev/random is readable, i.e. the kernel's pool is initialised.
+Result<void> wait_for_pool() {
+  const int fd = ::open("/dev/random", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Io{last_os_error()};
+  pollfd entry{fd, POLLIN, 0};
+  int ready = 0;
+  do {
+    ready = ::poll(&entry, 1, -1);
+  } while (ready < 0 && errno == EINTR);
+  const OsError error = last_os_error();
+  ::close(fd);
+  if (ready < 0) return Io{error};
+  return {};
+}
+
+Result<void> read_urandom(std::span<unsigned char> out) {
+  TRY(wait_for_pool());
+  const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Io{last_os_error()};
+  std::size_t filled = 0;
+  while (filled < out.size()) {
+    const ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // A device that ends early is as broken as one that fails.
+      const OsError error = n < 0 ? last_os_error() : os_error(EIO);
+      ::close(fd);
+      return Io{error};
+    }
+    filled += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return {};
+}
+
+}  // namespace
+
+Result<void> fill_from_system_random(std::span<unsigned char> out) {
+  std::size_t filled = 0;
+  while (filled < out.size()) {
+    const ssize_t n = ::getrandom(out.data() + filled, out.size() - filled, 0);
+    if (n >= 0) {
+      filled += static_cast<std::size_t>(n);
+    } else if (errno == ENOSYS || errno == EPERM) {
+      return read_urandom(out);
+    } else if (errno != EINTR) {
+      return Io{last_os_error()};
+    }
+  }
+  return {};
+}
+
+}  // namespace srb
