@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/text.hpp"
+
 namespace srb {
 namespace {
 
@@ -20,15 +22,18 @@ std::string char_literal(std::string_view text, std::size_t pos) {
   std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
   length = std::min(length, text.size() - pos);
   const std::string_view c = text.substr(pos, length);
+  if (!is_valid_utf8(c)) return "'\xEF\xBF\xBD'";  // a stray byte: U+FFFD, never raw
   if (c == "'") return "'\\''";
   if (c == "\\") return "'\\\\'";
   if (c == "\t") return "'\\t'";
   if (c == "\r") return "'\\r'";
   if (c == "\n") return "'\\n'";
   if (c == std::string_view("\0", 1)) return "'\\0'";
-  if (lead < 0x20 || lead == 0x7F) {
+  // C0 and C1 control characters, U+0000..U+001F and U+007F..U+009F.
+  const unsigned code = lead == 0xC2 ? static_cast<unsigned char>(c[1]) : lead;
+  if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
     char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "'\\u{%x}'", lead);
+    std::snprintf(buffer, sizeof buffer, "'\\u{%x}'", code);
     return buffer;
   }
   return "'" + std::string(c) + "'";

@@ -34,7 +34,8 @@ struct BundleManifest {
 };
 
 // The exact text of bundle.toml. Fails with ManifestParse "out-of-range value for u64 type" when
-// a size or produced_at exceeds 2^63 - 1, the largest TOML integer.
+// a size or produced_at exceeds 2^63 - 1, the largest TOML integer, and with ManifestParse
+// "string value is not valid UTF-8" for a text that TOML cannot hold unchanged.
 Result<std::string> render_manifest(const BundleManifest& manifest);
 
 // Maps a TOML document onto the record. Fails with ManifestParse whose detail names line and

@@ -167,8 +167,9 @@ Result<BundleManifest> read_manifest(const Document& doc, const toml::table& roo
 }  // namespace
 
 Result<BundleManifest> parse_manifest(std::string_view text) {
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  const Document doc{text};
+  // toml++ skips one leading byte-order mark itself and counts columns without it, so only the
+  // excerpt leaves it out; a second mark stays an error.
+  const Document doc{text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text};
   toml::table root;
   try {
     root = toml::parse(text);

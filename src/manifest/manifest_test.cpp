@@ -234,6 +234,12 @@ TEST(ParseManifest, FailuresShowWhereAndWhy) {
 1 |
   | ^
 missing field `version`)"},
+      {"error on a line after a byte-order mark", "\xEF\xBB\xBFversion = 1\n",
+       R"(TOML parse error at line 1, column 11
+  |
+1 | version = 1
+  |           ^
+invalid type: integer `1`, expected a string)"},
       {"arch missing", "version = \"1\"\nroot_hash = \"r\"\n",
        R"(TOML parse error at line 1, column 1
   |
