@@ -1,212 +1,193 @@
 #include "cli/command_line.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <optional>
 
+#include "cli/argument_scan.hpp"
+#include "cli/command_tree.hpp"
+#include "cli/help_format.hpp"
 #include "cli/text.hpp"
+#include "cli/usage_error.hpp"
 
-// The command tree is declared once, with CLI11, and parsed into plain strings; the Cli record is
-// filled from them afterwards. CLI11 exceptions stop here: parse_command_line returns ParseExit.
+// Parsing runs in this order: a bare call of a command that needs a subcommand shows its help;
+// the scan catches values given to flags and options lacking one; CLI11 parses; then the first
+// unexpected argument, CLI11's own complaint (a missing required argument or subcommand), and
+// the checks CLI11 is not told about (repeats, empty paths, text that is not UTF-8) are reported
+// in that order. Only then is the Cli record formed, or the help subcommand answered.
+// CLI11 exceptions stop here.
 
 namespace srb {
 namespace {
 
-constexpr const char* kHelpFlagText = "Print help";
-constexpr const char* kHelpCommandText = "Print this message or the help of the given subcommand(s)";
+constexpr int kHelpStatus = 0;
+constexpr int kUsageStatus = 2;
 
-// Every argument as CLI11 fills it, before the Cli record is formed.
-struct RawArgs {
-  std::string version, out, from, arch, identity, dir, require_publisher, require_arch;
-  std::vector<std::string> include, help_names;
-  bool require_signature = false, system = false;
-};
-
-const CLI::Validator& utf8_text() {
-  static const CLI::Validator validator(
-      [](std::string& value) {
-        return is_valid_utf8(value) ? std::string() : std::string("invalid UTF-8 was detected");
-      },
-      "", "UTF-8");
-  return validator;
+std::string program_name(std::span<const std::string> args) {
+  const std::string name =
+      args.empty() ? std::string() : std::filesystem::path(args[0]).filename().string();
+  return name.empty() ? "sarn-runtime-bundle" : lossy_utf8(name);
 }
 
-const CLI::Validator& non_empty_path() {
-  static const CLI::Validator validator(
-      [](std::string& value) {
-        return value.empty() ? std::string("a value is required but none was supplied")
-                             : std::string();
-      },
-      "", "NON-EMPTY");
-  return validator;
+// The command CLI11 reached: the root, or the deepest subcommand it entered.
+const CLI::App& parsed_command(const CLI::App& root) {
+  const CLI::App* command = &root;
+  while (!command->get_subcommands().empty())
+    command = command->get_subcommands().front();
+  return *command;
 }
 
-CLI::Option* text_option(CLI::App& app, const std::string& name, std::string& into,
-                         const std::string& value_name, const std::string& help) {
-  return app.add_option(name, into, help)->type_name(value_name)->check(utf8_text());
-}
-
-CLI::Option* path_option(CLI::App& app, const std::string& name, std::string& into,
-                         const std::string& value_name, const std::string& help) {
-  return app.add_option(name, into, help)->type_name(value_name)->check(non_empty_path());
-}
-
-void add_help_command(CLI::App& app, RawArgs& raw) {
-  CLI::App* help = app.add_subcommand("help", kHelpCommandText);
-  help->add_option("COMMAND", raw.help_names)->type_name("COMMAND");
-}
-
-void declare_build(CLI::App& app, RawArgs& raw) {
-  CLI::App* build = app.add_subcommand(
-      "build",
-      "Copy the minimal loader + libc set from the host into a content-addressed bundle directory");
-  text_option(*build, "--version", raw.version, "VERSION",
-              "Bundle version tag. Written into `bundle.toml` and used by the launcher to match "
-              "`runtime = \"sarn-runtime/<version>\"` in package manifests")
-      ->required();
-  path_option(*build, "--out", raw.out, "OUT", "Output directory. Created if missing")->required();
-  path_option(*build, "--from", raw.from, "FROM",
-              "Host root to resolve source paths against. Defaults to `/`");
-  text_option(*build, "--arch", raw.arch, "ARCH",
-              "Target architecture. Defaults to the host arch (`std::env::consts::ARCH`). "
-              "Explicit override lets you build a cross-arch bundle from a fabricated rootfs "
-              "(e.g. an aarch64 sysroot on an `x86_64` CI runner)");
-  path_option(*build, "--identity", raw.identity, "IDENTITY",
-              "Path to an identity JSON file for signing the bundle. Format: "
-              "`{ \"secret_key_hex\": \"<64-hex>\" }`. When set, the finished `bundle.toml` gains "
-              "`publisher_hex` + `signature_hex`. Same shape as `sarn-pkg`'s identity files");
-  build
-      ->add_option("--include", raw.include,
-                   "Extra shared object to place at the top of the bundle's `lib/` (repeatable). "
-                   "Use it to fold the Rust `libstd-<hash>.so` and the Sarn "
-                   "`libhostshim_dylib.so` into the bundle so thin (`-C prefer-dynamic`) apps "
-                   "resolve them via the launcher's `LD_LIBRARY_PATH=<mount>/lib`. Each is hashed "
-                   "+ signed like every other bundle file")
-      ->type_name("PATH")
-      ->check(non_empty_path())
-      ->expected(1)
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-}
-
-void declare_verify(CLI::App& app, RawArgs& raw) {
-  CLI::App* verify = app.add_subcommand(
-      "verify",
-      "Verify an existing bundle by recomputing hashes (and, when signed, checking the signature)");
-  path_option(*verify, "DIR", raw.dir, "DIR", "Path to the bundle root (contains `bundle.toml`)")
-      ->required();
-  text_option(*verify, "--require-publisher", raw.require_publisher, "REQUIRE_PUBLISHER",
-              "If set, refuse the bundle unless it is signed by this exact publisher (Ed25519 "
-              "public key, hex-encoded)");
-  verify->add_flag("--require-signature", raw.require_signature, "If set, refuse an unsigned bundle")
-      ->disable_flag_override();
-  text_option(*verify, "--require-arch", raw.require_arch, "REQUIRE_ARCH",
-              "If set, refuse a bundle whose declared `arch` differs. Defaults to no arch "
-              "enforcement");
-}
-
-void declare_path(CLI::App& app, RawArgs& raw) {
-  CLI::App* path =
-      app.add_subcommand("path", "Print the resolved bundle path for a given version");
-  text_option(*path, "--version", raw.version, "VERSION", "Runtime version tag")->required();
-  path->add_flag("--system", raw.system,
-                 "Print the system fallback (`/usr/lib/sarn-runtime/<v>/`) even if no bundle is "
-                 "installed there")
-      ->disable_flag_override();
-}
-
-void declare_key(CLI::App& app, RawArgs& raw) {
-  CLI::App* key = app.add_subcommand("key", "Signing-key utilities");
-  key->require_subcommand(1);
-  CLI::App* generate =
-      key->add_subcommand("generate", "Write a fresh signing identity JSON file to `--out`");
-  path_option(*generate, "--out", raw.out, "OUT", "")->required();
-  CLI::App* pubkey =
-      key->add_subcommand("pubkey", "Print the public key of an identity JSON file (hex)");
-  path_option(*pubkey, "--identity", raw.identity, "IDENTITY", "")->required();
-  add_help_command(*key, raw);
-}
-
-void declare_tree(CLI::App& app, RawArgs& raw) {
-  app.set_help_flag("-h,--help", kHelpFlagText);
-  app.require_subcommand(1);
-  declare_build(app, raw);
-  declare_verify(app, raw);
-  declare_path(app, raw);
-  declare_key(app, raw);
-  add_help_command(app, raw);
-  for (CLI::App* sub : app.get_subcommands({})) {
-    sub->set_help_flag("-h,--help", kHelpFlagText);
-    for (CLI::App* inner : sub->get_subcommands({})) inner->set_help_flag("-h,--help", kHelpFlagText);
+// The first argument CLI11 could not place, looking from the root down.
+std::optional<UsageError> find_unexpected(const CLI::App& root) {
+  for (const CLI::App* command = &root; command != nullptr;) {
+    for (const std::string& arg : command->remaining()) {
+      if (arg == "--") continue;  // the end-of-options mark, not an argument
+      const bool names_subcommand = !arg.starts_with("-") &&
+                                    !command->get_subcommands({}).empty() &&
+                                    command->get_subcommands().empty();
+      return UsageError{names_subcommand ? UsageProblem::unrecognized_subcommand
+                                         : UsageProblem::unexpected_argument,
+                        command, arg};
+    }
+    const auto subs = command->get_subcommands();
+    command = subs.empty() ? nullptr : subs.front();
   }
+  return std::nullopt;
 }
 
-std::optional<std::string> given(const CLI::App& app, const std::string& name,
-                                 const std::string& value) {
-  if (app.count(name) == 0) return std::nullopt;
-  return value;
+UsageError explain(const CLI::ParseError& error, const CommandTree& tree) {
+  const CLI::App& command = parsed_command(tree.root);
+  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+    for (const DeclaredArgument& arg : tree.arguments) {
+      if (arg.command == &command && arg.spec.presence == Presence::required &&
+          arg.option->count() == 0)
+        return UsageError{UsageProblem::missing_required, &command, identifier(arg.spec)};
+    }
+    if (command.get_require_subcommand_min() > 0 && command.get_subcommands().empty())
+      return UsageError{UsageProblem::missing_subcommand, &command, ""};
+  }
+  return UsageError{UsageProblem::other, &command, error.what()};
 }
 
-std::optional<std::filesystem::path> given_path(const CLI::App& app, const std::string& name,
-                                                const std::string& value) {
-  if (app.count(name) == 0) return std::nullopt;
-  return std::filesystem::path(value);
+// What CLI11 lets through: a repeated option, an empty path, a text that is not UTF-8.
+std::optional<UsageError> check_values(const CommandTree& tree) {
+  for (const DeclaredArgument& arg : tree.arguments) {
+    const std::vector<std::string>& values = arg.option->results();
+    if (values.size() > 1 && arg.spec.repeat == Repeat::no)
+      return UsageError{UsageProblem::repeated_argument, arg.command, arg.spec.name};
+    for (const std::string& value : values) {
+      if (arg.spec.kind == ValueKind::path && value.empty())
+        return UsageError{UsageProblem::missing_value, arg.command, arg.spec.name};
+      if (arg.spec.kind == ValueKind::text && !is_valid_utf8(value))
+        return UsageError{UsageProblem::invalid_utf8, arg.command, arg.spec.name};
+    }
+  }
+  return std::nullopt;
 }
 
-Cli to_build(const CLI::App& build, const RawArgs& raw) {
-  Build b{raw.version, raw.out, given_path(build, "--from", raw.from),
-          given(build, "--arch", raw.arch), given_path(build, "--identity", raw.identity), {}};
-  for (const std::string& include : raw.include) b.include.emplace_back(include);
-  return Cli{b};
+const std::vector<std::string>& values(const CLI::App& command, const std::string& name) {
+  return command.get_option(name)->results();
 }
 
-Cli to_verify(const CLI::App& verify, const RawArgs& raw) {
-  return Cli{Verify{raw.dir, given(verify, "--require-publisher", raw.require_publisher),
-                    raw.require_signature, given(verify, "--require-arch", raw.require_arch)}};
+std::optional<std::string> optional_value(const CLI::App& command, const std::string& name) {
+  const std::vector<std::string>& given = values(command, name);
+  if (given.empty()) return std::nullopt;
+  return given.front();
 }
 
-Cli to_key(const CLI::App& key, const RawArgs& raw) {
-  if (key.got_subcommand("generate")) return Cli{Key{Generate{raw.out}}};
-  return Cli{Key{Pubkey{raw.identity}}};
+std::optional<std::filesystem::path> optional_path(const CLI::App& command,
+                                                   const std::string& name) {
+  const std::optional<std::string> given = optional_value(command, name);
+  if (!given) return std::nullopt;
+  return std::filesystem::path(*given);
 }
 
-// The help command prints the help of the command its words name, from `app` down.
-ParseExit print_named_help(CLI::App& app, const std::vector<std::string>& names,
-                           std::ostream& out) {
-  CLI::App* target = &app;
-  for (const std::string& name : names) target = target->get_subcommand(name);
-  out << target->help();
-  return ParseExit{0};
+bool flag(const CLI::App& command, const std::string& name) {
+  return command.get_option(name)->count() > 0;
 }
 
-std::variant<Cli, ParseExit> to_cli(CLI::App& app, const RawArgs& raw, std::ostream& out) {
-  if (CLI::App* build = app.get_subcommand("build"); build->parsed()) return to_build(*build, raw);
-  if (CLI::App* verify = app.get_subcommand("verify"); verify->parsed())
-    return to_verify(*verify, raw);
-  if (app.get_subcommand("path")->parsed()) return Cli{Path{raw.version, raw.system}};
-  CLI::App* key = app.get_subcommand("key");
-  if (key->parsed() && !key->get_subcommand("help")->parsed()) return to_key(*key, raw);
-  if (key->parsed()) return print_named_help(*key, raw.help_names, out);
-  return print_named_help(app, raw.help_names, out);
+Cli to_build(const CLI::App& build) {
+  Build cmd{values(build, "--version").front(), values(build, "--out").front(),
+            optional_path(build, "--from"),     optional_value(build, "--arch"),
+            optional_path(build, "--identity"), {}};
+  for (const std::string& include : values(build, "--include"))
+    cmd.include.emplace_back(include);
+  return Cli{std::move(cmd)};
+}
+
+Cli to_verify(const CLI::App& verify) {
+  return Cli{Verify{values(verify, "DIR").front(), optional_value(verify, "--require-publisher"),
+                    flag(verify, "--require-signature"), optional_value(verify, "--require-arch")}};
+}
+
+Cli to_path(const CLI::App& path) {
+  return Cli{Path{values(path, "--version").front(), flag(path, "--system")}};
+}
+
+Cli to_key(const CLI::App& command) {
+  if (command.get_name() == "generate") return Cli{Key{Generate{values(command, "--out").front()}}};
+  return Cli{Key{Pubkey{values(command, "--identity").front()}}};
+}
+
+// The Cli record of the command CLI11 reached, which is never the root or key: both need a
+// subcommand. `help` is answered before this.
+Cli to_cli(const CLI::App& command) {
+  const std::string& name = command.get_name();
+  if (name == "build") return to_build(command);
+  if (name == "verify") return to_verify(command);
+  if (name == "path") return to_path(command);
+  return to_key(command);
+}
+
+// The help subcommand: its words name a command below the one `help` belongs to.
+std::variant<Cli, ParseExit> answer_help(const CLI::App& help, std::ostream& out,
+                                         std::ostream& err) {
+  const CLI::App* target = help.get_parent();
+  for (const std::string& name : values(help, "COMMAND")) {
+    const auto found =
+        target->get_subcommands([&name](const CLI::App* sub) { return sub->get_name() == name; });
+    if (found.empty()) {
+      err << render_usage_error({UsageProblem::unrecognized_subcommand, target, name});
+      return ParseExit{kUsageStatus};
+    }
+    target = found.front();
+  }
+  out << render_help(*target);
+  return ParseExit{kHelpStatus};
+}
+
+ParseExit reject(const UsageError& error, std::ostream& err) {
+  err << render_usage_error(error);
+  return ParseExit{kUsageStatus};
 }
 
 }  // namespace
 
 std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args,
                                                 std::ostream& out, std::ostream& err) {
-  CLI::App app("Produce and verify Sarn runtime bundles.",
-               std::filesystem::path(args.empty() ? "" : args[0]).filename().string());
-  RawArgs raw;
-  declare_tree(app, raw);
-  if (args.size() <= 1) {
-    err << app.help();
-    return ParseExit{2};
+  CommandTree tree(program_name(args));
+  ArgumentScan scan = scan_arguments(tree.root, args);
+  if (scan.args_after_command == 0 && scan.last_command->get_require_subcommand_min() > 0) {
+    err << render_help(*scan.last_command);
+    return ParseExit{kUsageStatus};
   }
-  std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+  if (scan.error) return reject(*scan.error, err);
+  std::reverse(scan.args.begin(), scan.args.end());  // CLI11 takes them last first
+  std::optional<UsageError> failure;
   try {
-    app.parse(reversed);
-    return to_cli(app, raw, out);
+    tree.root.parse(scan.args);
+  } catch (const CLI::CallForHelp&) {
+    out << render_help(parsed_command(tree.root));
+    return ParseExit{kHelpStatus};
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e, out, err);
-    return ParseExit{status == 0 ? 0 : 2};
+    failure = explain(e, tree);
   }
+  if (std::optional<UsageError> unexpected = find_unexpected(tree.root)) failure = unexpected;
+  if (!failure) failure = check_values(tree);
+  if (failure) return reject(*failure, err);
+  const CLI::App& command = parsed_command(tree.root);
+  if (command.get_name() == "help") return answer_help(command, out, err);
+  return to_cli(command);
 }
 
 }  // namespace srb

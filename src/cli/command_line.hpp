@@ -1,6 +1,7 @@
 #pragma once
 // The command tree and its parser. Parsing either yields a Cli or ends the command: help goes to
-// `out` with status 0, a usage error to `err` with status 2.
+// `out` with status 0, a usage error to `err` with status 2. A bare call of a command that needs
+// a subcommand (the program itself, or key) prints that command's help to `err`, status 2.
 
 #include <ostream>
 #include <span>

@@ -1,0 +1,78 @@
+#include "cli/usage_error.hpp"
+
+#include <optional>
+#include <vector>
+
+#include "cli/help_format.hpp"
+#include "cli/suggest.hpp"
+#include "cli/text.hpp"
+
+// The wording of usage errors. Subjects are shown lossily, since an unexpected argument may hold
+// any bytes. A mistyped option is compared with the long options of the same command, a mistyped
+// subcommand with the subcommands of the command it was looked up in.
+
+namespace srb {
+namespace {
+
+std::string describe(UsageProblem problem, const std::string& subject) {
+  const std::string shown = lossy_utf8(subject);
+  switch (problem) {
+    case UsageProblem::unexpected_argument:
+      return "unexpected argument '" + shown + "' found";
+    case UsageProblem::unrecognized_subcommand:
+      return "the subcommand '" + shown + "' wasn't recognized";
+    case UsageProblem::missing_value:
+      return "a value is required for '" + shown + "' but none was supplied";
+    case UsageProblem::flag_with_value:
+      return "the flag '" + shown + "' does not take a value";
+    case UsageProblem::missing_required:
+      return "the following required argument was not provided: " + shown;
+    case UsageProblem::missing_subcommand:
+      return "a subcommand is required but one was not provided";
+    case UsageProblem::repeated_argument:
+      return "the argument '" + shown + "' cannot be used multiple times";
+    case UsageProblem::invalid_utf8:
+      return "invalid UTF-8 was detected in the value of '" + shown + "'";
+    case UsageProblem::other:
+      break;
+  }
+  return shown;
+}
+
+std::optional<std::string> similar_option(const CLI::App& command, const std::string& argument) {
+  const std::string name = argument.substr(2, argument.find('=') - 2);
+  std::vector<std::string> candidates;
+  for (const CLI::Option* opt : command.get_options()) {
+    for (const std::string& long_name : opt->get_lnames())
+      candidates.push_back(long_name);
+  }
+  const std::optional<std::string> match = closest_name(name, candidates);
+  if (!match) return std::nullopt;
+  return "--" + *match;
+}
+
+std::optional<std::string> similar_subcommand(const CLI::App& command, const std::string& word) {
+  std::vector<std::string> candidates;
+  for (const CLI::App* sub : command.get_subcommands({}))
+    candidates.push_back(sub->get_name());
+  return closest_name(word, candidates);
+}
+
+std::optional<std::string> suggestion(const UsageError& error) {
+  if (error.problem == UsageProblem::unrecognized_subcommand)
+    return similar_subcommand(*error.command, error.subject);
+  if (error.problem == UsageProblem::unexpected_argument && error.subject.starts_with("--"))
+    return similar_option(*error.command, error.subject);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string render_usage_error(const UsageError& error) {
+  std::string text = "error: " + describe(error.problem, error.subject) + "\n";
+  if (const std::optional<std::string> similar = suggestion(error))
+    text += "  tip: did you mean '" + lossy_utf8(*similar) + "'?\n";
+  return text + "\n" + render_usage(*error.command) + "\nFor more information, try '--help'.\n";
+}
+
+}  // namespace srb
