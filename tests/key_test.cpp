@@ -1,3 +1,208 @@
-// End-to-end tests of the binary; filled in with the command they cover.
+// End-to-end tests of `key generate` and `key pubkey`: the built binary writing identities into a
+// scratch directory, and reading hand-written ones.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "tests/support/process.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace srb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// RFC 8032's TEST 1 secret key and its public key.
+constexpr std::string_view kSeedHex =
+    "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60";
+constexpr std::string_view kPublicHex =
+    "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
+
+mode_t mode_of(const fs::path& path) {
+  struct stat status {};
+  EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+  return status.st_mode & 07777;
+}
+
+// Runs `key generate --out out`, checks its two lines and the file it wrote, and returns the
+// printed public key.
+std::string generate(const std::string& out, const fs::path& written, const RunOptions& options) {
+  const ProcessResult result = run_tool({"key", "generate", "--out", out}, options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  std::smatch match;
+  const std::regex lines("wrote identity to (.*)\npublic-key: ed25519:([0-9a-f]{64})\n");
+  if (!std::regex_match(result.out, match, lines)) {
+    ADD_FAILURE() << result.out;
+    return "";
+  }
+  EXPECT_EQ(match[1], out);
+  const std::string text = read_file(written);
+  EXPECT_TRUE(std::regex_match(text, std::regex("\\{\"secret_key_hex\":\"[0-9a-f]{64}\"\\}\n")))
+      << text;
+  EXPECT_EQ(text.size(), 86u);
+  EXPECT_EQ(mode_of(written), 0600);
+  return match[2];
+}
+
+ProcessResult pubkey(const fs::path& identity) {
+  return run_tool({"key", "pubkey", "--identity", identity.string()});
+}
+
+TEST(KeyCommand, GenerateWritesAnOwnerOnlyIdentityThatPubkeyReads) {
+  struct Case {
+    const char* name;
+    mode_t umask;
+    const char* existing;  // content of a file already at the path, with mode 0644
+  };
+  const Case cases[] = {
+      {"usual umask", 022, nullptr},
+      {"umask 0", 0, nullptr},
+      {"over an existing 0644 file", 0,
+       "an old identity, longer than the new one ...............\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir temp;
+    const fs::path out = temp / "missing" / "deeper" / "id.json";
+    if (c.existing) write_file(out, std::string(c.existing) + std::string(100, 'x'), 0644);
+    RunOptions options;
+    options.umask = c.umask;
+    const std::string public_hex = generate(out.string(), out, options);
+    if (!c.existing) {
+      // New directories get 0777 less the umask.
+      EXPECT_EQ(mode_of(temp / "missing"), 0777 & ~c.umask);
+      EXPECT_EQ(mode_of(temp / "missing" / "deeper"), 0777 & ~c.umask);
+    }
+    const ProcessResult read = pubkey(out);
+    EXPECT_EQ(read.status, 0);
+    EXPECT_EQ(read.out, public_hex + "\n");
+    EXPECT_EQ(read.err, "");
+  }
+}
+
+TEST(KeyCommand, GenerateAgainReplacesTheIdentity) {
+  const TempDir temp;
+  RunOptions in_temp;
+  in_temp.cwd = temp.path();
+  // A relative path is printed as typed.
+  const std::string first = generate("id.json", temp / "id.json", in_temp);
+  const std::string second = generate("id.json", temp / "id.json", in_temp);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(pubkey(temp / "id.json").out, second + "\n");
+}
+
+TEST(KeyCommand, GenerateFailuresPrintTheBareSystemError) {
+  const TempDir temp;
+  write_file(temp / "file", "not a directory");
+  fs::create_directory(temp / "dir");
+  struct Case {
+    fs::path out;
+    std::string error;
+  };
+  const Case cases[] = {
+      {temp / "file" / "id.json", "Not a directory (os error 20)"},
+      {temp / "file" / "sub" / "id.json", "Not a directory (os error 20)"},
+      {temp / "dir", "Is a directory (os error 21)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.out);
+    const ProcessResult result = run_tool({"key", "generate", "--out", c.out.string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "sarn-runtime-bundle key generate: " + c.error + "\n");
+  }
+  EXPECT_EQ(read_file(temp / "file"), "not a directory");
+}
+
+// A file the user may write but not chmod (another owner's 0666 file) would leave the secret
+// readable by everyone; generate refuses before it touches the old content.
+TEST(KeyCommand, GenerateRefusesAFileItCannotRestrict) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file another owner";
+  const TempDir temp;
+  fs::permissions(temp.path(), fs::perms(0777));
+  const fs::path out = temp / "shared.json";
+  write_file(out, "old content", 0666);
+  ASSERT_EQ(::chmod(out.c_str(), 0666), 0);
+  RunOptions as_user;
+  as_user.uid = as_user.gid = 65534;
+  const ProcessResult result = run_tool({"key", "generate", "--out", out.string()}, as_user);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "sarn-runtime-bundle key generate: Operation not permitted (os error 1)\n");
+  EXPECT_EQ(read_file(out), "old content");
+}
+
+TEST(KeyCommand, PubkeyReadsHandWrittenIdentities) {
+  const TempDir temp;
+  std::string upper(kSeedHex);
+  for (char& c : upper)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string texts[] = {
+      "{\n\t\"secret_key_hex\" : \"" + std::string(kSeedHex) + "\"\r\n}",
+      "{\"secret_key_hex\":\"" + upper + "\"}",
+      "{\"name\":\"ci\",\"secret_key_hex\":\"" + std::string(kSeedHex) + "\",\"n\":[1,{}]}",
+      "[\"" + std::string(kSeedHex) + "\"]\n",
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    write_file(temp / "id.json", text, 0600);
+    const ProcessResult result = pubkey(temp / "id.json");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string(kPublicHex) + "\n");
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST(KeyCommand, PubkeyReportsIdentityProblems) {
+  const TempDir temp;
+  const std::string seed(kSeedHex);
+  struct Case {
+    const char* name;
+    std::optional<std::string> content;  // absent: no file at all
+    std::string detail;
+  };
+  const Case cases[] = {
+      {"missing", std::nullopt, "No such file or directory (os error 2)"},
+      {"not UTF-8", "{\"secret_key_hex\":\"\xFF\"}", "stream did not contain valid UTF-8"},
+      {"number", "{\n  \"secret_key_hex\": 5\n}\n",
+       "invalid type: integer `5`, expected a string at line 2 column 21"},
+      {"missing member", "{\"secret\":\"" + seed + "\"}",
+       "missing field `secret_key_hex` at line 1 column 77"},
+      {"repeated member",
+       "{\"secret_key_hex\":\"" + seed + "\",\"secret_key_hex\":\"" + seed + "\"}",
+       "duplicate field `secret_key_hex` at line 1 column 101"},
+      {"empty array", "[]",
+       "invalid length 0, expected struct File with 1 element at line 1 column 2"},
+      {"truncated", "{\"secret_key_hex\":\"" + seed,
+       "EOF while parsing a string at line 1 column 83"},
+      {"trailing", "{\"secret_key_hex\":\"" + seed + "\"}\n}",
+       "trailing characters at line 2 column 1"},
+      {"empty secret", "{\"secret_key_hex\":\"\"}",
+       "secret_key_hex must decode to 32 bytes (got 0)"},
+      {"33 bytes", "{\"secret_key_hex\":\"" + seed + "00\"}",
+       "secret_key_hex must decode to 32 bytes (got 33)"},
+      {"31 bytes", "{\"secret_key_hex\":\"" + seed.substr(2) + "\"}",
+       "secret_key_hex must decode to 32 bytes (got 31)"},
+      {"three digits", "{\"secret_key_hex\":\"abc\"}", "secret_key_hex: Odd number of digits"},
+      {"bad digit", "{\"secret_key_hex\":\"" + seed.substr(0, 10) + "g" + seed.substr(11) + "\"}",
+       "secret_key_hex: Invalid character 'g' at position 10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = temp / (std::string(c.name) + ".json");
+    if (c.content) write_file(path, *c.content, 0600);
+    const ProcessResult result = pubkey(path);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "sarn-runtime-bundle key pubkey: identity file: " + c.detail + "\n");
+  }
+}
+
+}  // namespace
+}  // namespace srb::test

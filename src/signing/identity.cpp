@@ -10,6 +10,7 @@
 
 #include <openssl/crypto.h>
 
+#include "build/unique_fd.hpp"
 #include "cli/text.hpp"
 #include "manifest/hex.hpp"
 #include "signing/identity_json.hpp"
@@ -50,11 +51,9 @@ Result<SecretString> read_all(int fd) {
 }
 
 Result<SecretString> read_identity_text(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return IdentityRead{last_os_error()};
-  Result<SecretString> text = read_all(fd);
-  ::close(fd);
-  return text;
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd.is_open()) return IdentityRead{last_os_error()};
+  return read_all(fd.get());
 }
 
 Result<SigningKey> key_from_decoded(const HexDecoded& decoded) {
@@ -91,16 +90,6 @@ int fchmod_owner_only(int fd) {
   return status;
 }
 
-Result<void> write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Io{last_os_error()};
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return {};
-}
-
 // Only a regular file is restricted and truncated: a device such as /dev/null or a terminal
 // keeps its mode, and truncating it means nothing. The mode is set before the old content is
 // dropped, so a file we may not restrict keeps its old content. The second chmod repeats the
@@ -126,13 +115,11 @@ SecretString identity_text(const SigningKey& key) {
 }
 
 Result<void> write_identity_file(const std::filesystem::path& out, const SigningKey& key) {
-  const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-  if (fd < 0) return Io{last_os_error()};
+  UniqueFd fd(::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
+  if (!fd.is_open()) return Io{last_os_error()};
   const SecretString text = identity_text(key);
-  const Result<void> written = write_identity_text(fd, std::string_view(text.data(), text.size()));
-  // close can report a delayed write error (NFS); EINTR from it still means closed.
-  if (::close(fd) < 0 && errno != EINTR && written) return Io{last_os_error()};
-  return written;
+  TRY(write_identity_text(fd.get(), std::string_view(text.data(), text.size())));
+  return fd.close();
 }
 
 }  // namespace

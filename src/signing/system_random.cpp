@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "build/unique_fd.hpp"
+
 // getrandom(2) with flags 0 is the normal path. The device fallback mirrors what getrandom
 // guarantees: /dev/random becomes readable once the pool is initialised, and from then on
 // /dev/urandom gives bytes of the same quality without blocking.
@@ -16,36 +18,30 @@ namespace {
 
 // Waits until /dev/random is readable, i.e. the kernel's pool is initialised.
 Result<void> wait_for_pool() {
-  const int fd = ::open("/dev/random", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Io{last_os_error()};
-  pollfd entry{fd, POLLIN, 0};
+  const UniqueFd fd(::open("/dev/random", O_RDONLY | O_CLOEXEC));
+  if (!fd.is_open()) return Io{last_os_error()};
+  pollfd entry{fd.get(), POLLIN, 0};
   int ready = 0;
   do {
     ready = ::poll(&entry, 1, -1);
   } while (ready < 0 && errno == EINTR);
-  const OsError error = last_os_error();
-  ::close(fd);
-  if (ready < 0) return Io{error};
+  if (ready < 0) return Io{last_os_error()};
   return {};
 }
 
 Result<void> read_urandom(std::span<unsigned char> out) {
   TRY(wait_for_pool());
-  const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Io{last_os_error()};
+  const UniqueFd fd(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+  if (!fd.is_open()) return Io{last_os_error()};
   std::size_t filled = 0;
   while (filled < out.size()) {
-    const ssize_t n = ::read(fd, out.data() + filled, out.size() - filled);
+    const ssize_t n = ::read(fd.get(), out.data() + filled, out.size() - filled);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // A device that ends early is as broken as one that fails.
-      const OsError error = n < 0 ? last_os_error() : os_error(EIO);
-      ::close(fd);
-      return Io{error};
-    }
+    if (n < 0) return Io{last_os_error()};
+    // A device that ends early is as broken as one that fails.
+    if (n == 0) return Io{os_error(EIO)};
     filled += static_cast<std::size_t>(n);
   }
-  ::close(fd);
   return {};
 }
 
