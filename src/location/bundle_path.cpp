@@ -1,7 +1,40 @@
 #include "location/bundle_path.hpp"
 
-// Not built yet: every entry point fails with ENOSYS ("Function not implemented").
-namespace srb {
+// Answers where the bundle for a version tag lives. With --system it is the system location,
+// without looking at anything. Otherwise the per-user candidate wins when installed, then the
+// system candidate when installed; failing both, the per-user candidate is where the version
+// would go, and only then does a missing home directory become an error.
 
-Result<std::string> resolve_bundle_path(std::string_view, SystemOnly) { return Io{os_error(38)}; }
+#include <sys/stat.h>
+
+#include "location/join_path.hpp"
+#include "location/user_root.hpp"
+
+namespace srb {
+namespace {
+
+// Installed means bundle.toml can be stat'ed through links; whatever it is, and whatever
+// stops the stat, is not looked into further.
+bool is_installed(const std::string& candidate) {
+  struct stat status {};
+  return ::stat(join_path(candidate, "bundle.toml").c_str(), &status) == 0;
+}
+
+}  // namespace
+
+Result<std::string> resolve_bundle_path(std::string_view version, SystemOnly system) {
+  const std::string system_candidate = join_path(SYSTEM_BUNDLE_ROOT, version);
+  if (system == SystemOnly::yes) return system_candidate;
+
+  // An unresolvable per-user root is set aside here: the system root may still have the version.
+  if (const Result<std::string> user_root = user_bundle_root()) {
+    std::string user_candidate = join_path(*user_root, version);
+    if (is_installed(user_candidate)) return user_candidate;
+  }
+  if (is_installed(system_candidate)) return system_candidate;
+
+  TRY_ASSIGN(const std::string user_root, user_bundle_root());
+  return join_path(user_root, version);
+}
+
 }  // namespace srb
