@@ -42,11 +42,23 @@ std::string toml_text(const toml::node& node) {
   return out.str();
 }
 
+// A string value quoted in a reason, cut after 64 characters so that a huge value cannot swell
+// the message.
+std::string quoted_value(std::string_view text) {
+  constexpr std::size_t kLimit = 64;
+  std::size_t pos = 0;
+  for (std::size_t count = 0; pos < text.size(); ++pos) {
+    const bool starts_character = (static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80;
+    if (starts_character && count++ == kLimit) break;
+  }
+  return pos < text.size() ? quoted_text(text.substr(0, pos)) + "..." : quoted_text(text);
+}
+
 // How a reason names a value it did not expect: string "x", integer `3`, table, ...
 std::string describe_value(const toml::node& node) {
   switch (node.type()) {
     case toml::node_type::string:
-      return "string " + quoted_text(**node.as_string());
+      return "string " + quoted_value(**node.as_string());
     case toml::node_type::integer:
       return "integer `" + std::to_string(**node.as_integer()) + "`";
     case toml::node_type::floating_point:

@@ -276,6 +276,12 @@ missing field `hash`)"},
 7 | size = "x"
   |        ^
 invalid type: string "x", expected u64)"},
+      {"long string size, cut in the reason",
+       kHead + "[[files]]\npath = \"a\"\nhash = \"h\"\nsize = \"" + std::string(60, 'x') +
+           "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\"\n",
+       "TOML parse error at line 7, column 8\n  |\n7 | size = \"" + std::string(60, 'x') +
+           "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\"\n  |        ^\ninvalid type: string \"" +
+           std::string(60, 'x') + "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\"..., expected u64"},
       {"integer path", kHead + "[[files]]\npath = 3\nhash = \"h\"\nsize = 1\n",
        R"(TOML parse error at line 5, column 8
   |

@@ -5,7 +5,6 @@
 // character before it becomes one space, since the parser counts columns in characters.
 
 #include <algorithm>
-#include <vector>
 
 #include "cli/text.hpp"
 
@@ -40,16 +39,37 @@ bool is_control(std::string_view c) {
   return (lead < 0x20 && lead != '\t') || lead == 0x7F || c1;
 }
 
-// The characters of a line, each as it is shown.
-std::vector<std::string_view> shown_characters(const std::string& valid_line) {
-  std::vector<std::string_view> out;
-  const std::string_view line = valid_line;
-  for (std::size_t pos = 0; pos < line.size();) {
-    const std::string_view c =
-        line.substr(pos, sequence_length(static_cast<unsigned char>(line[pos])));
-    out.push_back(is_control(c) ? kReplacement : c);
-    pos += c.size();
+// What is shown of a line, and the padding that puts the caret under character `caret`.
+struct Excerpt {
+  std::string shown;
+  std::string pad;
+};
+
+Excerpt cut_excerpt(std::string_view valid_line, std::size_t caret) {
+  std::size_t count = 0;
+  for (const char byte : valid_line)
+    count += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  caret = std::min(caret, count);
+  // The window [first, last) of characters shown, centred on the caret where the line allows.
+  std::size_t first = 0;
+  if (count > kWindow && caret > kWindow / 2)
+    first = std::min(caret - kWindow / 2, count - kWindow);
+  const std::size_t last = std::min(count, first + kWindow);
+
+  Excerpt out;
+  if (first > 0) {
+    out.shown = kEllipsis;
+    out.pad.assign(kEllipsis.size(), ' ');
   }
+  for (std::size_t pos = 0, index = 0; index < last; ++index) {
+    const std::string_view c =
+        valid_line.substr(pos, sequence_length(static_cast<unsigned char>(valid_line[pos])));
+    pos += c.size();
+    if (index < first) continue;
+    out.shown += is_control(c) ? kReplacement : c;
+    if (index < caret) out.pad += c == "\t" ? '\t' : ' ';
+  }
+  if (last < count) out.shown += kEllipsis;
   return out;
 }
 
@@ -60,29 +80,14 @@ std::string describe_parse_error(std::string_view text, TextPosition where,
   const std::uint32_t line_number = std::max<std::uint32_t>(where.line, 1);
   const std::uint32_t column = std::max<std::uint32_t>(where.column, 1);
   const std::string line = lossy_utf8(source_line(text, line_number));
-  const std::vector<std::string_view> chars = shown_characters(line);
-
-  // Index of the caret's character, and the window [first, last) of characters shown.
-  const std::size_t caret = std::min<std::size_t>(column - 1, chars.size());
-  std::size_t first = 0;
-  if (chars.size() > kWindow && caret > kWindow / 2)
-    first = std::min(caret - kWindow / 2, chars.size() - kWindow);
-  const std::size_t last = std::min(chars.size(), first + kWindow);
-
-  std::string shown = first > 0 ? std::string(kEllipsis) : "";
-  std::string pad(shown.size(), ' ');
-  for (std::size_t i = first; i < last; ++i)
-    shown += chars[i];
-  for (std::size_t i = first; i < caret; ++i)
-    pad += chars[i] == "\t" ? '\t' : ' ';
-  if (last < chars.size()) shown += kEllipsis;
+  const Excerpt excerpt = cut_excerpt(line, column - 1);
 
   const std::string number = std::to_string(line_number);
   const std::string gutter(number.size(), ' ');
   std::string out = "TOML parse error at line " + number + ", column " + std::to_string(column);
   out += "\n" + gutter + " |\n" + number + " |";
-  if (!shown.empty()) out += " " + shown;
-  out += "\n" + gutter + " | " + pad + "^\n";
+  if (!excerpt.shown.empty()) out += " " + excerpt.shown;
+  out += "\n" + gutter + " | " + excerpt.pad + "^\n";
   return out.append(reason);
 }
 
