@@ -24,7 +24,14 @@ using SecretJson = nlohmann::basic_json<std::map, std::vector, SecretString>;
 
 constexpr std::string_view kSecretField = "secret_key_hex";
 
-// A character iterator that publishes how many characters the library has taken.
+// How far the library has read: the characters taken, and whether it has asked past the last.
+struct ReadProgress {
+  std::size_t taken = 0;
+  bool asked_past_end = false;
+};
+
+// A character iterator that reports the library's reading to a ReadProgress. The library asks
+// `current != end` before taking each character, so an equal comparison is a request at the end.
 class TrackedIterator {
  public:
   using iterator_category = std::forward_iterator_tag;
@@ -34,10 +41,11 @@ class TrackedIterator {
   using reference = const char&;
 
   TrackedIterator() = default;
-  TrackedIterator(const char* at, const char** furthest) : at_(at), furthest_(furthest) {}
+  TrackedIterator(const char* at, ReadProgress* progress) : at_(at), progress_(progress) {}
   reference operator*() const { return *at_; }
   TrackedIterator& operator++() {
-    *furthest_ = ++at_;
+    ++at_;
+    ++progress_->taken;
     return *this;
   }
   TrackedIterator operator++(int) {
@@ -45,11 +53,15 @@ class TrackedIterator {
     ++*this;
     return before;
   }
-  bool operator==(const TrackedIterator& other) const { return at_ == other.at_; }
+  bool operator==(const TrackedIterator& other) const {
+    if (at_ != other.at_) return false;
+    progress_->asked_past_end = true;
+    return true;
+  }
 
  private:
   const char* at_ = nullptr;
-  const char** furthest_ = nullptr;
+  ReadProgress* progress_ = nullptr;
 };
 
 // " at line L column C" for the first `consumed` bytes: lines count from 1, the column is the
@@ -90,6 +102,7 @@ std::string syntax_message(std::string_view what, bool at_eof) {
     return "control character (\\u0000-\\u001F) found while parsing a string";
   }
   if (has("invalid string: surrogate")) return "lone surrogate in hex escape";
+  if (has("invalid string: ill-formed UTF-8")) return "invalid UTF-8 in a string";
   if (has("invalid string")) return "invalid escape";
   if (has("invalid number")) return "invalid number";
   if (context == "object key") return "key must be a string";
@@ -103,8 +116,8 @@ std::string syntax_message(std::string_view what, bool at_eof) {
 // problem found. Depth 1 is inside the top-level object or array; deeper values are skipped.
 class IdentityReader {
  public:
-  IdentityReader(std::string_view text, const char* const* furthest)
-      : text_(text), furthest_(furthest) {}
+  IdentityReader(std::string_view text, const ReadProgress* progress)
+      : text_(text), progress_(progress) {}
 
   bool null() { return on_value("null", nullptr); }
   bool boolean(bool value) {
@@ -150,21 +163,17 @@ class IdentityReader {
  private:
   enum class Top { none, object, array };
 
-  std::size_t consumed() const { return static_cast<std::size_t>(*furthest_ - text_.data()); }
+  std::size_t consumed() const { return progress_->taken; }
 
   bool fail(std::string message, std::size_t consumed) {
     error_ = std::move(message) + at_position(text_, consumed);
     return false;
   }
 
-  // The library reads one character past a number to find its end; that one is not counted.
+  // The library reads one character past a number to find its end (unless the text ends
+  // there); that one is not the number's.
   bool on_number(const std::string& what) {
-    std::size_t end = consumed();
-    while (end > 0 &&
-           std::string_view("0123456789+-.eE").find(text_[end - 1]) == std::string_view::npos) {
-      --end;
-    }
-    return on_value(what, nullptr, end);
+    return on_value(what, nullptr, consumed() - (progress_->asked_past_end ? 0 : 1));
   }
 
   bool on_value(const std::string& what, SecretString* text) {
@@ -203,7 +212,7 @@ class IdentityReader {
   }
 
   std::string_view text_;
-  const char* const* furthest_;
+  const ReadProgress* progress_;
   Top top_ = Top::none;
   int depth_ = 0;
   bool at_secret_ = false;    // the next value at depth 1 is secret_key_hex's
@@ -216,13 +225,13 @@ class IdentityReader {
 }  // namespace
 
 Result<SecretString> parse_identity_json(std::string_view text) {
-  const char* furthest = text.data();
-  IdentityReader reader(text, &furthest);
+  ReadProgress progress;
+  IdentityReader reader(text, &progress);
   bool complete = false;
   try {
     complete =
-        SecretJson::sax_parse(TrackedIterator(text.data(), &furthest),
-                              TrackedIterator(text.data() + text.size(), &furthest), &reader);
+        SecretJson::sax_parse(TrackedIterator(text.data(), &progress),
+                              TrackedIterator(text.data() + text.size(), &progress), &reader);
   } catch (const nlohmann::json::exception&) {
     // The event interface reports through parse_error; nothing else is expected to throw.
   }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace srb {
@@ -52,6 +55,11 @@ TEST(IdentityJsonTest, RecordErrorsNameTheirPosition) {
        "38"},
       {R"({"secret_key_hex":1.50})",
        "error: invalid type: floating point `1.50`, expected a string at line 1 column 22"},
+      // The number ends before the character that stopped it, even when that is a digit.
+      {R"({"secret_key_hex":01})",
+       "error: invalid type: integer `0`, expected a string at line 1 column 19"},
+      {R"({"secret_key_hex":0.1.2})",
+       "error: invalid type: floating point `0.1`, expected a string at line 1 column 21"},
       {R"({"secret_key_hex":true})",
        "error: invalid type: boolean `true`, expected a string at line 1 column 22"},
       {R"({"secret_key_hex":false})",
@@ -114,6 +122,33 @@ TEST(IdentityJsonTest, SyntaxErrorsNameTheirPosition) {
        "21"},
       {R"({"secret_key_hex":"\ud800"})", "error: lone surrogate in hex escape at line 1 column 26"},
   });
+}
+
+// JSONTestSuite: text every JSON reader must accept (y_) may fail here only for its record shape,
+// text it must reject (n_) always fails, and the undecided cases (i_) must not crash or hang.
+TEST(IdentityJsonTest, JsonTestSuite) {
+  const std::string record_errors[] = {"invalid type: ", "missing field ", "invalid length ",
+                                       "duplicate field "};
+  std::size_t files = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(SRB_VECTORS_DIR "/JSONTestSuite/test_parsing")) {
+    const std::string name = entry.path().filename().string();
+    SCOPED_TRACE(name);
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    const Result<SecretString> secret = parse_identity_json(content.str());
+    ++files;
+    if (name.starts_with("n_")) {
+      EXPECT_FALSE(secret);
+    } else if (name.starts_with("y_") && !secret) {
+      const std::string& detail = std::get<IdentityInvalid>(secret.error()).detail;
+      EXPECT_TRUE(std::any_of(std::begin(record_errors), std::end(record_errors),
+                              [&](const std::string& kind) { return detail.starts_with(kind); }))
+          << detail;
+    }
+  }
+  EXPECT_EQ(files, 318u);
 }
 
 }  // namespace
