@@ -1,6 +1,7 @@
 #include "signing/identity_json.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <iterator>
 #include <map>
@@ -129,10 +130,15 @@ class IdentityReader {
   bool number_unsigned(std::uint64_t value) {
     return on_number("integer `" + std::to_string(value) + "`");
   }
-  // The binary formats' reader, compiled in alongside, hands the token over as a std::string.
+  // The value, not the token as written, which could be a megabyte of digits. (The binary
+  // formats' reader, compiled in alongside, passes the token as another string type.)
   template <typename Text>
-  bool number_float(double, const Text& token) {
-    return on_number("floating point `" + std::string(std::string_view(token)) + "`");
+  bool number_float(double value, const Text&) {
+    char shortest[32];
+    std::string text(shortest, std::to_chars(shortest, shortest + sizeof shortest, value).ptr);
+    // 1e3 is shown as 1000.0, so it does not read as an integer.
+    if (text.find_first_not_of("-0123456789") == std::string::npos) text += ".0";
+    return on_number("floating point `" + text + "`");
   }
   // A string's content is never repeated in a message: it could be the secret itself.
   bool string(SecretString& value) { return on_value("string", &value); }

@@ -54,7 +54,9 @@ TEST(IdentityJsonTest, RecordErrorsNameTheirPosition) {
        "error: invalid type: integer `18446744073709551615`, expected a string at line 1 column "
        "38"},
       {R"({"secret_key_hex":1.50})",
-       "error: invalid type: floating point `1.50`, expected a string at line 1 column 22"},
+       "error: invalid type: floating point `1.5`, expected a string at line 1 column 22"},
+      {R"({"secret_key_hex":-2.5E+300})",
+       "error: invalid type: floating point `-2.5e+300`, expected a string at line 1 column 27"},
       // The number ends before the character that stopped it, even when that is a digit.
       {R"({"secret_key_hex":01})",
        "error: invalid type: integer `0`, expected a string at line 1 column 19"},
@@ -78,7 +80,8 @@ TEST(IdentityJsonTest, RecordErrorsNameTheirPosition) {
       {R"({"secret_key_hex":"ab","secret_key_hex":"ab"})",
        "error: duplicate field `secret_key_hex` at line 1 column 39"},
       {"5", "error: invalid type: integer `5`, expected struct File at line 1 column 1"},
-      {"1e3", "error: invalid type: floating point `1e3`, expected struct File at line 1 column 3"},
+      {"1e3",
+       "error: invalid type: floating point `1000.0`, expected struct File at line 1 column 3"},
       {"null", "error: invalid type: null, expected struct File at line 1 column 4"},
       // A string's content is not repeated: it may be the secret itself.
       {R"("0123456789abcdef")",
