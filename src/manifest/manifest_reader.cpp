@@ -8,7 +8,6 @@
 // a caret, and a reason such as "missing field `path`".
 
 #include <toml++/toml.h>
-#include <limits>
 #include <sstream>
 
 #include "cli/text.hpp"
