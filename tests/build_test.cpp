@@ -280,10 +280,13 @@ TEST(Build, RefusedIncludesStopTheBuildBeforeTheManifest) {
       {x + "/missing.so", prefix + "is missing from the host: " + x + "/missing.so\n"},
       {x + "/libfirst.so/", prefix + "is missing from the host: " + x + "/libfirst.so/\n"},
       {"/", prefix + "has no file name: /\n"},
-      {x + "/.", prefix + "has no file name: " + x + "/.\n"},
+      {".", prefix + "has no file name: .\n"},
+      {"./", prefix + "has no file name: ./\n"},
       {x + "/dir.so/..", prefix + "has no file name: " + x + "/dir.so/..\n"},
-      {x + "/dir.so/", prefix + "has no file name: " + x + "/dir.so/\n"},
+      // A trailing "/" or "/." still names the directory, which the copy then refuses.
       {x + "/dir.so", std::string(kNotRegular)},
+      {x + "/dir.so/", std::string(kNotRegular)},
+      {x + "/dir.so/.", std::string(kNotRegular)},
       {(dir / "y/libfirst.so").string(), prefix + "has the same file name as an earlier one: " +
                                              (dir / "y/libfirst.so").string() + "\n"},
       {x + "/a\\b.so",

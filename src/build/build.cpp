@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 
+#include <optional>
 #include <set>
+#include <string_view>
 #include <system_error>
 
 #include "build/copy_file.hpp"
@@ -60,13 +62,30 @@ Result<void> gather_table_entries(const HostSourceTable& table, const std::files
   return {};
 }
 
-// "lib/" and the include's file name. The last component must be a normal name: "/", ".", "..",
-// "dir/.." and "dir/" have none. The name must also make a bundle path that verify accepts.
+// The last component of a path when it is a normal name. Trailing slashes and "." components
+// name the same directory, so "dir/" and "dir/." are named "dir"; "/", ".", ".." and "dir/.."
+// have no name.
+std::optional<std::string_view> file_name_of(std::string_view path) {
+  for (;;) {
+    if (path.size() > 1 && path.ends_with('/')) {
+      path.remove_suffix(1);
+    } else if (path.size() > 2 && path.ends_with("/.")) {
+      path.remove_suffix(1);
+    } else {
+      break;
+    }
+  }
+  const std::string_view name = path.substr(path.find_last_of('/') + 1);
+  if (name.empty() || name == "." || name == "..") return std::nullopt;
+  return name;
+}
+
+// "lib/" and the include's file name, which must make a bundle path that verify accepts.
 Result<std::string> include_bundle_path(const std::filesystem::path& include) {
   if (!is_present(include)) return IncludeMissing{include};
-  const std::filesystem::path name = include.filename();
-  if (name.empty() || name == "." || name == "..") return IncludeNoFileName{include};
-  std::string bundle_path = "lib/" + lossy_utf8(name.native());
+  const std::optional<std::string_view> name = file_name_of(include.native());
+  if (!name) return IncludeNoFileName{include};
+  std::string bundle_path = "lib/" + lossy_utf8(*name);
   if (!is_valid_payload_path(bundle_path)) return IncludeInvalidFileName{include};
   return bundle_path;
 }
