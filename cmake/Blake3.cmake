@@ -24,6 +24,7 @@ else()
 endif()
 
 add_library(blake3 STATIC ${SRB_BLAKE3_SOURCES})
-target_include_directories(blake3 SYSTEM PUBLIC ${SRB_BLAKE3_DIR})
+# Only for building: the library exported by the install rules keeps blake3.h to itself.
+target_include_directories(blake3 SYSTEM PUBLIC $<BUILD_INTERFACE:${SRB_BLAKE3_DIR}>)
 target_compile_definitions(blake3 PRIVATE ${SRB_BLAKE3_DEFINES})
 set_target_properties(blake3 PROPERTIES POSITION_INDEPENDENT_CODE ON C_STANDARD 99)

@@ -1,0 +1,32 @@
+# `make package`: Debian packages made by CPack from the install rules, one per component:
+# sarn-runtime-bundle (the tool, its man page and completions) and libsarn-runtime-bundle-dev
+# (the library, headers and CMake package). The tool's dependencies on shared libraries are
+# read from the binary by dpkg-shlibdeps.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME sarn-runtime-bundle)
+set(CPACK_PACKAGE_VENDOR "sarn-runtime-bundle developers")
+set(CPACK_PACKAGE_CONTACT "sarn-runtime-bundle developers <sarn-runtime-bundle@invalid>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_COMPONENTS_ALL Runtime Development)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME sarn-runtime-bundle)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "build, verify and locate Sarn runtime bundles
+sarn-runtime-bundle copies a host's dynamic loader and core C-runtime libraries into
+a content-addressed bundle directory with a BLAKE3 manifest and an optional Ed25519
+signature, verifies such bundles, and locates installed ones.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libsarn-runtime-bundle-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
+    "libssl-dev (>= 3), libtomlplusplus-dev, nlohmann-json3-dev, libcli11-dev")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn runtime bundles
+The core of sarn-runtime-bundle as a static C++20 library with a CMake package:
+build, verify, sign and locate runtime bundles from a program of one's own.")
+
+# Debian keeps man pages gzip-compressed; the staged page is compressed before packing.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CompressManPages.cmake)
+include(CPack)

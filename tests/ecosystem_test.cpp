@@ -1,0 +1,353 @@
+// The tool as people install it: the generated man page and shell completions against the
+// command tree, the install tree, a program built on the installed library, the Debian
+// packages, and the worked example of the format document.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/command_tree.hpp"
+#include "manifest/digest.hpp"
+#include "manifest/manifest.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
+
+namespace srb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kDocsDir = SRB_DOCS_DIR;
+const fs::path kBuildDir = SRB_BUILD_DIR;
+const fs::path kSourceDir = SRB_SOURCE_DIR;
+
+// Each command of the real tree with every name of every option, walked through CLI11 itself.
+struct TreeCommand {
+  std::vector<std::string> words;
+  std::set<std::string> option_names;
+};
+
+void walk(const CLI::App& app, std::vector<std::string> words, std::vector<TreeCommand>& out) {
+  TreeCommand command{words, {}};
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& name : option->get_snames())
+      command.option_names.insert("-" + name);
+    for (const std::string& name : option->get_lnames())
+      command.option_names.insert("--" + name);
+  }
+  out.push_back(command);
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    std::vector<std::string> sub_words = words;
+    sub_words.push_back(sub->get_name());
+    walk(*sub, sub_words, out);
+  }
+}
+
+std::vector<TreeCommand> tree_commands() {
+  const CommandTree tree("sarn-runtime-bundle");
+  std::vector<TreeCommand> commands;
+  walk(tree.root, {}, commands);
+  return commands;
+}
+
+std::string joined(const std::vector<std::string>& words, const std::string& separator = " ") {
+  std::string out;
+  for (const std::string& word : words)
+    out += (out.empty() ? "" : separator) + word;
+  return out;
+}
+
+std::set<std::string> lines_of(const std::string& text) {
+  std::set<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.insert(line);
+  return lines;
+}
+
+RunOptions in_directory(const fs::path& cwd) {
+  RunOptions options;
+  options.cwd = cwd;
+  return options;
+}
+
+bool has_program(const std::string& name) {
+  return run_process({"sh", "-c", "command -v \"$1\"", "sh", name}).status == 0;
+}
+
+// The words bash offers for the last of `words` (the word under the cursor), one per line.
+std::set<std::string> bash_complete(std::vector<std::string> words, const fs::path& cwd = ".") {
+  std::vector<std::string> args = {
+      "bash",
+      "-c",
+      "source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; "
+      "COMP_POINT=${#COMP_LINE}; _sarn_runtime_bundle; "
+      "((${#COMPREPLY[@]})) && printf '%s\\n' \"${COMPREPLY[@]}\"; exit 0",
+      "bash",
+      (kDocsDir / "sarn-runtime-bundle.bash").string(),
+      "sarn-runtime-bundle"};
+  args.insert(args.end(), words.begin(), words.end());
+  const ProcessResult result = run_process(args, in_directory(cwd));
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  return lines_of(result.out);
+}
+
+TEST(GeneratedDocs, BashCompletesEveryOptionOfEveryCommand) {
+  for (const TreeCommand& command : tree_commands()) {
+    SCOPED_TRACE(joined(command.words));
+    std::vector<std::string> words = command.words;
+    words.push_back("-");
+    EXPECT_EQ(bash_complete(words), command.option_names);
+  }
+}
+
+TEST(GeneratedDocs, FishCompletesEveryOptionOfEveryCommand) {
+  if (!has_program("fish")) GTEST_SKIP() << "fish is not installed";
+  for (const TreeCommand& command : tree_commands()) {
+    SCOPED_TRACE(joined(command.words));
+    const std::string line = joined({"sarn-runtime-bundle", joined(command.words), "-"});
+    const ProcessResult result =
+        run_process({"fish", "--no-config", "-c",
+                     "source $argv[1]; complete -C $argv[2] | string split -f1 \\t",
+                     (kDocsDir / "sarn-runtime-bundle.fish").string(), line});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(lines_of(result.out), command.option_names);
+  }
+}
+
+// zsh completes only inside its line editor, so this checks the definitions: the script parses,
+// and each command's function names each of that command's options.
+TEST(GeneratedDocs, ZshFunctionOfEveryCommandNamesItsOptions) {
+  const std::string script = read_file(kDocsDir / "_sarn-runtime-bundle");
+  for (const TreeCommand& command : tree_commands()) {
+    SCOPED_TRACE(joined(command.words));
+    const std::string name = command.words.empty()
+                                 ? std::string("_sarn-runtime-bundle() {\n")
+                                 : "_sarn-runtime-bundle_" + joined(command.words, "_") + "() {\n";
+    const std::size_t start = script.find("\n" + name);
+    ASSERT_NE(start, std::string::npos);
+    const std::string body = script.substr(start, script.find("\n}\n", start) - start);
+    for (const std::string& option : command.option_names)
+      EXPECT_NE(body.find(option), body.npos) << option;
+  }
+  if (has_program("zsh")) {
+    const ProcessResult result =
+        run_process({"zsh", "-n", (kDocsDir / "_sarn-runtime-bundle").string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+  }
+}
+
+// The words of the option lines in one command's section of the rendered page. A section runs
+// from its heading (three spaces, the command words) to the next heading at column 0 or 3; its
+// option lines are indented by seven spaces ("       -h, --help").
+std::set<std::string> rendered_option_words(const std::string& page, const std::string& heading) {
+  std::istringstream in(page);
+  std::set<std::string> words;
+  bool inside = false;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t indent = line.find_first_not_of(' ');
+    if (indent == 0 || indent == 3) inside = line == "   " + heading;
+    if (!inside || indent != 7) continue;
+    std::istringstream tag(line);
+    for (std::string word; tag >> word;)
+      words.insert(word.ends_with(',') ? word.substr(0, word.size() - 1) : word);
+  }
+  return words;
+}
+
+TEST(GeneratedDocs, ManPageRendersWithoutWarningsAndDocumentsEveryOption) {
+  if (!has_program("groff")) GTEST_SKIP() << "groff is not installed";
+  // -P-cbou: plain characters, without bold and underline sequences.
+  const ProcessResult result = run_process(
+      {"groff", "-man", "-ww", "-Tutf8", "-P-cbou", (kDocsDir / "sarn-runtime-bundle.1").string()});
+  ASSERT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  for (const TreeCommand& command : tree_commands()) {
+    if (command.words.empty()) continue;
+    SCOPED_TRACE(joined(command.words));
+    const std::set<std::string> words = rendered_option_words(result.out, joined(command.words));
+    for (const std::string& option : command.option_names)
+      EXPECT_TRUE(words.contains(option)) << option;
+  }
+}
+
+TEST(BashCompletion, OffersWhatFitsTheCursorPosition) {
+  TempDir cwd;
+  write_file(cwd / "id.json", "{}");
+  const std::set<std::string> files = {"id.json"};
+  const struct {
+    std::vector<std::string> words;
+    std::set<std::string> offered;
+  } cases[] = {
+      {{"ve"}, {"verify"}},
+      {{""}, {"build", "verify", "path", "key", "help"}},
+      {{"key", ""}, {"generate", "pubkey", "help"}},
+      {{"help", ""}, {"build", "verify", "path", "key"}},
+      {{"key", "help", "p"}, {"pubkey"}},
+      {{"path", "--sys"}, {"--system"}},
+      {{"build", "--version", ""}, {}},  // free text
+      {{"build", "--version", "1.0", "--o"}, {"--out"}},
+      {{"build", "--out", ""}, files},
+      {{"build", "--include", "=", ""}, files},  // --include=<TAB>: bash splits at "="
+      {{"verify", "--require-signature", ""}, files},
+      {{"path", "--version", "key", ""}, {}},  // a value is not a subcommand
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(joined(c.words, "|"));
+    EXPECT_EQ(bash_complete(c.words, cwd.path()), c.offered);
+  }
+  const ProcessResult syntax =
+      run_process({"bash", "-n", (kDocsDir / "sarn-runtime-bundle.bash").string()});
+  EXPECT_EQ(syntax.status, 0) << syntax.err;
+}
+
+// Installing, building against the installation and packaging copy what the build made; under
+// the sanitizers that is instrumented code an outside program cannot link without their flags.
+bool is_sanitizer_build() {
+  return SRB_SANITIZE_BUILD;
+}
+
+ProcessResult run_checked(const std::vector<std::string>& args, const RunOptions& options = {}) {
+  ProcessResult result = run_process(args, options);
+  EXPECT_EQ(result.status, 0) << joined(args) << "\n" << result.out << result.err;
+  return result;
+}
+
+// `cmake --install` of this build into `prefix`, as `make install PREFIX=...` does.
+void install_to(const fs::path& prefix) {
+  run_checked({SRB_CMAKE_COMMAND, "--install", kBuildDir.string(), "--prefix", prefix.string()});
+}
+
+TEST(Install, PutsEveryFileInItsPlace) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "installation is checked in the plain build";
+  TempDir prefix;
+  install_to(prefix.path());
+  const fs::path lib = SRB_INSTALL_LIBDIR;
+  for (const fs::path& file :
+       {fs::path("bin/sarn-runtime-bundle"), fs::path("share/man/man1/sarn-runtime-bundle.1"),
+        fs::path("share/bash-completion/completions/sarn-runtime-bundle"),
+        fs::path("share/zsh/vendor-completions/_sarn-runtime-bundle"),
+        fs::path("share/fish/vendor_completions.d/sarn-runtime-bundle.fish"),
+        fs::path("share/doc/sarn-runtime-bundle/bundle-format.md"),
+        fs::path("include/sarn_runtime_bundle/bundle.hpp"),
+        fs::path("include/sarn_runtime_bundle/cli/result.hpp"), lib / "libsarn_runtime_bundle.a",
+        lib / "libsarn_runtime_bundle_blake3.a",
+        lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake",
+        lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfigVersion.cmake",
+        lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleTargets.cmake"}) {
+    EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
+  }
+  EXPECT_EQ(read_file(prefix / "share/bash-completion/completions/sarn-runtime-bundle"),
+            read_file(kDocsDir / "sarn-runtime-bundle.bash"));
+  const ProcessResult installed = run_checked(
+      {(prefix / "bin/sarn-runtime-bundle").string(), "path", "--system", "--version", "1.0"});
+  EXPECT_EQ(installed.out, "/usr/lib/sarn-runtime/1.0\n");
+}
+
+// examples/ configured and built against an installation, the way a user of the library would.
+TEST(Install, ExampleProgramVerifiesABundleThroughTheLibrary) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "installation is checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  run_checked({SRB_CMAKE_COMMAND, "-S", (kSourceDir / "examples").string(), "-B",
+               (dir / "example").string(), "-G", SRB_CMAKE_GENERATOR, "-DCMAKE_BUILD_TYPE=Release",
+               "-DCMAKE_PREFIX_PATH=" + (dir / "prefix").string()});
+  run_checked({SRB_CMAKE_COMMAND, "--build", (dir / "example").string()});
+  ASSERT_FALSE(HasFailure());
+  const std::string example = (dir / "example/verify_bundle").string();
+
+  make_host_root(dir / "root", {"/lib64/ld-linux-x86-64.so.2", "/etc/ld.so.cache"});
+  const std::string bundle = (dir / "bundle").string();
+  run_checked({tool_path().string(), "build", "--version", "2.5", "--out", bundle, "--from",
+               (dir / "root").string(), "--arch", "x86_64"});
+  ASSERT_FALSE(HasFailure());
+  const Result<BundleManifest> manifest = load_manifest(bundle);
+  ASSERT_TRUE(manifest);
+
+  const ProcessResult intact = run_process({example, bundle});
+  EXPECT_EQ(intact.status, 0) << intact.err;
+  EXPECT_EQ(intact.out, "runtime 2.5 for x86_64: 2 files, root hash " + manifest->root_hash + "\n");
+
+  const std::string publisher(64, 'a');
+  const ProcessResult unsigned_bundle = run_process({example, bundle, publisher});
+  EXPECT_EQ(unsigned_bundle.status, 1);
+  EXPECT_EQ(unsigned_bundle.err,
+            "verify_bundle: bundle is not signed \u2014 signature required (pass "
+            "--allow-unsigned-runtime to opt out)\n");
+
+  write_file(dir / "bundle/etc/ld.so.cache", "changed");
+  const Result<FileDigest> changed = file_digest(dir / "bundle/etc/ld.so.cache");
+  ASSERT_TRUE(changed);
+  const ProcessResult tampered = run_process({example, bundle});
+  EXPECT_EQ(tampered.status, 1);
+  EXPECT_EQ(tampered.err, "verify_bundle: hash mismatch: expected " + manifest->files[0].hash +
+                              " in bundle.toml, computed " + changed->hash + "\n");
+}
+
+fs::path only_package(const fs::path& dir, const std::string& name) {
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+    if (entry.path().filename().string().starts_with(name + "_") &&
+        entry.path().extension() == ".deb")
+      return entry.path();
+  ADD_FAILURE() << "no package " << name << " in " << dir;
+  return {};
+}
+
+TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "packaging is checked in the plain build";
+  TempDir dir;
+  run_checked({SRB_CPACK_COMMAND, "--config", (kBuildDir / "CPackConfig.cmake").string(), "-B",
+               (dir / "packages").string()},
+              in_directory(kBuildDir));
+  ASSERT_FALSE(HasFailure());
+  const fs::path tool_deb = only_package(dir / "packages", "sarn-runtime-bundle");
+  const fs::path dev_deb = only_package(dir / "packages", "libsarn-runtime-bundle-dev");
+
+  // The libraries the binary links come from the system, through dependencies found by
+  // dpkg-shlibdeps, so the unpacked tool runs as it is.
+  const std::string depends = run_checked({"dpkg-deb", "-f", tool_deb.string(), "Depends"}).out;
+  for (const char* package : {"libc6", "libssl3", "libstdc++6", "libtomlplusplus3"})
+    EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
+  run_checked({"dpkg", "-x", tool_deb.string(), (dir / "root").string()});
+  const ProcessResult help =
+      run_checked({(dir / "root/usr/bin/sarn-runtime-bundle").string(), "--help"});
+  EXPECT_TRUE(help.out.starts_with("Produce and verify Sarn runtime bundles.\n")) << help.out;
+  for (const char* file : {"usr/share/bash-completion/completions/sarn-runtime-bundle",
+                           "usr/share/zsh/vendor-completions/_sarn-runtime-bundle",
+                           "usr/share/fish/vendor_completions.d/sarn-runtime-bundle.fish",
+                           "usr/share/doc/sarn-runtime-bundle/bundle-format.md"})
+    EXPECT_TRUE(fs::is_regular_file(dir / "root" / file)) << file;
+  if (has_program("man")) {
+    RunOptions plain;
+    plain.env = {"PATH=/usr/bin:/bin", "MANPAGER=cat", "MANWIDTH=80"};
+    const ProcessResult page = run_checked(
+        {"man", "-l", (dir / "root/usr/share/man/man1/sarn-runtime-bundle.1.gz").string()}, plain);
+    EXPECT_NE(page.out.find("key generate"), std::string::npos);
+  }
+
+  EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_deb.string(), "Depends"}).out,
+            "libssl-dev (>= 3), libtomlplusplus-dev, nlohmann-json3-dev, libcli11-dev\n");
+  run_checked({"dpkg", "-x", dev_deb.string(), (dir / "dev").string()});
+  EXPECT_TRUE(fs::is_regular_file(dir / "dev/usr/include/sarn_runtime_bundle/bundle.hpp"));
+  EXPECT_FALSE(fs::exists(dir / "dev/usr/bin"));
+}
+
+// The worked example of the format document is the output of the script that builds it.
+TEST(FormatDocument, WorkedExampleIsWhatTheScriptPrintsNow) {
+  const ProcessResult printed = run_checked(
+      {"bash", (kSourceDir / "scripts/bundle-format-example").string(), tool_path().string()});
+  const std::string doc = read_file(kSourceDir / "docs/bundle-format.md");
+  const std::size_t begin = doc.find("\n<!-- begin generated example");
+  const std::size_t end = doc.find("<!-- end generated example -->\n");
+  ASSERT_NE(begin, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(doc.substr(begin + 1, end + 31 - begin - 1), printed.out);
+}
+
+}  // namespace
+}  // namespace srb::test
