@@ -1,13 +1,15 @@
 #pragma once
 // The core of sarn-runtime-bundle as a library: build, verify, sign and locate runtime bundles
-// without running the tool. Every operation returns a Result: the value, or one BundleError
-// whose text message() renders exactly as the tool prints it after "sarn-runtime-bundle
-// {command}: ". Nothing here prints, exits or throws.
+// without running the tool. Every operation returns a Result: the value, or one BundleError,
+// whose text message() renders as the tool prints it after "sarn-runtime-bundle {command}: ".
+// Nothing here prints; failures come back as values.
 //
 //   #include <sarn_runtime_bundle/bundle.hpp>
 //
-//   srb::Result<srb::BundleManifest> manifest =
-//       srb::verify_bundle({.bundle_dir = dir, .require_signature = srb::RequireSignature::yes});
+//   srb::VerifyRequest request;
+//   request.bundle_dir = "/usr/lib/sarn-runtime/1.0";
+//   request.require_signature = srb::RequireSignature::yes;
+//   const srb::Result<srb::BundleManifest> manifest = srb::verify_bundle(request);
 //   if (!manifest) std::cerr << srb::message(manifest.error()) << '\n';
 //
 // The declarations live in the headers below, shared with the tool; link
