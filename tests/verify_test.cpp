@@ -1,3 +1,538 @@
-// End-to-end tests of the binary; filled in with the command they cover.
+// End-to-end tests of `verify`: bundles made from their parts, damaged one way per case, then
+// judged by the built binary. Each case checks the exact error line and status, or the summary.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "manifest/digest.hpp"
+#include "manifest/manifest.hpp"
+#include "signing/signature.hpp"
+#include "tests/support/bundle_fixture.hpp"
+#include "tests/support/process.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace srb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<PayloadFile> kPayload = {
+    {"etc/ld.so.cache", "loader cache\n"},
+    {"lib/lib64/ld-linux-x86-64.so.2", "the loader\n"},
+    {"lib/libc.so.6", "the C library\n"},
+};
+constexpr std::size_t kLibc = 2;  // index of lib/libc.so.6 in the sorted manifest
+
+// The bundle a case starts from and what it hands to verify. A case that edits `manifest`
+// calls rewrite() to put the edit on disk.
+struct Scene {
+  fs::path dir;
+  BundleManifest manifest;
+  std::vector<std::string> options;
+  void rewrite() const { write_manifest(dir, manifest); }
+};
+
+// Damages (or merely varies) the scene and returns the message verify must fail with, or ""
+// when verify must pass.
+using Tamper = std::function<std::string(Scene&)>;
+
+struct Case {
+  const char* name;
+  Tamper tamper;
+};
+
+enum class Signed { no, yes };
+
+std::string summary(const std::string& dir, const BundleManifest& manifest) {
+  std::string text = "bundle " + dir + " verified\n";
+  text += "  version  : " + manifest.version + "\n";
+  text += "  arch     : " + manifest.arch + "\n";
+  text += "  files    : " + std::to_string(manifest.files.size()) + "\n";
+  text += "  root-hash: blake3:" + manifest.root_hash + "\n";
+  if (manifest.publisher_hex) text += "  publisher: ed25519:" + *manifest.publisher_hex + "\n";
+  return text;
+}
+
+ProcessResult run_verify(const fs::path& dir, const std::vector<std::string>& options,
+                         const RunOptions& run = {}) {
+  std::vector<std::string> args{"verify", dir.string()};
+  args.insert(args.end(), options.begin(), options.end());
+  return run_tool(args, run);
+}
+
+void expect_failure(const ProcessResult& result, const std::string& message) {
+  EXPECT_EQ(result.err, "sarn-runtime-bundle verify: " + message + "\n");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.status, 1);
+}
+
+// Makes a fresh bundle per case, applies the case, and checks verify's verdict.
+void run_cases(const std::vector<Case>& cases, Signed signing) {
+  const SigningKey key = test_key();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir temp;
+    Scene scene{temp / "bundle", {}, {}};
+    scene.manifest = make_bundle(
+        scene.dir, {"1.0.0", "x86_64", kPayload, signing == Signed::yes ? &key : nullptr});
+    const std::string message = c.tamper(scene);
+    const ProcessResult result = run_verify(scene.dir, scene.options);
+    if (message.empty()) {
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(result.out, summary(scene.dir.string(), scene.manifest));
+      EXPECT_EQ(result.status, 0);
+    } else {
+      expect_failure(result, message);
+    }
+  }
+}
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+std::string hash_mismatch(const std::string& expected, const std::string& computed) {
+  return "hash mismatch: expected " + expected + " in bundle.toml, computed " + computed;
+}
+
+std::string not_regular(const std::string& path) {
+  return "payload entry is not a regular file: " + path;
+}
+
+std::string unlisted(const std::string& path) {
+  return "file present in payload but not listed in bundle.toml: " + path;
+}
+
+const std::string kSignatureRequired =
+    "bundle is not signed \u2014 signature required (pass --allow-unsigned-runtime to opt out)";
+
+TEST(VerifyCommand, PassesIntactBundlesAndHarmlessVariations) {
+  run_cases(
+      {
+          {"intact", [](Scene&) { return ""; }},
+          {"matching arch",
+           [](Scene& s) {
+             s.options = {"--require-arch", "x86_64"};
+             return "";
+           }},
+          {"extra empty directory",
+           [](Scene& s) {
+             fs::create_directories(s.dir / "lib/empty/deeper");
+             return "";
+           }},
+          {"[[files]] blocks reordered",
+           [](Scene& s) {
+             std::reverse(s.manifest.files.begin(), s.manifest.files.end());
+             s.rewrite();
+             return "";
+           }},
+          {"size edited",
+           [](Scene& s) {
+             s.manifest.files[kLibc].size = 999;
+             s.rewrite();
+             return "";
+           }},
+          {"no files at all",
+           [](Scene& s) {
+             fs::remove_all(s.dir);
+             s.manifest = make_bundle(s.dir, {});
+             return "";
+           }},
+          // A lone signature field is not looked at, but its publisher still shows.
+          {"lone publisher_hex",
+           [](Scene& s) {
+             s.manifest.publisher_hex = "not hex";
+             s.rewrite();
+             return "";
+           }},
+      },
+      Signed::no);
+}
+
+TEST(VerifyCommand, RejectsAManifestThatCannotBeLoaded) {
+  run_cases(
+      {
+          {"bundle.toml absent",
+           [](Scene& s) {
+             fs::remove(s.dir / "bundle.toml");
+             return "bundle.toml not found at " + (s.dir / "bundle.toml").string();
+           }},
+          {"bundle directory absent",
+           [](Scene& s) {
+             fs::remove_all(s.dir);
+             return "bundle.toml not found at " + (s.dir / "bundle.toml").string();
+           }},
+          {"bundle.toml not UTF-8",
+           [](Scene& s) {
+             write_file(s.dir / "bundle.toml", "version = \"\xff\"\n");
+             return std::string("i/o: stream did not contain valid UTF-8");
+           }},
+          {"bundle.toml without root_hash",
+           [](Scene& s) {
+             const std::string text = "version = \"1.0.0\"\narch = \"x86_64\"\n";
+             write_file(s.dir / "bundle.toml", text);
+             return message(parse_manifest(text).error());
+           }},
+      },
+      Signed::no);
+}
+
+TEST(VerifyCommand, ComparesTheArchitectureExactlyAndFirst) {
+  const std::string mismatch = R"(bundle arch "x86_64" does not match host arch )";
+  run_cases(
+      {
+          {"other arch",
+           [&](Scene& s) {
+             s.options = {"--require-arch", "aarch64"};
+             return mismatch + R"("aarch64")";
+           }},
+          {"other case",
+           [&](Scene& s) {
+             s.options = {"--require-arch", "X86_64"};
+             return mismatch + R"("X86_64")";
+           }},
+          {"before payload damage",
+           [&](Scene& s) {
+             fs::remove(s.dir / "lib/libc.so.6");
+             s.options = {"--require-arch", "aarch64"};
+             return mismatch + R"("aarch64")";
+           }},
+      },
+      Signed::no);
+}
+
+// Each path is refused before it is looked up: some name files that exist, in the bundle or on
+// the host, and would otherwise fail differently or pass.
+TEST(VerifyCommand, RefusesInvalidPayloadPathsBeforeReadingThem) {
+  std::vector<Case> cases;
+  for (const char* path : {"lib/../x", "/etc/passwd", "bundle.toml", "lib/x\ty", "lib/x\ny",
+                           "lib\\libc.so.6", "./lib/libc.so.6", "lib//libc.so.6", "lib/", ""}) {
+    cases.push_back({path, [path](Scene& s) {
+                       write_file(s.dir / "x", "x\n");
+                       s.manifest.files.insert(s.manifest.files.begin(),
+                                               BundleFile{path, digest_of(s.dir / "x"), 2});
+                       s.rewrite();
+                       return "invalid payload path in bundle.toml: " + std::string(path);
+                     }});
+  }
+  run_cases(cases, Signed::no);
+}
+
+TEST(VerifyCommand, ChecksEachListedEntryInManifestOrder) {
+  run_cases(
+      {
+          {"path repeated",
+           [](Scene& s) {
+             s.manifest.files.push_back(s.manifest.files[kLibc]);
+             s.rewrite();
+             return std::string("invalid payload path in bundle.toml: lib/libc.so.6");
+           }},
+          // The first occurrence is checked in full before the repeat is seen.
+          {"first of a repeated path damaged",
+           [](Scene& s) {
+             BundleFile wrong = s.manifest.files[kLibc];
+             wrong.hash = std::string(64, '0');
+             s.manifest.files.insert(s.manifest.files.begin(), wrong);
+             s.rewrite();
+             return hash_mismatch(wrong.hash, s.manifest.files[kLibc + 1].hash);
+           }},
+          {"file removed",
+           [](Scene& s) {
+             fs::remove(s.dir / "lib/libc.so.6");
+             return std::string(
+                 "file listed in bundle.toml is missing from the payload: lib/libc.so.6");
+           }},
+          {"dangling link",
+           [](Scene& s) {
+             fs::remove(s.dir / "lib/libc.so.6");
+             fs::create_symlink("nowhere", s.dir / "lib/libc.so.6");
+             return std::string(
+                 "file listed in bundle.toml is missing from the payload: lib/libc.so.6");
+           }},
+          {"link to a regular file",
+           [](Scene& s) {
+             fs::rename(s.dir / "lib/libc.so.6", s.dir / "lib/libc.real");
+             fs::create_symlink("libc.real", s.dir / "lib/libc.so.6");
+             return not_regular("lib/libc.so.6");
+           }},
+          {"directory listed",
+           [](Scene& s) {
+             s.manifest.files.push_back({"lib/lib64", s.manifest.files[kLibc].hash, 0});
+             s.rewrite();
+             return not_regular("lib/lib64");
+           }},
+          // Opening a FIFO for reading would wait for a writer forever.
+          {"FIFO listed",
+           [](Scene& s) {
+             EXPECT_EQ(::mkfifo((s.dir / "lib/fifo").c_str(), 0644), 0);
+             s.manifest.files.push_back({"lib/fifo", s.manifest.files[kLibc].hash, 0});
+             s.rewrite();
+             return not_regular("lib/fifo");
+           }},
+          {"content edited",
+           [](Scene& s) {
+             write_file(s.dir / "lib/libc.so.6", "tampered\n");
+             return hash_mismatch(s.manifest.files[kLibc].hash, digest_of(s.dir / "lib/libc.so.6"));
+           }},
+          {"digest in upper case",
+           [](Scene& s) {
+             const std::string lower = s.manifest.files[kLibc].hash;
+             s.manifest.files[kLibc].hash = upper(lower);
+             s.rewrite();
+             return hash_mismatch(upper(lower), lower);
+           }},
+      },
+      Signed::no);
+}
+
+TEST(VerifyCommand, RejectsWhateverThePayloadHoldsBeyondTheList) {
+  const struct {
+    std::vector<std::string> extra_files;
+    std::string key;
+  } extras[] = {
+      {{"lib/zz.so", "lib/aa.so"}, "lib/aa.so"},  // the smallest key is named
+      {{"lib/bundle.toml"}, "lib/bundle.toml"},
+      {{"lib\\x.so"}, "lib/x.so"},
+      {{"lib/\xff.so"}, "lib/\xef\xbf\xbd.so"},
+  };
+  std::vector<Case> cases;
+  for (const auto& extra : extras) {
+    cases.push_back({extra.key.c_str(), [&extra](Scene& s) {
+                       for (const std::string& file : extra.extra_files)
+                         write_file(s.dir / file, "");
+                       return unlisted(extra.key);
+                     }});
+  }
+  run_cases(cases, Signed::no);
+  run_cases(
+      {
+          // The listed files are still found through the link; the link itself is unlisted.
+          {"lib a link to a directory",
+           [](Scene& s) {
+             fs::rename(s.dir / "lib", s.dir.parent_path() / "elsewhere");
+             fs::create_symlink("../elsewhere", s.dir / "lib");
+             return unlisted("lib");
+           }},
+          {"unlisted FIFO",
+           [](Scene& s) {
+             EXPECT_EQ(::mkfifo((s.dir / "etc/fifo").c_str(), 0644), 0);
+             return unlisted("etc/fifo");
+           }},
+          {"root hash edited",
+           [](Scene& s) {
+             const std::string real = s.manifest.root_hash;
+             s.manifest.root_hash = std::string(64, 'a');
+             s.rewrite();
+             return hash_mismatch(std::string(64, 'a'), real);
+           }},
+      },
+      Signed::no);
+}
+
+TEST(VerifyCommand, DemandsASignatureOnlyWhenAsked) {
+  run_cases(
+      {
+          {"--require-signature",
+           [](Scene& s) {
+             s.options = {"--require-signature"};
+             return kSignatureRequired;
+           }},
+          {"--require-publisher",
+           [](Scene& s) {
+             s.options = {"--require-publisher", std::string(64, 'a')};
+             return kSignatureRequired;
+           }},
+          {"lone publisher_hex",
+           [](Scene& s) {
+             s.manifest.publisher_hex = "not hex";
+             s.rewrite();
+             s.options = {"--require-signature"};
+             return kSignatureRequired;
+           }},
+      },
+      Signed::no);
+}
+
+TEST(VerifyCommand, PassesSignedBundlesThatMeetTheRequirements) {
+  run_cases(
+      {
+          {"no requirement", [](Scene&) { return ""; }},
+          {"--require-signature",
+           [](Scene& s) {
+             s.options = {"--require-signature"};
+             return "";
+           }},
+          {"--require-publisher",
+           [](Scene& s) {
+             s.options = {"--require-publisher", *s.manifest.publisher_hex};
+             return "";
+           }},
+          {"--require-publisher in upper case",
+           [](Scene& s) {
+             s.options = {"--require-publisher", upper(*s.manifest.publisher_hex)};
+             return "";
+           }},
+          {"produced_at and size edited",
+           [](Scene& s) {
+             s.manifest.produced_at = 1;
+             s.manifest.files[0].size = 1;
+             s.rewrite();
+             return "";
+           }},
+      },
+      Signed::yes);
+}
+
+TEST(VerifyCommand, ChecksTheSignatureLast) {
+  const struct {
+    std::string field;
+    std::string value;
+    std::string detail;
+  } malformed[] = {
+      {"publisher_hex", std::string(63, 'a'), "Odd number of digits"},
+      {"publisher_hex", "zz" + std::string(62, 'a'), "Invalid character 'z' at position 0"},
+      {"publisher_hex", "", "expected 32 bytes, got 0"},
+      {"signature_hex", std::string(126, 'a'), "expected 64 bytes, got 63"},
+      // y = 2 has no x on the curve.
+      {"publisher_hex", "02" + std::string(62, '0'),
+       "signature error: Cannot decompress Edwards point"},
+  };
+  std::vector<Case> cases;
+  for (const auto& m : malformed) {
+    cases.push_back({m.detail.c_str(), [&m](Scene& s) {
+                       auto& field = m.field == "publisher_hex" ? s.manifest.publisher_hex
+                                                                : s.manifest.signature_hex;
+                       field = m.value;
+                       s.rewrite();
+                       return "bundle signature field " + m.field + " is malformed: " + m.detail;
+                     }});
+  }
+  run_cases(cases, Signed::yes);
+  run_cases(
+      {
+          {"version edited",
+           [](Scene& s) {
+             s.manifest.version = "1.0.1";
+             s.rewrite();
+             return std::string("bundle signature does not verify against embedded publisher");
+           }},
+          {"signed by another key",
+           [](Scene& s) {
+             const SigningKey other = test_key(0x07);
+             s.manifest.signature_hex =
+                 sign_manifest(other, s.manifest.version, s.manifest.root_hash).signature_hex;
+             s.rewrite();
+             s.options = {"--require-publisher", *s.manifest.publisher_hex};
+             return std::string("bundle signature does not verify against embedded publisher");
+           }},
+          {"publisher required with a prefix",
+           [](Scene& s) {
+             const std::string publisher = *s.manifest.publisher_hex;
+             s.options = {"--require-publisher", "ed25519:" + publisher};
+             return "bundle publisher " + publisher +
+                    " does not match required ed25519:" + publisher;
+           }},
+          {"root hash checked before the signature",
+           [](Scene& s) {
+             write_file(s.dir / "lib/libc.so.6", "tampered\n");
+             s.options = {"--require-publisher", std::string(64, 'b')};
+             return hash_mismatch(s.manifest.files[kLibc].hash, digest_of(s.dir / "lib/libc.so.6"));
+           }},
+      },
+      Signed::yes);
+}
+
+// A path holding TAB and LF could make one entry hash like two: "lib/x TAB D1 LF lib/y" with
+// digest D2 feeds the root hash the very lines of lib/x and lib/y, so the forged list would keep
+// the original root hash and signature while naming a file the publisher never listed.
+TEST(VerifyCommand, RefusesAForgedListHiddenInOnePath) {
+  const TempDir temp;
+  const SigningKey key = test_key();
+  const BundleManifest real =
+      make_bundle(temp / "real", {"1.0.0", "x86_64", {{"lib/x", "x\n"}, {"lib/y", "y\n"}}, &key});
+  const std::string forged_path = "lib/x\t" + real.files[0].hash + "\nlib/y";
+  BundleManifest forged = real;
+  forged.files = {{forged_path, real.files[1].hash, 2}};
+  ASSERT_EQ(compute_root_hash(forged.files), real.root_hash);
+  write_file(temp / "forged" / forged_path, "y\n");
+  write_manifest(temp / "forged", forged);
+
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{}, {"--require-publisher", *real.publisher_hex}}) {
+    SCOPED_TRACE(options.size());
+    expect_failure(run_verify(temp / "forged", options),
+                   "invalid payload path in bundle.toml: " + forged_path);
+  }
+}
+
+TEST(VerifyCommand, SurvivesATreeThousandsOfLevelsDeep) {
+  const TempDir temp = deep_tree_temp_dir();
+  make_bundle(temp / "bundle", {"1.0.0", "x86_64", kPayload, nullptr});
+  const DeepChain chain(temp / "bundle", 5000);
+  expect_failure(run_verify(temp / "bundle", {}), unlisted(chain.leaf_path()));
+}
+
+// A bundle as the build command writes it, from a fake host root and with a signature.
+TEST(VerifyCommand, AcceptsWhatBuildWritesAndNoticesLaterDamage) {
+  const TempDir temp;
+  make_host_root(temp / "root", {"/lib64/ld-linux-x86-64.so.2", "/lib64/libc.so.6",
+                                 "/lib/x86_64-linux-gnu/libc.so.6", "/etc/ld.so.cache"});
+  write_file(temp / "extra.so", "extra\n");
+  write_file(temp / "identity.json", "{\"secret_key_hex\": \"" + std::string(64, '4') + "\"}",
+             0600);
+  const ProcessResult built =
+      run_tool({"build", "--version", "2.0", "--out", (temp / "out").string(), "--from",
+                (temp / "root").string(), "--arch", "x86_64", "--identity",
+                (temp / "identity.json").string(), "--include", (temp / "extra.so").string()});
+  ASSERT_EQ(built.err, "");
+  const Result<BundleManifest> manifest = load_manifest(temp / "out");
+  ASSERT_TRUE(manifest.has_value());
+  ASSERT_EQ(manifest->files.size(), 5u);
+
+  RunOptions in_temp;
+  in_temp.cwd = temp.path();
+  const ProcessResult verified = run_verify("out/",
+                                            {"--require-signature", "--require-arch", "x86_64",
+                                             "--require-publisher", *manifest->publisher_hex},
+                                            in_temp);
+  EXPECT_EQ(verified.err, "");
+  EXPECT_EQ(verified.out, summary("out/", *manifest));
+  EXPECT_EQ(verified.status, 0);
+
+  std::string libc = read_file(temp / "out/lib/lib64/libc.so.6");
+  write_file(temp / "out/lib/lib64/libc.so.6", libc + "!");
+  const auto entry =
+      std::find_if(manifest->files.begin(), manifest->files.end(),
+                   [](const BundleFile& f) { return f.path == "lib/lib64/libc.so.6"; });
+  ASSERT_NE(entry, manifest->files.end());
+  expect_failure(run_verify(temp / "out", {}),
+                 hash_mismatch(entry->hash, digest_of(temp / "out/lib/lib64/libc.so.6")));
+}
+
+// Root reads everything, so the unreadable cases run as an unprivileged user there.
+TEST(VerifyCommand, ReportsUnreadablePayloadAsIoError) {
+  RunOptions as_user;
+  if (::geteuid() == 0) as_user.uid = as_user.gid = 65534;
+  const std::string denied = "i/o: Permission denied (os error 13)";
+  for (const char* unreadable : {"lib/lib64", "lib/libc.so.6"}) {
+    SCOPED_TRACE(unreadable);
+    const TempDir temp;
+    fs::permissions(temp.path(), fs::perms(0755));
+    make_bundle(temp / "bundle", {"1.0.0", "x86_64", kPayload, nullptr});
+    fs::permissions(temp / "bundle" / unreadable, fs::perms::none);
+    expect_failure(run_verify(temp / "bundle", {}, as_user), denied);
+  }
+}
+
+}  // namespace
+}  // namespace srb::test

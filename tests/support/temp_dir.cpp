@@ -30,6 +30,12 @@ TempDir::TempDir() {
   path_ = pattern;
 }
 
+TempDir::TempDir(const std::filesystem::path& base) {
+  std::string pattern = (base / "srb-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
 TempDir::~TempDir() {
   std::error_code ec;
   make_removable(path_);

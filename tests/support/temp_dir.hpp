@@ -13,6 +13,8 @@ namespace srb::test {
 class TempDir {
  public:
   TempDir();
+  // A fresh directory under `base` instead.
+  explicit TempDir(const std::filesystem::path& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

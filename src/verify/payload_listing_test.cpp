@@ -1,0 +1,177 @@
+#include "verify/payload_listing.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "cli/error.hpp"
+#include "tests/support/bundle_fixture.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace srb {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+using test::write_file;
+
+// Lowers the soft limit on open descriptors for one scope.
+class DescriptorLimit {
+ public:
+  explicit DescriptorLimit(rlim_t soft) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = soft;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+  ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+void bind_socket(const fs::path& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.native().size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, path.c_str());
+  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(fd);
+}
+
+TEST(CollectPayload, ListsEveryEntryButDirectoriesWithoutFollowingLinks) {
+  const TempDir temp;
+  const fs::path root = temp / "bundle";
+  write_file(root / "bundle.toml", "");
+  write_file(root / "lib/libc.so.6", "libc");
+  write_file(root / "lib/sub/dir/ld.so", "ld");
+  fs::create_directories(root / "lib/empty/too");
+  fs::create_symlink("libc.so.6", root / "lib/to-file");
+  fs::create_symlink("sub", root / "lib/to-dir");
+  fs::create_symlink("nowhere", root / "lib/dangling");
+  ASSERT_EQ(::mkfifo((root / "lib/fifo").c_str(), 0644), 0);
+  bind_socket(root / "lib/sock");
+  write_file(root / "lib/back\\slash", "");
+  write_file(root / "lib/bad\xff\xfe name", "");
+
+  const Result<PayloadListing> listing = collect_payload(root);
+  ASSERT_TRUE(listing.has_value()) << message(listing.error());
+  const PayloadListing expected = {
+      {"bundle.toml", root / "bundle.toml"},
+      {"lib/back/slash", root / "lib/back\\slash"},
+      {"lib/bad\xef\xbf\xbd\xef\xbf\xbd name", root / "lib/bad\xff\xfe name"},
+      {"lib/dangling", root / "lib/dangling"},
+      {"lib/fifo", root / "lib/fifo"},
+      {"lib/libc.so.6", root / "lib/libc.so.6"},
+      {"lib/sock", root / "lib/sock"},
+      {"lib/sub/dir/ld.so", root / "lib/sub/dir/ld.so"},
+      {"lib/to-dir", root / "lib/to-dir"},
+      {"lib/to-file", root / "lib/to-file"},
+  };
+  EXPECT_EQ(*listing, expected);
+}
+
+TEST(CollectPayload, FailsWhenTheRootCannotBeListed) {
+  const TempDir temp;
+  write_file(temp / "file", "");
+  const struct {
+    fs::path root;
+    std::string message;
+  } cases[] = {
+      {temp / "absent", "i/o: No such file or directory (os error 2)"},
+      {temp / "file", "i/o: Not a directory (os error 20)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.root);
+    const Result<PayloadListing> listing = collect_payload(c.root);
+    ASSERT_FALSE(listing.has_value());
+    EXPECT_EQ(message(listing.error()), c.message);
+  }
+}
+
+// 5,000 levels make a path of 10,000 bytes, beyond PATH_MAX, and more directories than the
+// lowered descriptor limit: a walk holding one descriptor per level runs out.
+TEST(CollectPayload, WalksATreeDeeperThanPathsAndDescriptorsReach) {
+  const TempDir temp = test::deep_tree_temp_dir();
+  const test::DeepChain chain(temp.path(), 5000);
+  Result<PayloadListing> listing = PayloadListing{};
+  {
+    const DescriptorLimit limit(64);
+    listing = collect_payload(temp.path());
+  }
+  ASSERT_TRUE(listing.has_value()) << message(listing.error());
+  ASSERT_EQ(listing->size(), 1u);
+  EXPECT_EQ(listing->begin()->first, chain.leaf_path());
+  EXPECT_EQ(listing->begin()->second, temp / chain.leaf_path());
+}
+
+// Every level holds the next level between two side directories with one file each, so the
+// walk must come back to outer levels after going deep, whichever order the directory returns.
+// Long names push those levels beyond PATH_MAX.
+class Comb {
+ public:
+  Comb(const fs::path& root, int depth) : root_(root) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < depth; ++level) {
+      for (const std::string& name : {std::string("a"), kNext, std::string("z")}) {
+        EXPECT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        if (name != kNext) ::close(::openat(fd, (name + "/f").c_str(), O_CREAT | O_WRONLY, 0644));
+      }
+      for (const char* side : {"a/f", "z/f"})
+        keys_.push_back(prefix_ + side);
+      const int next = ::openat(fd, kNext.c_str(), O_RDONLY | O_DIRECTORY);
+      ::close(fd);
+      fd = next;
+      prefix_ += kNext + "/";
+    }
+    ::close(fd);
+  }
+  ~Comb() {
+    const int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY);
+    remove_below(fd);
+    ::close(fd);
+  }
+  const std::vector<std::string>& keys() const { return keys_; }
+
+ private:
+  static void remove_below(int fd) {
+    ::unlinkat(fd, "a/f", 0);
+    ::unlinkat(fd, "z/f", 0);
+    const int next = ::openat(fd, kNext.c_str(), O_RDONLY | O_DIRECTORY);
+    if (next >= 0) {
+      remove_below(next);
+      ::close(next);
+    }
+    for (const std::string& name : {std::string("a"), kNext, std::string("z")})
+      ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+  }
+
+  static inline const std::string kNext = std::string(200, 'n');
+  fs::path root_;
+  std::string prefix_;
+  std::vector<std::string> keys_;
+};
+
+TEST(CollectPayload, ReturnsToOuterLevelsBeyondPathMax) {
+  const TempDir temp;
+  const Comb comb(temp.path(), 40);
+  const Result<PayloadListing> listing = collect_payload(temp.path());
+  ASSERT_TRUE(listing.has_value()) << message(listing.error());
+  std::vector<std::string> keys;
+  for (const auto& [key, path] : *listing)
+    keys.push_back(key);
+  std::vector<std::string> expected = comb.keys();
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(keys, expected);
+}
+
+}  // namespace
+}  // namespace srb
