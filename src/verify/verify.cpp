@@ -26,7 +26,8 @@ Result<void> check_arch(const BundleManifest& manifest,
   return {};
 }
 
-// Steps c) to g) for one entry whose path is already known to be valid.
+// One entry whose path is already known to be valid: present, a regular file itself, and holding
+// the listed digest.
 Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFile& file) {
   const std::filesystem::path full = bundle_dir / file.path;
   struct stat status {};
