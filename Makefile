@@ -25,8 +25,10 @@ clean:
 	rm -rf $(BUILD_DIR)
 
 # The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer, in its own tree.
+# Warnings stay warnings here: g++ reports false uninitialised values inside instrumented
+# standard headers (<regex>); the plain build keeps -Werror.
 test-sanitize: deps
-	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSRB_WERROR=ON -DSRB_SANITIZE=ON
+	cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSRB_WERROR=OFF -DSRB_SANITIZE=ON
 	cmake --build build-sanitize
 	ctest --test-dir build-sanitize --output-on-failure -j 2
 
@@ -35,3 +37,14 @@ SECONDS ?= 30
 fuzz:
 	./scripts/install-deps fuzz
 	./fuzz/run $(SECONDS)
+
+# Installs the tool, its man page and shell completions, and the library with its headers and
+# CMake package under PREFIX (DESTDIR is honoured for staging).
+PREFIX ?= /usr/local
+.PHONY: install package
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# Debian packages of the tool and of the library, written to $(BUILD_DIR)/packages/.
+package: build
+	cd $(BUILD_DIR) && cpack -B packages

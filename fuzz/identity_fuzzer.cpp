@@ -1,7 +1,9 @@
 // The identity reader on arbitrary file content. Whatever the bytes, load_identity returns a
 // key or an identity error whose message is one line of valid UTF-8 starting
 // "identity file: " (the line key pubkey and build print); unreadable means not UTF-8 here.
-// The content goes through one scratch file in a memory-backed directory.
+// A JSON error must be the one the text-level reader gives for the same text, so the file
+// layer passes the bytes on unchanged. The content goes through one scratch file in a
+// memory-backed directory.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,11 +13,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "cli/text.hpp"
 #include "fuzz_check.hpp"
 #include "signing/identity.hpp"
+#include "signing/identity_json.hpp"
 
 namespace {
 
@@ -54,6 +58,11 @@ const std::filesystem::path& identity_path() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   write_all(identity_path(), data, size);
   const srb::Result<srb::SigningKey> key = srb::load_identity(identity_path());
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (srb::is_valid_utf8(text)) {
+    const srb::Result<srb::SecretString> json = srb::parse_identity_json(text);
+    if (!json) FUZZ_CHECK(!key && srb::message(key.error()) == srb::message(json.error()));
+  }
   if (key) return 0;
   const srb::BundleError& error = key.error();
   FUZZ_CHECK(std::holds_alternative<srb::IdentityInvalid>(error) ||
