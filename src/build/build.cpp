@@ -42,11 +42,20 @@ Result<void> make_directories(const std::filesystem::path& directory) {
   return {};
 }
 
-// Copies one host file to its bundle path under out, creating the parent directory first.
+// "lib/lib64" for "lib/lib64/libc.so.6".
+std::string_view directory_of(std::string_view bundle_path) {
+  return bundle_path.substr(0, bundle_path.rfind('/'));
+}
+
+// Copies one host file to its bundle path under out, creating the parent directory first. Files
+// mostly come in runs that share a directory (every include goes to lib/); the directory the
+// previous file was copied into exists, so only a new one is created.
 Result<void> gather(const std::filesystem::path& host_path, std::string bundle_path,
                     const std::filesystem::path& out, SourceRecords& records) {
   std::filesystem::path destination = out / bundle_path;
-  TRY(make_directories(destination.parent_path()));
+  if (records.empty() || directory_of(records.back().bundle_path) != directory_of(bundle_path)) {
+    TRY(make_directories(destination.parent_path()));
+  }
   TRY(copy_host_file(host_path, destination));
   records.push_back({std::move(bundle_path), std::move(destination)});
   return {};
