@@ -57,7 +57,9 @@ std::string positional_line(const DocCommand& command, const DocArgument& argume
                             const DocCommand& parent) {
   std::string line = "complete -c sarn-runtime-bundle " + condition(command);
   if (argument.value == ValueCompletion::file) return line + " -F\n";
-  return line + " -a " + fish_quoted(help_topics(parent)) + "\n";
+  if (argument.value == ValueCompletion::command)
+    return line + " -a " + fish_quoted(help_topics(parent)) + "\n";
+  return "";  // free text: nothing to offer
 }
 
 std::string subcommand_line(const DocCommand& parent, const DocCommand& sub) {
