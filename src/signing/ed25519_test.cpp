@@ -46,7 +46,9 @@ std::string flip_bit(std::string hex, std::size_t index) {
 }
 
 TEST(Ed25519Test, Rfc8032SignaturesVerifyAndOneFlippedBitBreaksThem) {
-  for (const nlohmann::json& v : load_vectors("rfc8032/ed25519_rfc8032_7_1.json").at("vectors")) {
+  // Range-for keeps only `.at()`'s reference alive, not the document it points into.
+  const nlohmann::json document = load_vectors("rfc8032/ed25519_rfc8032_7_1.json");
+  for (const nlohmann::json& v : document.at("vectors")) {
     SCOPED_TRACE(v.at("name").get<std::string>());
     const std::string key = v.at("public_key");
     const std::string message = v.at("message");
