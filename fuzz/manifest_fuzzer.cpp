@@ -1,10 +1,12 @@
 // The bundle.toml reader on arbitrary text. A parse either fails with a ManifestParse error or
 // yields a record that the writer renders and the reader reads back to the same record: what
 // verify reads is exactly what build would have written for it. Error messages are printed on
-// a terminal, so they must be valid UTF-8.
+// a terminal, so they must be valid UTF-8. Whatever text the direct reader of the writer's
+// layout accepts, toml++ must read to the same record.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -12,9 +14,15 @@
 #include "cli/text.hpp"
 #include "fuzz_check.hpp"
 #include "manifest/manifest.hpp"
+#include "manifest/written_layout.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (const std::optional<srb::BundleManifest> direct = srb::read_written_layout(text)) {
+    const srb::Result<srb::BundleManifest> general = srb::parse_toml_manifest(text);
+    FUZZ_CHECK(general.has_value());
+    FUZZ_CHECK(*general == *direct);
+  }
   const srb::Result<srb::BundleManifest> manifest = srb::parse_manifest(text);
   if (!manifest) {
     FUZZ_CHECK(std::holds_alternative<srb::ManifestParse>(manifest.error()));

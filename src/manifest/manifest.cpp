@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "cli/text.hpp"
@@ -38,15 +39,21 @@ Result<std::string> read_text(const std::filesystem::path& path) {
   if (::fstat(fd, &status) != 0) return Io{last_os_error()};
   TRY(check_regular(status));
 
-  std::string text;
-  char buffer[8192];
+  // Read straight into a string sized from the status, so a large manifest is held once rather
+  // than grown through copies; a file that changes size meanwhile is still read to its end. The
+  // first size is capped: a sparse file may claim any size without holding the bytes.
+  constexpr std::size_t kLargestFirstSize = std::size_t{256} << 20;
+  std::string text(std::min(static_cast<std::size_t>(status.st_size), kLargestFirstSize) + 1, '\0');
+  std::size_t filled = 0;
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (filled == text.size()) text.resize(2 * text.size());
+    const ssize_t n = ::read(fd, text.data() + filled, text.size() - filled);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Io{last_os_error()};
     if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
+    filled += static_cast<std::size_t>(n);
   }
+  text.resize(filled);
   if (!is_valid_utf8(text)) return Io{OsError{0, OsError::Fixed::not_utf8}};
   return text;
 }

@@ -1,17 +1,19 @@
 #include "manifest/manifest.hpp"
 
-// Reads bundle.toml text into a BundleManifest. toml++ parses the whole document first, so a
-// syntax error (a key given twice included) is found before any value is looked at. The root
-// table is then mapped field by field in record order, each entry of `files` likewise, and the
-// first problem is reported in the same shape as a syntax error: line and column of the value
-// concerned (of the entry, or of the document start, for a missing field), the source line with
-// a caret, and a reason such as "missing field `path`".
+// Reads bundle.toml text into a BundleManifest. Text exactly in the writer's layout is read
+// directly (written_layout.cpp); anything else goes through toml++. toml++ parses the whole
+// document first, so a syntax error (a key given twice included) is found before any value is
+// looked at. The root table is then mapped field by field in record order, each entry of `files`
+// likewise, and the first problem is reported in the same shape as a syntax error: line and column
+// of the value concerned (of the entry, or of the document start, for a missing field), the source
+// line with a caret, and a reason such as "missing field `path`".
 
 #include <toml++/toml.h>
 #include <sstream>
 
 #include "cli/text.hpp"
 #include "manifest/parse_error.hpp"
+#include "manifest/written_layout.hpp"
 
 namespace srb {
 namespace {
@@ -178,6 +180,13 @@ Result<BundleManifest> read_manifest(const Document& doc, const toml::table& roo
 }  // namespace
 
 Result<BundleManifest> parse_manifest(std::string_view text) {
+  if (std::optional<BundleManifest> manifest = read_written_layout(text)) {
+    return std::move(*manifest);
+  }
+  return parse_toml_manifest(text);
+}
+
+Result<BundleManifest> parse_toml_manifest(std::string_view text) {
   // toml++ skips one leading byte-order mark itself and counts columns without it, so only the
   // excerpt leaves it out; a second mark stays an error.
   const Document doc{text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text};
