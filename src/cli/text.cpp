@@ -1,6 +1,8 @@
 #include "cli/text.hpp"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace srb {
 namespace {
@@ -47,7 +49,22 @@ Decoded decode_at(std::string_view bytes, std::size_t pos) {
   return {length, true, value};
 }
 
-bool is_control(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+// The first position at or after `pos` that holds a byte above 0x7F, or the end. Manifests and
+// paths are nearly all ASCII, so eight bytes are tested at a time.
+std::size_t skip_ascii(std::string_view bytes, std::size_t pos) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  for (std::uint64_t word = 0; pos + sizeof word <= bytes.size(); pos += sizeof word) {
+    std::memcpy(&word, bytes.data() + pos, sizeof word);
+    if ((word & kHighBits) != 0) break;
+  }
+  while (pos < bytes.size() && static_cast<unsigned char>(bytes[pos]) < 0x80)
+    ++pos;
+  return pos;
+}
+
+bool is_control(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
 
 void append_hex_escape(std::string& out, const char* format, unsigned value) {
   char buffer[16];
@@ -57,12 +74,24 @@ void append_hex_escape(std::string& out, const char* format, unsigned value) {
 
 void append_quoted_char(std::string& out, std::string_view bytes, char32_t c) {
   switch (c) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case '\t': out += "\\t"; return;
-    case '\r': out += "\\r"; return;
-    case '\n': out += "\\n"; return;
-    case '\0': out += "\\0"; return;
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\0':
+      out += "\\0";
+      return;
   }
   if (is_control(c)) {
     append_hex_escape(out, "\\u{%x}", static_cast<unsigned>(c));
@@ -75,6 +104,8 @@ void append_quoted_char(std::string& out, std::string_view bytes, char32_t c) {
 
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
+    pos = skip_ascii(bytes, pos);
+    if (pos == bytes.size()) break;
     const Decoded d = decode_at(bytes, pos);
     if (!d.valid) return false;
     pos += d.length;
@@ -83,6 +114,7 @@ bool is_valid_utf8(std::string_view bytes) {
 }
 
 std::string lossy_utf8(std::string_view bytes) {
+  if (is_valid_utf8(bytes)) return std::string(bytes);
   std::string out;
   out.reserve(bytes.size());
   for (std::size_t pos = 0; pos < bytes.size();) {
