@@ -29,7 +29,11 @@ struct FdCloser {
 }  // namespace
 
 Result<FileDigest> file_digest(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return file_digest(path.c_str());
+}
+
+Result<FileDigest> file_digest(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Io{last_os_error()};
   const FdCloser closer{fd};
 

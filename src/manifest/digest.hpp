@@ -19,6 +19,8 @@ struct FileDigest {
 
 // Streams one file (links followed) through a fixed 8192-byte buffer. Fails with Io.
 Result<FileDigest> file_digest(const std::filesystem::path& path);
+// The same for a path held as text, sparing a std::filesystem::path per file of a large bundle.
+Result<FileDigest> file_digest(const char* path);
 
 // BLAKE3 over "path TAB hash LF" for each entry, in the order given.
 std::string compute_root_hash(std::span<const BundleFile> files);

@@ -205,10 +205,19 @@ void Walker::add_entry(std::string_view name) {
   std::string relative = rel_;
   relative += name;
   std::string key = listing_key(relative);
-  listing_.insert_or_assign(std::move(key), root_ / relative);
+  listing_.insert_or_assign(std::move(key), join_relative(root_.native(), relative));
 }
 
 }  // namespace
+
+std::string join_relative(std::string_view root, std::string_view relative) {
+  std::string joined;
+  joined.reserve(root.size() + 1 + relative.size());
+  joined.append(root);
+  if (!root.empty() && root.back() != '/') joined += '/';
+  joined.append(relative);
+  return joined;
+}
 
 Result<PayloadListing> collect_payload(const std::filesystem::path& root) {
   Walker walker(root);

@@ -64,19 +64,29 @@ TEST(CollectPayload, ListsEveryEntryButDirectoriesWithoutFollowingLinks) {
 
   const Result<PayloadListing> listing = collect_payload(root);
   ASSERT_TRUE(listing.has_value()) << message(listing.error());
+  const auto at = [&root](const char* relative) { return (root / relative).native(); };
   const PayloadListing expected = {
-      {"bundle.toml", root / "bundle.toml"},
-      {"lib/back/slash", root / "lib/back\\slash"},
-      {"lib/bad\xef\xbf\xbd\xef\xbf\xbd name", root / "lib/bad\xff\xfe name"},
-      {"lib/dangling", root / "lib/dangling"},
-      {"lib/fifo", root / "lib/fifo"},
-      {"lib/libc.so.6", root / "lib/libc.so.6"},
-      {"lib/sock", root / "lib/sock"},
-      {"lib/sub/dir/ld.so", root / "lib/sub/dir/ld.so"},
-      {"lib/to-dir", root / "lib/to-dir"},
-      {"lib/to-file", root / "lib/to-file"},
+      {"bundle.toml", at("bundle.toml")},
+      {"lib/back/slash", at("lib/back\\slash")},
+      {"lib/bad\xef\xbf\xbd\xef\xbf\xbd name", at("lib/bad\xff\xfe name")},
+      {"lib/dangling", at("lib/dangling")},
+      {"lib/fifo", at("lib/fifo")},
+      {"lib/libc.so.6", at("lib/libc.so.6")},
+      {"lib/sock", at("lib/sock")},
+      {"lib/sub/dir/ld.so", at("lib/sub/dir/ld.so")},
+      {"lib/to-dir", at("lib/to-dir")},
+      {"lib/to-file", at("lib/to-file")},
   };
   EXPECT_EQ(*listing, expected);
+}
+
+TEST(JoinRelative, JoinsAsStdFilesystemDoes) {
+  for (const char* root : {"", "/", "bundle", "bundle/", "/abs/bundle", ".", "a//", "./x"}) {
+    for (const char* relative : {"lib/libc.so.6", "bundle.toml", "d\\e/f"}) {
+      SCOPED_TRACE(std::string(root) + " + " + relative);
+      EXPECT_EQ(join_relative(root, relative), (fs::path(root) / relative).native());
+    }
+  }
 }
 
 TEST(CollectPayload, FailsWhenTheRootCannotBeListed) {

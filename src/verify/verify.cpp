@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -29,7 +30,8 @@ Result<void> check_arch(const BundleManifest& manifest,
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest.
 Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFile& file) {
-  const std::filesystem::path full = bundle_dir / file.path;
+  // A valid payload path is relative, so joining the texts is what std::filesystem would do.
+  const std::string full = join_relative(bundle_dir.native(), file.path);
   struct stat status {};
   // For anything but a symbolic link, lstat answers what stat would, so one query serves most
   // entries; only a link needs the second, which tells a dangling one (missing) from the rest.
@@ -39,7 +41,7 @@ Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFi
     return NotRegularFile{file.path};
   }
   if (!S_ISREG(status.st_mode)) return NotRegularFile{file.path};
-  TRY_ASSIGN(const FileDigest digest, file_digest(full));
+  TRY_ASSIGN(const FileDigest digest, file_digest(full.c_str()));
   if (digest.hash != file.hash) return HashMismatch{file.hash, digest.hash};
   return {};
 }
@@ -59,11 +61,18 @@ Result<void> check_entries(const std::filesystem::path& bundle_dir,
   return {};
 }
 
-// The manifest keeps its own order; the root hash is taken over a sorted copy.
-Result<void> check_root_hash(const BundleManifest& manifest) {
-  std::vector<BundleFile> sorted = manifest.files;
+// The manifest keeps its own order; the root hash is taken over a sorted copy. build writes the
+// list sorted already, and then the copy would be the same list, so it is made only when needed.
+std::string sorted_root_hash(const std::vector<BundleFile>& files) {
+  const auto by_path = [](const BundleFile& a, const BundleFile& b) { return a.path < b.path; };
+  if (std::is_sorted(files.begin(), files.end(), by_path)) return compute_root_hash(files);
+  std::vector<BundleFile> sorted = files;
   sort_by_path(sorted);
-  const std::string computed = compute_root_hash(sorted);
+  return compute_root_hash(sorted);
+}
+
+Result<void> check_root_hash(const BundleManifest& manifest) {
+  const std::string computed = sorted_root_hash(manifest.files);
   if (computed != manifest.root_hash) return HashMismatch{manifest.root_hash, computed};
   return {};
 }
