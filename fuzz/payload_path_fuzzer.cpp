@@ -29,7 +29,7 @@ std::vector<std::string> split_at_slash(std::string_view path) {
 bool reference_valid(std::string_view path) {
   if (path.empty() || path == "bundle.toml") return false;
   for (const char c : path)
-    if (c == '\\' || c == '\t' || c == '\n') return false;
+    if (c == '\\' || c == '\t' || c == '\n' || c == '\0') return false;
   for (const std::string& part : split_at_slash(path))
     if (part.empty() || part == "." || part == "..") return false;
   return true;

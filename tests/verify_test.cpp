@@ -475,6 +475,20 @@ TEST(VerifyCommand, RefusesAForgedListHiddenInOnePath) {
   }
 }
 
+// The system ends a path at NUL, so "lib/x NUL copy" would be checked as lib/x itself: a
+// manifest could list, with a matching root hash, a file that the payload does not hold.
+TEST(VerifyCommand, RefusesAPathThatTheSystemWouldCutAtNul) {
+  const TempDir temp;
+  BundleManifest manifest =
+      make_bundle(temp / "bundle", {"1.0.0", "x86_64", {{"lib/x", "x\n"}}, nullptr});
+  const std::string phantom("lib/x\0copy", 10);
+  manifest.files.push_back({phantom, manifest.files[0].hash, 2});
+  manifest.root_hash = compute_root_hash(manifest.files);
+  write_manifest(temp / "bundle", manifest);
+  expect_failure(run_verify(temp / "bundle", {}),
+                 "invalid payload path in bundle.toml: " + phantom);
+}
+
 TEST(VerifyCommand, SurvivesATreeThousandsOfLevelsDeep) {
   const TempDir temp = deep_tree_temp_dir();
   make_bundle(temp / "bundle", {"1.0.0", "x86_64", kPayload, nullptr});

@@ -71,8 +71,11 @@ Result<BundleManifest> load_manifest(const std::filesystem::path& bundle_dir) {
 
 bool is_valid_payload_path(std::string_view path) {
   if (path.empty() || path == "bundle.toml") return false;
-  // TAB and LF would let a path forge lines of the root-hash input "path TAB digest LF".
-  if (path.find_first_of("\\\t\n") != std::string_view::npos) return false;
+  // TAB and LF would let a path forge lines of the root-hash input "path TAB digest LF". The
+  // system ends a path at NUL, so "a NUL b" would be checked as the file "a": a manifest could
+  // list a file that the payload does not hold.
+  constexpr std::string_view kRefused("\\\t\n\0", 4);
+  if (path.find_first_of(kRefused) != std::string_view::npos) return false;
   for (;;) {
     const std::size_t slash = path.find('/');
     const std::string_view component = path.substr(0, slash);

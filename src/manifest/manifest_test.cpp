@@ -440,6 +440,8 @@ TEST(PayloadPath, FollowsTheRule) {
       {"lib/a\tb", false},
       {"lib/a\nb", false},
       {"\t", false},
+      {std::string("lib/a\0b", 7), false},
+      {std::string("lib/a\0", 6), false},
   };
   for (const auto& [path, valid] : cases) {
     SCOPED_TRACE(path);
