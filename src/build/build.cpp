@@ -10,7 +10,7 @@
 #include "build/copy_file.hpp"
 #include "build/host_sources.hpp"
 #include "build/source_date_epoch.hpp"
-#include "build/unique_fd.hpp"
+#include "cli/unique_fd.hpp"
 #include "cli/text.hpp"
 #include "manifest/digest.hpp"
 #include "signing/identity.hpp"

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "blake3.h"
+#include "cli/unique_fd.hpp"
 #include "manifest/hex.hpp"
 
 namespace srb {
@@ -20,12 +21,6 @@ std::string finish_hex(blake3_hasher& hasher) {
   return encode_hex(out);
 }
 
-// Closes the descriptor on every path out of file_digest.
-struct FdCloser {
-  int fd;
-  ~FdCloser() { ::close(fd); }
-};
-
 }  // namespace
 
 Result<FileDigest> file_digest(const std::filesystem::path& path) {
@@ -33,9 +28,9 @@ Result<FileDigest> file_digest(const std::filesystem::path& path) {
 }
 
 Result<FileDigest> file_digest(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Io{last_os_error()};
-  const FdCloser closer{fd};
+  const UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!file.is_open()) return Io{last_os_error()};
+  const int fd = file.get();
 
   blake3_hasher hasher;
   blake3_hasher_init(&hasher);

@@ -14,15 +14,10 @@
 #include <cerrno>
 
 #include "cli/text.hpp"
+#include "cli/unique_fd.hpp"
 
 namespace srb {
 namespace {
-
-// Closes the descriptor on every path out of read_text.
-struct FdCloser {
-  int fd;
-  ~FdCloser() { ::close(fd); }
-};
 
 // A directory fails as reading one would (EISDIR); any other non-regular file with EINVAL.
 Result<void> check_regular(const struct stat& status) {
@@ -32,9 +27,9 @@ Result<void> check_regular(const struct stat& status) {
 
 Result<std::string> read_text(const std::filesystem::path& path) {
   // O_NONBLOCK keeps the open itself from waiting should a FIFO have replaced the file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return Io{last_os_error()};
-  const FdCloser closer{fd};
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file.is_open()) return Io{last_os_error()};
+  const int fd = file.get();
   struct stat status {};
   if (::fstat(fd, &status) != 0) return Io{last_os_error()};
   TRY(check_regular(status));

@@ -10,7 +10,7 @@
 
 #include <openssl/crypto.h>
 
-#include "build/unique_fd.hpp"
+#include "cli/unique_fd.hpp"
 #include "cli/text.hpp"
 #include "manifest/hex.hpp"
 #include "signing/identity_json.hpp"

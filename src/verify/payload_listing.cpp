@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/text.hpp"
+#include "cli/unique_fd.hpp"
 
 // collect_payload walks the tree depth-first with an explicit stack of frames, so a hostile
 // bundle nested thousands of levels deep cannot exhaust the call stack. Each directory is read
@@ -88,19 +89,6 @@ std::string listing_key(std::string_view relative) {
   return key;
 }
 
-// A plain descriptor, closed when replaced or released.
-struct OwnedFd {
-  int fd = -1;
-  OwnedFd() = default;
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  ~OwnedFd() { reset(-1); }
-  void reset(int new_fd) {
-    if (fd >= 0) ::close(fd);
-    fd = new_fd;
-  }
-};
-
 // One directory on the walk's stack.
 struct Frame {
   DirHandle dir;                     // empty once closed to save descriptors
@@ -121,7 +109,7 @@ class Walker {
   void add_entry(std::string_view name);
 
   const std::filesystem::path& root_;
-  OwnedFd root_fd_;
+  UniqueFd root_fd_;
   // The relative path of the directory being entered, each name followed by "/". Every frame's
   // path is a prefix of it, because the walk only ever cuts it back to the top frame's path.
   std::string rel_;
@@ -132,7 +120,7 @@ class Walker {
 
 Result<PayloadListing> Walker::run() {
   root_fd_.reset(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (root_fd_.fd < 0) return Io{last_os_error()};
+  if (!root_fd_.is_open()) return Io{last_os_error()};
   TRY_ASSIGN(DirHandle root_dir, reopen(0));
   TRY(push(std::move(root_dir)));
   while (!stack_.empty()) {
@@ -183,11 +171,11 @@ Result<void> Walker::push(DirHandle dir) {
 // Opens the directory rel_[0, rel_size) again, a piece of whole names at a time.
 Result<DirHandle> Walker::reopen(std::size_t rel_size) const {
   constexpr std::size_t kPiece = PATH_MAX - 1;
-  if (rel_size == 0) return open_dir(root_fd_.fd, ".", FollowLinks::yes);
+  if (rel_size == 0) return open_dir(root_fd_.get(), ".", FollowLinks::yes);
   // Without its final "/", which would make the kernel follow a link there.
   std::string_view rest(rel_.data(), rel_size - 1);
-  OwnedFd piece_dir;
-  const auto base = [&] { return piece_dir.fd >= 0 ? piece_dir.fd : root_fd_.fd; };
+  UniqueFd piece_dir;
+  const auto base = [&] { return piece_dir.is_open() ? piece_dir.get() : root_fd_.get(); };
   while (rest.size() > kPiece) {
     // Names are at most NAME_MAX bytes, so the first PATH_MAX bytes hold a separator.
     const std::size_t cut = rest.rfind('/', kPiece);

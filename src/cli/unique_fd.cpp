@@ -1,4 +1,4 @@
-#include "build/unique_fd.hpp"
+#include "cli/unique_fd.hpp"
 
 #include <unistd.h>
 
@@ -8,6 +8,11 @@ namespace srb {
 
 UniqueFd::~UniqueFd() {
   if (fd_ >= 0) ::close(fd_);
+}
+
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
 }
 
 Result<void> UniqueFd::close() {

@@ -10,6 +10,7 @@ namespace srb {
 
 class UniqueFd {
  public:
+  UniqueFd() = default;
   explicit UniqueFd(int fd) : fd_(fd) {}
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
@@ -17,12 +18,14 @@ class UniqueFd {
 
   int get() const { return fd_; }
   bool is_open() const { return fd_ >= 0; }
+  // Closes the descriptor held, if any, and takes `fd` in its place.
+  void reset(int fd = -1);
   // Closes now and reports the error close(2) gives, which for a written file can be the first
   // sign that the data did not reach the disk. Fails with Io.
   Result<void> close();
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
 
 // Writes all of `bytes`, retrying short and interrupted writes. Fails with Io.
