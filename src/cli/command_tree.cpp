@@ -81,8 +81,6 @@ CLI::App* declare_command(CLI::App& parent, const std::string& name, const std::
   CLI::App* command = parent.add_subcommand(name, description);
   for (const ArgumentSpec& spec : specs)
     arguments.push_back({spec, command, declare_argument(*command, spec)});
-  // Declared again after the arguments, so help lists it last.
-  command->set_help_flag("-h,--help", kHelpFlagText);
   return command;
 }
 
@@ -92,14 +90,22 @@ void declare_help_command(CLI::App& parent) {
   help->add_option("COMMAND", "The subcommand whose help to print")
       ->expected(0, CLI::detail::expected_max_vector_size)
       ->allow_extra_args();  // a positional with no minimum only takes words when this is set
-  help->set_help_flag("-h,--help", kHelpFlagText);
+}
+
+// Declared once the tree is complete, so help lists the flag after every other option. The
+// commands carry none until then: CLI11 would copy the parent's into each new subcommand, only
+// for it to be made again here, and each option costs thousands of instructions at start-up.
+void declare_help_flags(CLI::App& command) {
+  for (CLI::App* sub : command.get_subcommands({}))
+    declare_help_flags(*sub);
+  command.set_help_flag("-h,--help", kHelpFlagText);
 }
 
 }  // namespace
 
 CommandTree::CommandTree(const std::string& program_name)
     : root("Produce and verify Sarn runtime bundles.", program_name) {
-  root.set_help_flag("-h,--help", kHelpFlagText);
+  root.set_help_flag();  // removes the one CLI11 gives every root; see declare_help_flags
   // Unexpected arguments are collected instead of thrown, so the parser can name the first one.
   // Set before any subcommand exists: each inherits it.
   root.allow_extras();
@@ -122,6 +128,7 @@ CommandTree::CommandTree(const std::string& program_name)
                   kPubkeyArguments, arguments);
   declare_help_command(*key);
   declare_help_command(root);
+  declare_help_flags(root);
 }
 
 std::string identifier(const ArgumentSpec& spec) {
