@@ -22,7 +22,7 @@ signature, verifies such bundles, and locates installed ones.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libsarn-runtime-bundle-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
-    "libssl-dev (>= 3), libtomlplusplus-dev, nlohmann-json3-dev, libcli11-dev")
+    "libssl-dev (>= 3), nlohmann-json3-dev, libcli11-dev")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn runtime bundles
 The core of sarn-runtime-bundle as a static C++20 library with a CMake package:
 build, verify, sign and locate runtime bundles from a program of one's own.")

@@ -308,11 +308,13 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   const fs::path tool_deb = only_package(dir / "packages", "sarn-runtime-bundle");
   const fs::path dev_deb = only_package(dir / "packages", "libsarn-runtime-bundle-dev");
 
-  // The libraries the binary links come from the system, through dependencies found by
+  // The binary carries libcrypto, libstdc++ and toml++ inside it (they cost most of its start-up
+  // when loaded as shared libraries) and needs only the C library, a dependency found by
   // dpkg-shlibdeps, so the unpacked tool runs as it is.
   const std::string depends = run_checked({"dpkg-deb", "-f", tool_deb.string(), "Depends"}).out;
-  for (const char* package : {"libc6", "libssl3", "libstdc++6", "libtomlplusplus3"})
-    EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
+  EXPECT_NE(depends.find("libc6"), std::string::npos) << depends;
+  for (const char* package : {"libssl3", "libstdc++6", "libgcc-s1", "libtomlplusplus3"})
+    EXPECT_EQ(depends.find(package), std::string::npos) << package << " in " << depends;
   run_checked({"dpkg", "-x", tool_deb.string(), (dir / "root").string()});
   const ProcessResult help =
       run_checked({(dir / "root/usr/bin/sarn-runtime-bundle").string(), "--help"});
@@ -331,7 +333,7 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   }
 
   EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_deb.string(), "Depends"}).out,
-            "libssl-dev (>= 3), libtomlplusplus-dev, nlohmann-json3-dev, libcli11-dev\n");
+            "libssl-dev (>= 3), nlohmann-json3-dev, libcli11-dev\n");
   run_checked({"dpkg", "-x", dev_deb.string(), (dir / "dev").string()});
   EXPECT_TRUE(fs::is_regular_file(dir / "dev/usr/include/sarn_runtime_bundle/bundle.hpp"));
   EXPECT_FALSE(fs::exists(dir / "dev/usr/bin"));
