@@ -165,7 +165,9 @@ TEST(HostileDocumentsThroughBinary, FailWithOneClearErrorAndNoCrash) {
   TempDir dir;
   write_file(dir / "deep-array" / "bundle.toml", "x = " + std::string(100000, '['));
   write_file(dir / "deep-table" / "bundle.toml", "x = " + std::string(100000, '{'));
-  write_file(dir / "deep-keys" / "bundle.toml", dotted_key(20000) + " = 1\n");
+  // 150,000 parts once overflowed the stack while toml++ walked the tree.
+  write_file(dir / "deep-keys" / "bundle.toml", dotted_key(200000) + " = 1\n");
+  write_file(dir / "deep-header" / "bundle.toml", "[" + dotted_key(200000) + "]\n");
   write_file(dir / "bad-utf8" / "bundle.toml",
              read_bytes(kTomlTests / "invalid/encoding/bad-utf8-in-string.toml"));
   struct Case {
@@ -177,6 +179,7 @@ TEST(HostileDocumentsThroughBinary, FailWithOneClearErrorAndNoCrash) {
       {{"verify", (dir / "deep-array").string()}, kVerifyParseError},
       {{"verify", (dir / "deep-table").string()}, kVerifyParseError},
       {{"verify", (dir / "deep-keys").string()}, kVerifyParseError},
+      {{"verify", (dir / "deep-header").string()}, kVerifyParseError},
       {{"verify", (dir / "bad-utf8").string()}, kVerifyNotUtf8},
       {{"key", "pubkey", "--identity",
         (kJsonTests / "n_structure_100000_opening_arrays.json").string()},

@@ -39,7 +39,8 @@ struct BundleManifest {
 Result<std::string> render_manifest(const BundleManifest& manifest);
 
 // Maps a TOML document onto the record. Fails with ManifestParse whose detail names line and
-// column, shows the source line with a caret, then the reason.
+// column, shows the source line with a caret, then the reason; with Io in the rare case that a
+// document nested many thousands of levels deep cannot get the stack it needs to be read.
 Result<BundleManifest> parse_manifest(std::string_view text);
 
 // Reads and parses bundle_dir/bundle.toml. Fails with ManifestMissing when its status cannot be

@@ -8,7 +8,10 @@
 // of the value concerned (of the entry, or of the document start, for a missing field), the source
 // line with a caret, and a reason such as "missing field `path`".
 
+#include <pthread.h>
 #include <toml++/toml.h>
+
+#include <algorithm>
 #include <sstream>
 
 #include "cli/text.hpp"
@@ -177,16 +180,8 @@ Result<BundleManifest> read_manifest(const Document& doc, const toml::table& roo
   return manifest;
 }
 
-}  // namespace
-
-Result<BundleManifest> parse_manifest(std::string_view text) {
-  if (std::optional<BundleManifest> manifest = read_written_layout(text)) {
-    return std::move(*manifest);
-  }
-  return parse_toml_manifest(text);
-}
-
-Result<BundleManifest> parse_toml_manifest(std::string_view text) {
+// The document tree and the reasons above, all inside the one function that calls toml++.
+Result<BundleManifest> parse_document(std::string_view text) {
   // toml++ skips one leading byte-order mark itself and counts columns without it, so only the
   // excerpt leaves it out; a second mark stays an error.
   const Document doc{text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text};
@@ -198,6 +193,57 @@ Result<BundleManifest> parse_toml_manifest(std::string_view text) {
     return doc.fail(TextPosition{begin.line, begin.column}, error.description());
   }
   return read_manifest(doc, root);
+}
+
+// toml++ walks nested tables recursively, while parsing and again when the tree is freed, so a
+// key of 150,000 dotted parts overflowed the stack. Each level of nesting takes at least one
+// '.', '[' or '{' of the text, so their number bounds the depth: a text with few of them is read
+// on the caller's stack, any other on a thread whose stack has room for that many levels.
+constexpr std::size_t kLevelsOnCallerStack = 16384;
+constexpr std::size_t kStackPerLevel = 512;  // toml++'s deepest frames take about 60 bytes
+constexpr std::size_t kThreadStackBase = std::size_t{8} << 20;
+
+std::size_t nesting_bound(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(
+      text.begin(), text.end(), [](char c) { return c == '.' || c == '[' || c == '{'; }));
+}
+
+Result<BundleManifest> parse_on_large_stack(std::string_view text, std::size_t levels) {
+  struct Job {
+    std::string_view text;
+    std::optional<Result<BundleManifest>> result;
+  } job{text, std::nullopt};
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kThreadStackBase + levels * kStackPerLevel);
+  pthread_t thread;
+  const int failure = pthread_create(
+      &thread, &attributes,
+      [](void* data) -> void* {
+        Job& job = *static_cast<Job*>(data);
+        job.result.emplace(parse_document(job.text));
+        return nullptr;
+      },
+      &job);
+  pthread_attr_destroy(&attributes);
+  if (failure != 0) return Io{os_error(failure)};
+  pthread_join(thread, nullptr);
+  return std::move(*job.result);
+}
+
+}  // namespace
+
+Result<BundleManifest> parse_manifest(std::string_view text) {
+  if (std::optional<BundleManifest> manifest = read_written_layout(text)) {
+    return std::move(*manifest);
+  }
+  return parse_toml_manifest(text);
+}
+
+Result<BundleManifest> parse_toml_manifest(std::string_view text) {
+  const std::size_t levels = nesting_bound(text);
+  if (levels <= kLevelsOnCallerStack) return parse_document(text);
+  return parse_on_large_stack(text, levels);
 }
 
 }  // namespace srb

@@ -222,6 +222,22 @@ TEST(ParseManifest, MapsEveryAcceptedForm) {
   }
 }
 
+// The general reader walks nested tables recursively; a key of 150,000 parts once overflowed the
+// stack. Such documents are read on a stack sized for them, with the usual results.
+TEST(ParseManifest, ReadsKeysNestedDeeperThanTheUsualStackHolds) {
+  std::string key = "k";
+  for (int i = 1; i < 200000; ++i)
+    key += ".k";
+  const Result<BundleManifest> with_deep_key = parse_manifest(kHead + key + " = 1\n");
+  ASSERT_TRUE(with_deep_key) << failure(with_deep_key);
+  EXPECT_EQ(*with_deep_key, head_manifest());
+  const std::string header_only = failure(parse_manifest("[" + key + "]\n"));
+  EXPECT_TRUE(
+      header_only.starts_with("bundle.toml parse error: TOML parse error at line 1, column 1\n"))
+      << header_only;
+  EXPECT_TRUE(header_only.ends_with("\nmissing field `version`")) << header_only;
+}
+
 TEST(ParseManifest, FailuresShowWhereAndWhy) {
   struct Case {
     const char* name;
