@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "blake3.h"
+#include "manifest/hex.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb {
@@ -104,6 +106,26 @@ TEST(RootHash, HashesPathTabDigestLines) {
     changed = files;
     edit(changed);
     EXPECT_NE(compute_root_hash(changed), expected);
+  }
+}
+
+// Lists long enough to be hashed in several pieces hash like their whole text at once.
+TEST(RootHash, LongListsHashLikeTheirWholeText) {
+  for (const std::size_t count : {3u, 2000u}) {
+    SCOPED_TRACE(count);
+    std::vector<BundleFile> files;
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+      files.push_back(
+          {"lib/file-" + std::to_string(i), std::string(64, "0123456789abcdef"[i % 16]), i});
+      text += files.back().path + "\t" + files.back().hash + "\n";
+    }
+    blake3_hasher hasher;
+    blake3_hasher_init(&hasher);
+    blake3_hasher_update(&hasher, text.data(), text.size());
+    unsigned char digest[BLAKE3_OUT_LEN];
+    blake3_hasher_finalize(&hasher, digest, BLAKE3_OUT_LEN);
+    EXPECT_EQ(compute_root_hash(files), encode_hex(digest));
   }
 }
 
