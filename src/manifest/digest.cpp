@@ -15,6 +15,11 @@ namespace {
 
 constexpr std::size_t kBufferSize = 8192;
 
+// std::string compares through char_traits<char>, which orders as unsigned char.
+bool by_path(const BundleFile& a, const BundleFile& b) {
+  return a.path < b.path;
+}
+
 std::string finish_hex(blake3_hasher& hasher) {
   unsigned char out[BLAKE3_OUT_LEN];
   blake3_hasher_finalize(&hasher, out, BLAKE3_OUT_LEN);
@@ -68,9 +73,11 @@ std::string compute_root_hash(std::span<const BundleFile> files) {
 }
 
 void sort_by_path(std::vector<BundleFile>& files) {
-  // std::string compares through char_traits<char>, which orders as unsigned char.
-  std::stable_sort(files.begin(), files.end(),
-                   [](const BundleFile& a, const BundleFile& b) { return a.path < b.path; });
+  std::stable_sort(files.begin(), files.end(), by_path);
+}
+
+bool is_sorted_by_path(std::span<const BundleFile> files) {
+  return std::is_sorted(files.begin(), files.end(), by_path);
 }
 
 }  // namespace srb

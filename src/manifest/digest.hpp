@@ -28,4 +28,7 @@ std::string compute_root_hash(std::span<const BundleFile> files);
 // Stable sort by path, byte-wise as unsigned bytes.
 void sort_by_path(std::vector<BundleFile>& files);
 
+// True when the list is already in the order sort_by_path gives.
+bool is_sorted_by_path(std::span<const BundleFile> files);
+
 }  // namespace srb

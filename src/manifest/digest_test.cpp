@@ -138,7 +138,9 @@ TEST(SortByPath, OrdersByUnsignedBytesAndKeepsTies) {
                                    {"lib/Z", "6", 0},
                                    {"etc/ld.so.cache", "7", 0},
                                    {"lib/a", "8", 0}};
+  EXPECT_FALSE(is_sorted_by_path(files));
   sort_by_path(files);
+  EXPECT_TRUE(is_sorted_by_path(files)) << "ties and bytes above 0x7F included";
   std::vector<std::string> order;
   for (const BundleFile& file : files)
     order.push_back(file.path + " " + file.hash);

@@ -47,8 +47,8 @@ Result<BundleManifest> parse_manifest(std::string_view text);
 // queried, Io when it cannot be read or is not UTF-8, ManifestParse when it does not parse.
 Result<BundleManifest> load_manifest(const std::filesystem::path& bundle_dir);
 
-// True for a non-empty path other than "bundle.toml", with no backslash, TAB, line feed or NUL, whose
-// "/"-separated components are all non-empty and neither "." nor "..".
+// True for a non-empty path other than "bundle.toml", with no backslash, TAB, line feed or NUL,
+// whose "/"-separated components are all non-empty and neither "." nor "..".
 bool is_valid_payload_path(std::string_view path);
 
 }  // namespace srb

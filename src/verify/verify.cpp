@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -64,8 +63,7 @@ Result<void> check_entries(const std::filesystem::path& bundle_dir,
 // The manifest keeps its own order; the root hash is taken over a sorted copy. build writes the
 // list sorted already, and then the copy would be the same list, so it is made only when needed.
 std::string sorted_root_hash(const std::vector<BundleFile>& files) {
-  const auto by_path = [](const BundleFile& a, const BundleFile& b) { return a.path < b.path; };
-  if (std::is_sorted(files.begin(), files.end(), by_path)) return compute_root_hash(files);
+  if (is_sorted_by_path(files)) return compute_root_hash(files);
   std::vector<BundleFile> sorted = files;
   sort_by_path(sorted);
   return compute_root_hash(sorted);
