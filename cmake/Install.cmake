@@ -14,7 +14,7 @@ install(FILES docs/bundle-format.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONEN
 # Installed names say whose they are; BLAKE3 goes along because the library calls it.
 set_target_properties(srb PROPERTIES OUTPUT_NAME sarn_runtime_bundle EXPORT_NAME SarnRuntimeBundle)
 set_target_properties(blake3 PROPERTIES OUTPUT_NAME sarn_runtime_bundle_blake3)
-# The public header includes the src/ headers by their paths below src/ ("cli/result.hpp"), so
+# The public header includes the src/ headers by their paths below src/ ("core/result.hpp"), so
 # they are installed in that layout below include/sarn_runtime_bundle/, which is on the
 # consumer's include path beside include/.
 target_include_directories(srb INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>

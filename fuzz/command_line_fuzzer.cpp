@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
-#include "cli/text.hpp"
+#include "core/text.hpp"
 #include "fuzz_check.hpp"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <variant>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 #include "fuzz_check.hpp"
 #include "signing/identity.hpp"
 #include "signing/identity_json.hpp"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 #include "fuzz_check.hpp"
 
 namespace {

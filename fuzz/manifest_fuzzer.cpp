@@ -11,7 +11,7 @@
 #include <string_view>
 #include <variant>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 #include "fuzz_check.hpp"
 #include "manifest/manifest.hpp"
 #include "manifest/written_layout.hpp"

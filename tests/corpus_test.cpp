@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/run.hpp"
-#include "cli/text.hpp"
+#include "core/text.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/temp_dir.hpp"
 

@@ -235,7 +235,7 @@ TEST(Install, PutsEveryFileInItsPlace) {
         fs::path("share/fish/vendor_completions.d/sarn-runtime-bundle.fish"),
         fs::path("share/doc/sarn-runtime-bundle/bundle-format.md"),
         fs::path("include/sarn_runtime_bundle/bundle.hpp"),
-        fs::path("include/sarn_runtime_bundle/cli/result.hpp"), lib / "libsarn_runtime_bundle.a",
+        fs::path("include/sarn_runtime_bundle/core/result.hpp"), lib / "libsarn_runtime_bundle.a",
         lib / "libsarn_runtime_bundle_blake3.a",
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake",
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfigVersion.cmake",

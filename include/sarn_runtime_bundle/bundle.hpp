@@ -16,7 +16,7 @@
 // SarnRuntimeBundle::SarnRuntimeBundle (find_package(SarnRuntimeBundle)).
 
 #include "build/build.hpp"           // build_bundle, BuildRequest
-#include "cli/result.hpp"            // Result, TRY, TRY_ASSIGN; BundleError and message()
+#include "core/result.hpp"           // Result, TRY, TRY_ASSIGN; BundleError and message()
 #include "location/bundle_path.hpp"  // resolve_bundle_path, SYSTEM_BUNDLE_ROOT
 #include "manifest/digest.hpp"       // file_digest, compute_root_hash, sort_by_path
 #include "manifest/manifest.hpp"     // BundleManifest, render/parse/load_manifest

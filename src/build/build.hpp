@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 #include "manifest/manifest.hpp"
 
 namespace srb {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "cli/unique_fd.hpp"
+#include "core/unique_fd.hpp"
 
 // The source is opened first and examined through its descriptor, so the file that is checked is
 // the file that is read. It is opened non-blocking, because a FIFO at a host path would otherwise

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 
 namespace srb {
 

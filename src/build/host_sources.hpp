@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 
 namespace srb {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 
 namespace srb {
 

@@ -7,8 +7,8 @@
 #include "cli/argument_scan.hpp"
 #include "cli/command_tree.hpp"
 #include "cli/help_format.hpp"
-#include "cli/text.hpp"
 #include "cli/usage_error.hpp"
+#include "core/text.hpp"
 
 // Parsing runs in this order: a bare call of a command that needs a subcommand shows its help;
 // the scan catches values given to flags and options lacking one; CLI11 parses; then the first

@@ -5,9 +5,9 @@
 
 #include "build/build.hpp"
 #include "cli/command_line.hpp"
-#include "cli/text.hpp"
+#include "core/hex.hpp"
+#include "core/text.hpp"
 #include "location/bundle_path.hpp"
-#include "manifest/hex.hpp"
 #include "signing/identity.hpp"
 #include "verify/verify.hpp"
 
@@ -20,7 +20,9 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-std::string display(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
+std::string display(const std::filesystem::path& path) {
+  return lossy_utf8(path.native());
+}
 
 // Two spaces, the label padded to nine characters, ": ", the value.
 void print_field(std::ostream& out, std::string_view label, std::string_view value) {
@@ -44,8 +46,8 @@ int fail(std::ostream& err, std::string_view command, const std::string& message
 }
 
 int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
-  const BuildRequest request{cmd.version, cmd.out, cmd.from.value_or("/"), cmd.arch, cmd.identity,
-                             cmd.include};
+  const BuildRequest request{cmd.version, cmd.out,      cmd.from.value_or("/"),
+                             cmd.arch,    cmd.identity, cmd.include};
   const Result<BundleManifest> manifest = build_bundle(request);
   if (!manifest) return fail(err, "build", message(manifest.error()));
   out << "built bundle at " << display(cmd.out) << '\n';
@@ -55,9 +57,8 @@ int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
 }
 
 int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
-  const VerifyRequest request{
-      cmd.dir, cmd.require_arch, cmd.require_publisher,
-      cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
+  const VerifyRequest request{cmd.dir, cmd.require_arch, cmd.require_publisher,
+                              cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
   const Result<BundleManifest> manifest = verify_bundle(request);
   if (!manifest) return fail(err, "verify", message(manifest.error()));
   out << "bundle " << display(cmd.dir) << " verified\n";

@@ -5,7 +5,7 @@
 
 #include "cli/help_format.hpp"
 #include "cli/suggest.hpp"
-#include "cli/text.hpp"
+#include "core/text.hpp"
 
 // The wording of usage errors. Subjects are shown lossily, since an unexpected argument may hold
 // any bytes. A mistyped option is compared with the long options of the same command, a mistyped

@@ -7,7 +7,7 @@
 
 #include <sys/stat.h>
 
-#include "location/join_path.hpp"
+#include "core/join_path.hpp"
 #include "location/user_root.hpp"
 
 namespace srb {

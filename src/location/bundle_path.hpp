@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 
 namespace srb {
 

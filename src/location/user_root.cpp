@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "location/join_path.hpp"
+#include "core/join_path.hpp"
 
 namespace srb {
 namespace {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 
 namespace srb {
 

@@ -7,8 +7,8 @@
 #include <cerrno>
 
 #include "blake3.h"
-#include "cli/unique_fd.hpp"
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
+#include "core/unique_fd.hpp"
 
 namespace srb {
 namespace {

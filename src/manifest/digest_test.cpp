@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "blake3.h"
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb {

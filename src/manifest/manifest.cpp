@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "cli/text.hpp"
-#include "cli/unique_fd.hpp"
+#include "core/text.hpp"
+#include "core/unique_fd.hpp"
 
 namespace srb {
 namespace {

@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 #include "manifest/parse_error.hpp"
 #include "manifest/written_layout.hpp"
 

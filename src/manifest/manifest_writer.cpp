@@ -8,7 +8,7 @@
 #include <limits>
 #include <sstream>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 
 namespace srb {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 
 namespace srb {
 namespace {

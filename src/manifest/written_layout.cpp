@@ -20,7 +20,7 @@
 
 #include <limits>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 
 namespace srb {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
 
 namespace srb {
 namespace {

@@ -10,9 +10,9 @@
 
 #include <openssl/crypto.h>
 
-#include "cli/unique_fd.hpp"
-#include "cli/text.hpp"
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
+#include "core/text.hpp"
+#include "core/unique_fd.hpp"
 #include "signing/identity_json.hpp"
 #include "signing/secret_string.hpp"
 #include "signing/system_random.hpp"

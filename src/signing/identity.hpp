@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 #include "signing/signing_key.hpp"
 
 namespace srb {

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 #include "signing/secret_string.hpp"
 
 namespace srb {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
 
 // The signature binds the version tag and the root hash, nothing else: the root hash already
 // covers every payload path and digest. Checking runs the cheap textual tests first, the

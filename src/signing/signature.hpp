@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 #include "manifest/manifest.hpp"
 #include "signing/signing_key.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
 
 namespace srb {
 namespace {

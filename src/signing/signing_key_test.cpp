@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
 
 namespace srb {
 namespace {

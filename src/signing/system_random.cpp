@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "cli/unique_fd.hpp"
+#include "core/unique_fd.hpp"
 
 // getrandom(2) with flags 0 is the normal path. The device fallback mirrors what getrandom
 // guarantees: /dev/random becomes readable once the pool is initialised, and from then on

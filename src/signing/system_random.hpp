@@ -3,7 +3,7 @@
 
 #include <span>
 
-#include "cli/result.hpp"
+#include "core/result.hpp"
 
 namespace srb {
 

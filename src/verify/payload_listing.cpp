@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "cli/text.hpp"
-#include "cli/unique_fd.hpp"
+#include "core/text.hpp"
+#include "core/unique_fd.hpp"
 
 // collect_payload walks the tree depth-first with an explicit stack of frames, so a hostile
 // bundle nested thousands of levels deep cannot exhaust the call stack. Each directory is read

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/error.hpp"
+#include "core/error.hpp"
 #include "tests/support/bundle_fixture.hpp"
 #include "tests/support/temp_dir.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "cli/error.hpp"
+#include "core/error.hpp"
 #include "tests/support/bundle_fixture.hpp"
 #include "tests/support/temp_dir.hpp"
 

@@ -8,7 +8,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "cli/error.hpp"
+#include "core/error.hpp"
 #include "manifest/digest.hpp"
 #include "signing/signature.hpp"
 

@@ -1,9 +1,9 @@
-#include "cli/error.hpp"
+#include "core/error.hpp"
 
 #include <cerrno>
 #include <cstring>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 
 namespace srb {
 namespace {
@@ -11,7 +11,9 @@ namespace {
 // The dash of the fixed messages is U+2014 EM DASH.
 constexpr std::string_view kDash = "\xE2\x80\x94";
 
-std::string display(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
+std::string display(const std::filesystem::path& path) {
+  return lossy_utf8(path.native());
+}
 
 std::string bracketed_list(const std::vector<std::filesystem::path>& paths) {
   std::string out = "[";
@@ -103,8 +105,12 @@ struct Render {
 
 }  // namespace
 
-OsError last_os_error() { return OsError{errno}; }
-OsError os_error(int code) { return OsError{code}; }
+OsError last_os_error() {
+  return OsError{errno};
+}
+OsError os_error(int code) {
+  return OsError{code};
+}
 
 std::string render_os_error(const OsError& error) {
   switch (error.fixed) {
@@ -118,6 +124,8 @@ std::string render_os_error(const OsError& error) {
   return concat(std::strerror(error.code), " (os error ", std::to_string(error.code), ")");
 }
 
-std::string message(const BundleError& error) { return std::visit(Render{}, error); }
+std::string message(const BundleError& error) {
+  return std::visit(Render{}, error);
+}
 
 }  // namespace srb

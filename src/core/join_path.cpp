@@ -1,4 +1,4 @@
-#include "location/join_path.hpp"
+#include "core/join_path.hpp"
 
 // The one join rule for bundle roots, data directories and version tags. It works on bytes, not
 // on std::filesystem::path, whose operator/ would treat an empty right side differently.

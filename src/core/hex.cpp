@@ -1,9 +1,9 @@
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/text.hpp"
+#include "core/text.hpp"
 
 namespace srb {
 namespace {

@@ -6,21 +6,21 @@
 #include <utility>
 #include <variant>
 
-#include "cli/error.hpp"
+#include "core/error.hpp"
 
 namespace srb {
 
 // Any of BundleError's kinds: `return ManifestMissing{path};` converts straight to a Result.
 template <typename K>
-concept ErrorKind = std::is_constructible_v<BundleError, K> &&
-                    !std::is_same_v<std::remove_cvref_t<K>, BundleError>;
+concept ErrorKind =
+    std::is_constructible_v<BundleError, K> && !std::is_same_v<std::remove_cvref_t<K>, BundleError>;
 
 template <typename T>
 class [[nodiscard]] Result {
  public:
   template <typename U = T>
-    requires(std::is_convertible_v<U &&, T> && !ErrorKind<std::remove_cvref_t<U>>)
-  Result(U&& value) : state_(std::in_place_index<0>, std::forward<U>(value)) {}
+  requires(std::is_convertible_v<U&&, T> && !ErrorKind<std::remove_cvref_t<U>>) Result(U&& value)
+      : state_(std::in_place_index<0>, std::forward<U>(value)) {}
   Result(BundleError error) : state_(std::in_place_index<1>, std::move(error)) {}
   template <ErrorKind K>
   Result(K kind) : state_(std::in_place_index<1>, std::move(kind)) {}
@@ -70,15 +70,15 @@ class [[nodiscard]] Result<void> {
 #define SRB_CONCAT(a, b) SRB_CONCAT_INNER(a, b)
 
 // Evaluates a Result-returning expression and returns its error from the enclosing function.
-#define TRY(expr)                                           \
-  do {                                                      \
-    auto&& srb_try_result_ = (expr);                        \
+#define TRY(expr)                                                    \
+  do {                                                               \
+    auto&& srb_try_result_ = (expr);                                 \
     if (!srb_try_result_) return std::move(srb_try_result_).error(); \
   } while (0)
 
 // `TRY_ASSIGN(auto manifest, load_manifest(dir));` declares (or assigns) the value on success.
 #define TRY_ASSIGN(var, expr) SRB_TRY_ASSIGN_IMPL(SRB_CONCAT(srb_try_, __LINE__), var, expr)
-#define SRB_TRY_ASSIGN_IMPL(tmp, var, expr)   \
-  auto&& tmp = (expr);                        \
-  if (!tmp) return std::move(tmp).error();    \
+#define SRB_TRY_ASSIGN_IMPL(tmp, var, expr) \
+  auto&& tmp = (expr);                      \
+  if (!tmp) return std::move(tmp).error();  \
   var = std::move(*tmp)

@@ -1,4 +1,4 @@
-#include "cli/text.hpp"
+#include "core/text.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "location/join_path.hpp"
+#include "core/join_path.hpp"
 
 #include <gtest/gtest.h>
 

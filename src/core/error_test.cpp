@@ -1,4 +1,4 @@
-#include "cli/error.hpp"
+#include "core/error.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "manifest/hex.hpp"
+#include "core/hex.hpp"
 
 #include <gtest/gtest.h>
 

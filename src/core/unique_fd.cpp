@@ -1,4 +1,4 @@
-#include "cli/unique_fd.hpp"
+#include "core/unique_fd.hpp"
 
 #include <unistd.h>
 
