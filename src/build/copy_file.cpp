@@ -51,8 +51,7 @@ Outcome transfer_with(Step step) {
 Result<void> read_write_loop(int in, int out) {
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = read_some(in, buffer, sizeof buffer);
     if (n < 0) return Io{last_os_error()};
     if (n == 0) return {};
     TRY(write_all(out, std::string_view(buffer, static_cast<std::size_t>(n))));

@@ -23,6 +23,14 @@ Result<void> UniqueFd::close() {
   return {};
 }
 
+ssize_t read_some(int fd, void* buffer, std::size_t size) {
+  ssize_t n = 0;
+  do {
+    n = ::read(fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
 Result<void> write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());

@@ -1,6 +1,8 @@
 #pragma once
 // UniqueFd: the one owner of an open file descriptor, closed on every path out of a scope.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string_view>
 
@@ -27,6 +29,10 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// One read(2) that an interrupting signal never ends: the result of the first attempt that is not
+// EINTR, so -1 with errno set on failure and 0 at end of file.
+ssize_t read_some(int fd, void* buffer, std::size_t size);
 
 // Writes all of `bytes`, retrying short and interrupted writes. Fails with Io.
 Result<void> write_all(int fd, std::string_view bytes);

@@ -42,8 +42,7 @@ Result<FileDigest> file_digest(const char* path) {
   std::uint64_t size = 0;
   unsigned char buffer[kBufferSize];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, kBufferSize);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = read_some(fd, buffer, kBufferSize);
     if (n < 0) return Io{last_os_error()};
     if (n == 0) break;
     blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));

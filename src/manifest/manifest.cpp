@@ -42,8 +42,7 @@ Result<std::string> read_text(const std::filesystem::path& path) {
   std::size_t filled = 0;
   for (;;) {
     if (filled == text.size()) text.resize(2 * text.size());
-    const ssize_t n = ::read(fd, text.data() + filled, text.size() - filled);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = read_some(fd, text.data() + filled, text.size() - filled);
     if (n < 0) return Io{last_os_error()};
     if (n == 0) break;
     filled += static_cast<std::size_t>(n);

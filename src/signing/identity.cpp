@@ -40,10 +40,9 @@ Result<SecretString> read_all(int fd) {
   for (;;) {
     const std::size_t used = text.size();
     text.resize(used + kReadChunk);
-    const ssize_t n = ::read(fd, text.data() + used, kReadChunk);
+    const ssize_t n = read_some(fd, text.data() + used, kReadChunk);
     const int error = errno;
     text.resize(used + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-    if (n < 0 && error == EINTR) continue;
     if (n < 0) return IdentityRead{os_error(error)};
     if (n == 0) return text;
     if (text.size() > kMaxIdentityBytes) return IdentityRead{os_error(EFBIG)};

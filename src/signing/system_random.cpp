@@ -35,8 +35,7 @@ Result<void> read_urandom(std::span<unsigned char> out) {
   if (!fd.is_open()) return Io{last_os_error()};
   std::size_t filled = 0;
   while (filled < out.size()) {
-    const ssize_t n = ::read(fd.get(), out.data() + filled, out.size() - filled);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = read_some(fd.get(), out.data() + filled, out.size() - filled);
     if (n < 0) return Io{last_os_error()};
     // A device that ends early is as broken as one that fails.
     if (n == 0) return Io{os_error(EIO)};
