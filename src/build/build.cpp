@@ -47,16 +47,16 @@ std::string_view directory_of(std::string_view bundle_path) {
   return bundle_path.substr(0, bundle_path.rfind('/'));
 }
 
-// Copies one host file to its bundle path under out, creating the parent directory first. Files
-// mostly come in runs that share a directory (every include goes to lib/); the directory the
-// previous file was copied into exists, so only a new one is created.
-Result<void> gather(const std::filesystem::path& host_path, std::string bundle_path,
-                    const std::filesystem::path& out, SourceRecords& records) {
+// Copies one opened source to its bundle path under out, creating the parent directory first.
+// Files mostly come in runs that share a directory (every include goes to lib/); the directory
+// the previous file was copied into exists, so only a new one is created.
+Result<void> gather(OpenedSource source, std::string bundle_path, const std::filesystem::path& out,
+                    SourceRecords& records) {
   std::filesystem::path destination = out / bundle_path;
   if (records.empty() || directory_of(records.back().bundle_path) != directory_of(bundle_path)) {
     TRY(make_directories(destination.parent_path()));
   }
-  TRY(copy_host_file(host_path, destination));
+  TRY(copy_opened_source(source, destination));
   records.push_back({std::move(bundle_path), std::move(destination)});
   return {};
 }
@@ -66,7 +66,8 @@ Result<void> gather_table_entries(const HostSourceTable& table, const std::files
   for (std::string_view entry : table.entries) {
     const std::filesystem::path host_path = resolve_under_root(root, entry);
     if (!is_present(host_path)) continue;
-    TRY(gather(host_path, bundle_path_for_entry(entry), out, records));
+    TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
+    TRY(gather(std::move(source), bundle_path_for_entry(entry), out, records));
   }
   return {};
 }
@@ -108,7 +109,8 @@ Result<void> gather_includes(const std::vector<std::filesystem::path>& includes,
     TRY_ASSIGN(std::string bundle_path, include_bundle_path(include));
     // A second copy to the same bundle path would replace the first and list the path twice.
     if (!taken.insert(bundle_path).second) return DuplicateInclude{include};
-    TRY(gather(include, std::move(bundle_path), out, records));
+    TRY_ASSIGN(OpenedSource source, open_host_source(include));
+    TRY(gather(std::move(source), std::move(bundle_path), out, records));
   }
   return {};
 }
@@ -117,7 +119,8 @@ Result<void> gather_loader_cache(const std::filesystem::path& root,
                                  const std::filesystem::path& out, SourceRecords& records) {
   const std::filesystem::path host_path = resolve_under_root(root, kLoaderCacheHostPath);
   if (!is_present(host_path)) return {};
-  return gather(host_path, std::string(kLoaderCacheBundlePath), out, records);
+  TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
+  return gather(std::move(source), std::string(kLoaderCacheBundlePath), out, records);
 }
 
 Result<std::vector<BundleFile>> digest_records(const SourceRecords& records) {

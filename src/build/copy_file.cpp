@@ -76,24 +76,35 @@ bool is_same_file(const struct stat& source, const std::filesystem::path& destin
 
 }  // namespace
 
-Result<void> copy_host_file(const std::filesystem::path& source,
-                            const std::filesystem::path& destination) {
-  UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!in.is_open()) return Io{last_os_error()};
-  struct stat status;
-  if (::fstat(in.get(), &status) != 0) return Io{last_os_error()};
-  if (!S_ISREG(status.st_mode)) return Io{OsError{0, OsError::Fixed::copy_source_not_regular}};
-  // Truncating the destination would destroy the very content about to be copied.
-  if (is_same_file(status, destination)) return {};
-  const int flags = ::fcntl(in.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(in.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Io{last_os_error()};
+Result<OpenedSource> open_host_source(const std::filesystem::path& source) {
+  OpenedSource opened;
+  opened.fd.reset(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!opened.fd.is_open()) return Io{last_os_error()};
+  if (::fstat(opened.fd.get(), &opened.status) != 0) return Io{last_os_error()};
+  if (!S_ISREG(opened.status.st_mode))
+    return Io{OsError{0, OsError::Fixed::copy_source_not_regular}};
+  return opened;
+}
 
-  const mode_t permissions = status.st_mode & 07777;
+Result<void> copy_opened_source(OpenedSource& source, const std::filesystem::path& destination) {
+  // Truncating the destination would destroy the very content about to be copied.
+  if (is_same_file(source.status, destination)) return {};
+  const int in = source.fd.get();
+  const int flags = ::fcntl(in, F_GETFL);
+  if (flags < 0 || ::fcntl(in, F_SETFL, flags & ~O_NONBLOCK) != 0) return Io{last_os_error()};
+
+  const mode_t permissions = source.status.st_mode & 07777;
   UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, permissions));
   if (!out.is_open()) return Io{last_os_error()};
   if (::fchmod(out.get(), permissions) != 0) return Io{last_os_error()};
-  TRY(copy_content(in.get(), out.get()));
+  TRY(copy_content(in, out.get()));
   return out.close();
+}
+
+Result<void> copy_host_file(const std::filesystem::path& source,
+                            const std::filesystem::path& destination) {
+  TRY_ASSIGN(OpenedSource opened, open_host_source(source));
+  return copy_opened_source(opened, destination);
 }
 
 }  // namespace srb
