@@ -12,9 +12,9 @@
 #include "core/unique_fd.hpp"
 
 // The source is opened non-blocking, because a FIFO at a host path would otherwise hang the build
-// before its type could be refused. The content moves by copy_file_range where the
-// kernel supports it for this pair of files, then by sendfile, then by plain reads and writes;
-// each method carries on from the file offsets the previous one reached.
+// before its type could be refused. The content moves by copy_file_range where the kernel
+// supports it for this pair of files, then by sendfile, then by plain reads and writes; each
+// method carries on from the file offsets the previous one reached.
 
 namespace srb {
 namespace {
