@@ -9,6 +9,7 @@
 
 #include "build/copy_file.hpp"
 #include "build/host_sources.hpp"
+#include "build/rooted_open.hpp"
 #include "build/source_date_epoch.hpp"
 #include "core/text.hpp"
 #include "core/unique_fd.hpp"
@@ -61,13 +62,48 @@ Result<void> gather(OpenedSource source, std::string bundle_path, const std::fil
   return {};
 }
 
-Result<void> gather_table_entries(const HostSourceTable& table, const std::filesystem::path& root,
+// The root the table entries and the loader cache come from. Under the running system's root
+// directory they are plain host paths. Any other root is another system's: it is opened once, and
+// its entries resolve inside it as that system would resolve them, so an absolute link in a
+// sysroot names the sysroot's file and no link leads out of it.
+struct SourceRoot {
+  std::filesystem::path path;
+  bool is_host = true;
+  std::optional<UniqueFd> directory;  // another system's root; none when it cannot be opened
+};
+
+Result<SourceRoot> open_source_root(const std::filesystem::path& root) {
+  SourceRoot source_root{root, is_root_directory(root), std::nullopt};
+  if (!source_root.is_host) {
+    TRY_ASSIGN(source_root.directory, open_root_directory(root));
+  }
+  return source_root;
+}
+
+// A table entry or the loader cache opened from the root, or nullopt when the root has none.
+// The descriptor that shows the entry present is the one copied, so what was found is what the
+// bundle holds.
+Result<std::optional<OpenedSource>> open_root_entry(const SourceRoot& root,
+                                                    std::string_view entry) {
+  if (root.is_host) {
+    const std::filesystem::path host_path = resolve_under_root(root.path, entry);
+    if (!is_present(host_path)) return std::nullopt;
+    TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
+    return std::optional<OpenedSource>(std::move(source));
+  }
+  if (!root.directory) return std::nullopt;
+  TRY_ASSIGN(std::optional<UniqueFd> fd, open_in_root(root.directory->get(), entry));
+  if (!fd) return std::nullopt;
+  TRY_ASSIGN(OpenedSource source, as_build_source(std::move(*fd)));
+  return std::optional<OpenedSource>(std::move(source));
+}
+
+Result<void> gather_table_entries(const HostSourceTable& table, const SourceRoot& root,
                                   const std::filesystem::path& out, SourceRecords& records) {
   for (std::string_view entry : table.entries) {
-    const std::filesystem::path host_path = resolve_under_root(root, entry);
-    if (!is_present(host_path)) continue;
-    TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
-    TRY(gather(std::move(source), bundle_path_for_entry(entry), out, records));
+    TRY_ASSIGN(std::optional<OpenedSource> source, open_root_entry(root, entry));
+    if (!source) continue;
+    TRY(gather(std::move(*source), bundle_path_for_entry(entry), out, records));
   }
   return {};
 }
@@ -115,12 +151,11 @@ Result<void> gather_includes(const std::vector<std::filesystem::path>& includes,
   return {};
 }
 
-Result<void> gather_loader_cache(const std::filesystem::path& root,
-                                 const std::filesystem::path& out, SourceRecords& records) {
-  const std::filesystem::path host_path = resolve_under_root(root, kLoaderCacheHostPath);
-  if (!is_present(host_path)) return {};
-  TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
-  return gather(std::move(source), std::string(kLoaderCacheBundlePath), out, records);
+Result<void> gather_loader_cache(const SourceRoot& root, const std::filesystem::path& out,
+                                 SourceRecords& records) {
+  TRY_ASSIGN(std::optional<OpenedSource> source, open_root_entry(root, kLoaderCacheHostPath));
+  if (!source) return {};
+  return gather(std::move(*source), std::string(kLoaderCacheBundlePath), out, records);
 }
 
 Result<std::vector<BundleFile>> digest_records(const SourceRecords& records) {
@@ -150,10 +185,11 @@ Result<void> write_text_file(const std::filesystem::path& path, std::string_view
 }
 
 Result<SourceRecords> gather_sources(const BuildRequest& request, const HostSourceTable& table) {
+  TRY_ASSIGN(const SourceRoot root, open_source_root(request.from));
   SourceRecords records;
-  TRY(gather_table_entries(table, request.from, request.out, records));
+  TRY(gather_table_entries(table, root, request.out, records));
   TRY(gather_includes(request.includes, request.out, records));
-  TRY(gather_loader_cache(request.from, request.out, records));
+  TRY(gather_loader_cache(root, request.out, records));
   if (records.empty()) return NoBundleSources{candidate_paths(table, request.from)};
   return records;
 }

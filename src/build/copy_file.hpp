@@ -26,6 +26,11 @@ struct OpenedSource {
 // error of the open.
 Result<OpenedSource> open_host_source(const std::filesystem::path& source);
 
+// Takes a descriptor opened for reading (non-blocking, so that a FIFO could not hang the open) as
+// a build source, checking through it that it is a regular file. Fails with Io as
+// open_host_source does.
+Result<OpenedSource> as_build_source(UniqueFd fd);
+
 // Copies an opened source to `destination`, creating or truncating it, and sets exactly the
 // source's permission bits whatever the umask. Ownership, times and extended attributes are not
 // copied. When the destination already is the source file itself (same device and inode, links
