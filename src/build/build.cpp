@@ -8,6 +8,7 @@
 #include "build/build_steps.hpp"
 #include "build/copy_file.hpp"
 #include "build/host_sources.hpp"
+#include "build/rooted_open.hpp"
 #include "build/source_date_epoch.hpp"
 #include "core/confined_write.hpp"
 #include "core/join_path.hpp"
@@ -62,13 +63,48 @@ Result<void> gather(OpenedSource source, std::string bundle_path, GatheredBundle
   return {};
 }
 
-Result<void> gather_table_entries(const HostSourceTable& table, const std::filesystem::path& root,
+// The root the table entries and the loader cache come from. Under the running system's root
+// directory they are plain host paths. Any other root is another system's: it is opened once, and
+// its entries resolve inside it as that system would resolve them, so an absolute link in a
+// sysroot names the sysroot's file and no link leads out of it.
+struct SourceRoot {
+  std::filesystem::path path;
+  bool is_host = true;
+  std::optional<UniqueFd> directory;  // another system's root; none when it cannot be opened
+};
+
+Result<SourceRoot> open_source_root(const std::filesystem::path& root) {
+  SourceRoot source_root{root, is_root_directory(root), std::nullopt};
+  if (!source_root.is_host) {
+    TRY_ASSIGN(source_root.directory, open_root_directory(root));
+  }
+  return source_root;
+}
+
+// A table entry or the loader cache opened from the root, or nullopt when the root has none.
+// The descriptor that shows the entry present is the one copied, so what was found is what the
+// bundle holds.
+Result<std::optional<OpenedSource>> open_root_entry(const SourceRoot& root,
+                                                    std::string_view entry) {
+  if (root.is_host) {
+    const std::filesystem::path host_path = resolve_under_root(root.path, entry);
+    if (!is_present(host_path)) return std::nullopt;
+    TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
+    return std::optional<OpenedSource>(std::move(source));
+  }
+  if (!root.directory) return std::nullopt;
+  TRY_ASSIGN(std::optional<UniqueFd> fd, open_in_root(root.directory->get(), entry));
+  if (!fd) return std::nullopt;
+  TRY_ASSIGN(OpenedSource source, as_build_source(std::move(*fd)));
+  return std::optional<OpenedSource>(std::move(source));
+}
+
+Result<void> gather_table_entries(const HostSourceTable& table, const SourceRoot& root,
                                   GatheredBundle& bundle) {
   for (std::string_view entry : table.entries) {
-    const std::filesystem::path host_path = resolve_under_root(root, entry);
-    if (!is_present(host_path)) continue;
-    TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
-    TRY(gather(std::move(source), bundle_path_for_entry(entry), bundle));
+    TRY_ASSIGN(std::optional<OpenedSource> source, open_root_entry(root, entry));
+    if (!source) continue;
+    TRY(gather(std::move(*source), bundle_path_for_entry(entry), bundle));
   }
   return {};
 }
@@ -116,11 +152,10 @@ Result<void> gather_includes(const std::vector<std::filesystem::path>& includes,
   return {};
 }
 
-Result<void> gather_loader_cache(const std::filesystem::path& root, GatheredBundle& bundle) {
-  const std::filesystem::path host_path = resolve_under_root(root, kLoaderCacheHostPath);
-  if (!is_present(host_path)) return {};
-  TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
-  return gather(std::move(source), std::string(kLoaderCacheBundlePath), bundle);
+Result<void> gather_loader_cache(const SourceRoot& root, GatheredBundle& bundle) {
+  TRY_ASSIGN(std::optional<OpenedSource> source, open_root_entry(root, kLoaderCacheHostPath));
+  if (!source) return {};
+  return gather(std::move(*source), std::string(kLoaderCacheBundlePath), bundle);
 }
 
 Result<void> sign(const std::filesystem::path& identity, BundleManifest& manifest) {
@@ -138,9 +173,10 @@ Result<GatheredBundle> gather_bundle(const BuildRequest& request, const HostSour
   bundle.out = request.out.native();
   TRY_ASSIGN(bundle.out_fd, make_and_open_directory(request.out));
   TRY(bundle_directory(bundle, "lib"));
-  TRY(gather_table_entries(table, request.from, bundle));
+  TRY_ASSIGN(const SourceRoot root, open_source_root(request.from));
+  TRY(gather_table_entries(table, root, bundle));
   TRY(gather_includes(request.includes, bundle));
-  TRY(gather_loader_cache(request.from, bundle));
+  TRY(gather_loader_cache(root, bundle));
   if (bundle.records.empty()) return NoBundleSources{candidate_paths(table, request.from)};
   return bundle;
 }

@@ -81,9 +81,14 @@ Result<void> make_blocking(int fd) {
 }  // namespace
 
 Result<OpenedSource> open_host_source(const std::filesystem::path& source) {
+  UniqueFd fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.is_open()) return Io{last_os_error()};
+  return as_build_source(std::move(fd));
+}
+
+Result<OpenedSource> as_build_source(UniqueFd fd) {
   OpenedSource opened;
-  opened.fd.reset(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!opened.fd.is_open()) return Io{last_os_error()};
+  opened.fd = std::move(fd);
   if (::fstat(opened.fd.get(), &opened.status) != 0) return Io{last_os_error()};
   if (!S_ISREG(opened.status.st_mode))
     return Io{OsError{0, OsError::Fixed::copy_source_not_regular}};

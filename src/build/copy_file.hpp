@@ -47,6 +47,11 @@ struct WrittenFile {
 // error of the open.
 Result<OpenedSource> open_host_source(const std::filesystem::path& source);
 
+// Takes a descriptor opened for reading (non-blocking, so that a FIFO could not hang the open) as
+// a build source, checking through it that it is a regular file. Fails with Io as
+// open_host_source does.
+Result<OpenedSource> as_build_source(UniqueFd fd);
+
 // Copies an opened source to its destination. When the destination already is the source file
 // itself (a regular file with the same device and inode; links are not followed) it is left as it
 // is. Otherwise the destination is created afresh with mode 0600 (whatever stood there removed
