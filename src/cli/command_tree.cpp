@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 
-// The declaration of every command and argument with its help text. Values are not bound to
-// variables: each option collects all its occurrences, so a repeated option, an empty path and a
-// text that is not UTF-8 are found afterwards by the parser, which then knows which argument is
-// at fault. Binding to containers would also make CLI11 split a value like "[a,b]" in two.
+#include "build/host_sources.hpp"
+
+// The declaration of every command and argument with its help text. Nothing is bound to a
+// variable: CLI11 never parses, so its options only describe.
 
 namespace srb {
 namespace {
@@ -14,6 +15,14 @@ namespace {
 constexpr const char* kHelpFlagText = "Print help";
 constexpr const char* kHelpCommandText =
     "Print this message or the help of the given subcommand(s)";
+
+// Completions offer the architectures a build has a table for.
+std::vector<std::string> architectures() {
+  std::vector<std::string> names;
+  for (const HostSourceTable& table : host_source_tables())
+    names.emplace_back(table.arch);
+  return names;
+}
 
 const std::vector<ArgumentSpec> kBuildArguments = {
     {"--version", "VERSION", ValueKind::text, Presence::required, Repeat::no,
@@ -26,7 +35,8 @@ const std::vector<ArgumentSpec> kBuildArguments = {
     {"--arch", "ARCH", ValueKind::text, Presence::optional, Repeat::no,
      "Target architecture. Defaults to the host arch (`std::env::consts::ARCH`). Explicit "
      "override lets you build a cross-arch bundle from a fabricated rootfs (e.g. an aarch64 "
-     "sysroot on an `x86_64` CI runner)"},
+     "sysroot on an `x86_64` CI runner)",
+     architectures()},
     {"--identity", "IDENTITY", ValueKind::path, Presence::optional, Repeat::no,
      "Path to an identity JSON file for signing the bundle. Format: "
      "`{ \"secret_key_hex\": \"<64-hex>\" }`. When set, the finished `bundle.toml` gains "
@@ -47,7 +57,8 @@ const std::vector<ArgumentSpec> kVerifyArguments = {
     {"--require-signature", "", ValueKind::flag, Presence::optional, Repeat::no,
      "If set, refuse an unsigned bundle"},
     {"--require-arch", "REQUIRE_ARCH", ValueKind::text, Presence::optional, Repeat::no,
-     "If set, refuse a bundle whose declared `arch` differs. Defaults to no arch enforcement"},
+     "If set, refuse a bundle whose declared `arch` differs. Defaults to no arch enforcement",
+     architectures()},
 };
 
 const std::vector<ArgumentSpec> kPathArguments = {
@@ -68,9 +79,7 @@ const std::vector<ArgumentSpec> kPubkeyArguments = {
 
 CLI::Option* declare_argument(CLI::App& command, const ArgumentSpec& spec) {
   if (spec.kind == ValueKind::flag) return command.add_flag(spec.name, spec.help);
-  CLI::Option* option = command.add_option(spec.name, spec.help)
-                            ->type_name(spec.value_name)
-                            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  CLI::Option* option = command.add_option(spec.name, spec.help)->type_name(spec.value_name);
   if (spec.presence == Presence::required) option->required();
   return option;
 }
@@ -88,8 +97,7 @@ CLI::App* declare_command(CLI::App& parent, const std::string& name, const std::
 void declare_help_command(CLI::App& parent) {
   CLI::App* help = parent.add_subcommand("help", kHelpCommandText);
   help->add_option("COMMAND", "The subcommand whose help to print")
-      ->expected(0, CLI::detail::expected_max_vector_size)
-      ->allow_extra_args();  // a positional with no minimum only takes words when this is set
+      ->expected(0, std::numeric_limits<int>::max());
 }
 
 // Declared once the tree is complete, so help lists the flag after every other option. The
@@ -106,9 +114,6 @@ void declare_help_flags(CLI::App& command) {
 CommandTree::CommandTree(const std::string& program_name)
     : root("Produce and verify Sarn runtime bundles.", program_name) {
   root.set_help_flag();  // removes the one CLI11 gives every root; see declare_help_flags
-  // Unexpected arguments are collected instead of thrown, so the parser can name the first one.
-  // Set before any subcommand exists: each inherits it.
-  root.allow_extras();
   root.require_subcommand(1);
   declare_command(root, "build",
                   "Copy the minimal loader + libc set from the host into a content-addressed "

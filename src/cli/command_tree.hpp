@@ -1,6 +1,9 @@
 #pragma once
-// The command tree as CLI11 sees it, plus what CLI11 is not told: whether a value is a path or a
-// text, and whether an option may be repeated. Parsing leaves every value in its CLI11 option.
+// The command tree, declared once in CLI11's terms: the commands, their descriptions and
+// their arguments, which the help screens, the man page and the completions are all drawn from.
+// CLI11 only holds the declaration; the arguments are read by scan_arguments. Each argument also
+// carries what CLI11 is not told: whether a value is a path or a text, whether it may be
+// repeated, and the words a shell may offer for it.
 
 #include <CLI/CLI.hpp>
 #include <string>
@@ -19,6 +22,7 @@ struct ArgumentSpec {
   Presence presence;
   Repeat repeat;
   std::string help;
+  std::vector<std::string> choices = {};  // offered by completions; any value is still taken
 };
 
 struct DeclaredArgument {
