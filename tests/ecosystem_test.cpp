@@ -120,6 +120,20 @@ TEST(GeneratedDocs, FishCompletesEveryOptionOfEveryCommand) {
   }
 }
 
+TEST(GeneratedDocs, FishOffersTheArchitectures) {
+  if (!has_program("fish")) GTEST_SKIP() << "fish is not installed";
+  for (const char* line :
+       {"sarn-runtime-bundle build --arch ", "sarn-runtime-bundle verify d --require-arch "}) {
+    SCOPED_TRACE(line);
+    const ProcessResult result =
+        run_process({"fish", "--no-config", "-c",
+                     "source $argv[1]; complete -C $argv[2] | string split -f1 \\t",
+                     (kDocsDir / "sarn-runtime-bundle.fish").string(), line});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(lines_of(result.out), (std::set<std::string>{"x86_64", "aarch64"}));
+  }
+}
+
 // zsh completes only inside its line editor, so this checks the definitions: the script parses,
 // and each command's function names each of that command's options.
 TEST(GeneratedDocs, ZshFunctionOfEveryCommandNamesItsOptions) {
@@ -196,6 +210,18 @@ TEST(BashCompletion, OffersWhatFitsTheCursorPosition) {
       {{"build", "--include", "=", ""}, files},  // --include=<TAB>: bash splits at "="
       {{"verify", "--require-signature", ""}, files},
       {{"path", "--version", "key", ""}, {}},  // a value is not a subcommand
+      {{"build", "--arch", ""}, {"x86_64", "aarch64"}},
+      {{"build", "--arch", "a"}, {"aarch64"}},
+      {{"build", "--arch", "=", "x"}, {"x86_64"}},
+      {{"verify", "--require-arch", ""}, {"x86_64", "aarch64"}},
+      // An option already given is not offered again, under either of its names; --include is
+      // repeatable.
+      {{"path", "--version", "1", "--"}, {"--system", "--help"}},
+      {{"path", "--system", "-"}, {"--version", "-h", "--help"}},
+      {{"build", "--version", "=", "1", "--out", "o", "--include", "a", "--i"},
+       {"--identity", "--include"}},
+      {{"key", "pubkey", "-h", "-"}, {"--identity"}},
+      {{"key", "pubkey", "--help", "-"}, {"--identity"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(joined(c.words, "|"));
