@@ -637,8 +637,14 @@ TEST(CommandLine, WriteFailureOnStdoutIsOneErrorLine) {
 }
 
 // The same through the binary on a real full device; a closed pipe ends it by SIGPIPE, silently,
-// as `| head` expects.
+// as `| head` expects. A usage error leaves the binary with status 2 as it leaves run().
 TEST(CommandLine, BinaryReportsFullDeviceAndDiesQuietlyOnClosedPipe) {
+  const ProcessResult rejected = run_tool({"path", "--version", "--system"});
+  EXPECT_EQ(rejected.status, 2);
+  EXPECT_EQ(rejected.out, "");
+  EXPECT_EQ(first_line(rejected.err),
+            "error: a value is required for '--version' but none was supplied");
+
   RunOptions full;
   full.stdout_file = "/dev/full";
   const ProcessResult help = run_tool({"--help"}, full);
