@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "cli/help_format.hpp"
 #include "core/text.hpp"
 
 // The scan keeps the command it has reached and the values given so far. Each argument is one of:
@@ -10,15 +9,14 @@
 // (known here, a flag without a value, a value present and acceptable, not repeated); or a word,
 // which names a subcommand where the command has subcommands and is the next positional
 // otherwise. At the end, a command that needs a subcommand and every required argument are
-// checked, all missing ones together. CLI11's own parser is never called.
+// checked, all missing ones together.
 
 namespace srb {
 namespace {
 
 struct ScanState {
-  const CommandTree& tree;
-  const CLI::App* command;
-  std::vector<std::vector<std::string>> values;
+  const CommandSpec* command;
+  std::vector<std::vector<std::string>> values;  // of the command's arguments
   bool options_ended = false;
   std::size_t args_in_command = 0;  // arguments begun after the word that named the command
   std::size_t positionals_taken = 0;
@@ -31,32 +29,26 @@ bool is_option_like(const std::string& arg) {
   return arg.size() > 1 && arg[0] == '-';
 }
 
-bool has_subcommands(const CLI::App& command) {
-  return !command.get_subcommands({}).empty();
+void enter(ScanState& state, const CommandSpec& command) {
+  state.command = &command;
+  state.values.assign(command.arguments.size(), {});
+  state.args_in_command = 0;
+  state.positionals_taken = 0;
 }
 
-const CLI::App* find_subcommand(const CLI::App& command, const std::string& name) {
-  for (const CLI::App* sub : command.get_subcommands({}))
-    if (sub->get_name() == name) return sub;
-  return nullptr;
-}
-
-// The index in tree.arguments of the option `name` ("--out") of the current command.
+// The index of the option `name` ("--out") among the current command's arguments.
 std::optional<std::size_t> find_option(const ScanState& state, std::string_view name) {
-  for (std::size_t i = 0; i < state.tree.arguments.size(); ++i) {
-    const DeclaredArgument& arg = state.tree.arguments[i];
-    if (arg.command == state.command && arg.spec.name == name) return i;
-  }
+  const std::vector<ArgumentSpec>& arguments = state.command->arguments;
+  for (std::size_t i = 0; i < arguments.size(); ++i)
+    if (!arguments[i].is_positional() && arguments[i].name == name) return i;
   return std::nullopt;
 }
 
 // The index of the n-th positional argument of the current command.
 std::optional<std::size_t> find_positional(const ScanState& state, std::size_t n) {
-  for (std::size_t i = 0; i < state.tree.arguments.size(); ++i) {
-    const DeclaredArgument& arg = state.tree.arguments[i];
-    if (arg.command != state.command || arg.spec.name.starts_with("-")) continue;
-    if (n-- == 0) return i;
-  }
+  const std::vector<ArgumentSpec>& arguments = state.command->arguments;
+  for (std::size_t i = 0; i < arguments.size(); ++i)
+    if (arguments[i].is_positional() && n-- == 0) return i;
   return std::nullopt;
 }
 
@@ -66,9 +58,8 @@ UsageError problem(const ScanState& state, UsageProblem kind, std::string subjec
 
 // A value is taken as the bytes typed, but a path may not be empty and a text must be UTF-8.
 std::optional<UsageError> store_value(ScanState& state, std::size_t index, std::string value) {
-  const ArgumentSpec& spec = state.tree.arguments[index].spec;
-  const std::string shown =
-      spec.name.starts_with("-") ? spec.name : display_name(*state.tree.arguments[index].option);
+  const ArgumentSpec& spec = state.command->arguments[index];
+  const std::string shown = spec.is_positional() ? display_name(spec) : spec.name;
   if (spec.kind == ValueKind::path && value.empty())
     return problem(state, UsageProblem::missing_value, shown);
   if (spec.kind == ValueKind::text && !is_valid_utf8(value))
@@ -88,7 +79,7 @@ Step read_long_option(ScanState& state, std::span<const std::string> args, std::
   }
   const std::optional<std::size_t> index = find_option(state, name);
   if (!index) return problem(state, UsageProblem::unexpected_argument, arg);
-  const ArgumentSpec& spec = state.tree.arguments[*index].spec;
+  const ArgumentSpec& spec = state.command->arguments[*index];
   if (!state.values[*index].empty() && spec.repeat == Repeat::no)
     return problem(state, UsageProblem::repeated_argument, name);
   if (spec.kind == ValueKind::flag) {
@@ -114,12 +105,10 @@ Step read_option(ScanState& state, std::span<const std::string> args, std::size_
 }
 
 Step read_word(ScanState& state, const std::string& arg) {
-  if (has_subcommands(*state.command) && !state.options_ended) {
-    const CLI::App* sub = find_subcommand(*state.command, arg);
+  if (state.command->needs_subcommand() && !state.options_ended) {
+    const CommandSpec* sub = state.command->find_subcommand(arg);
     if (sub == nullptr) return problem(state, UsageProblem::unrecognized_subcommand, arg);
-    state.command = sub;
-    state.args_in_command = 0;  // the word that named it does not count
-    state.positionals_taken = 0;
+    enter(state, *sub);
     return std::size_t{1};
   }
   const std::optional<std::size_t> index = find_positional(state, state.positionals_taken);
@@ -131,8 +120,8 @@ Step read_word(ScanState& state, const std::string& arg) {
 
 // The words after `help` name the command whose help is wanted, one level at a time.
 ScanOutcome read_help_topic(ScanState& state, std::span<const std::string> args, std::size_t i) {
-  const CLI::App* help = state.command;
-  const CLI::App* target = help->get_parent();
+  const CommandSpec* help = state.command;
+  const CommandSpec* target = help->parent;
   for (; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") return HelpRequest{help};
@@ -140,7 +129,7 @@ ScanOutcome read_help_topic(ScanState& state, std::span<const std::string> args,
       state.options_ended = true;
     } else if (is_option_like(arg) && !state.options_ended) {
       return problem(state, UsageProblem::unexpected_argument, arg);
-    } else if (const CLI::App* sub = find_subcommand(*target, arg)) {
+    } else if (const CommandSpec* sub = target->find_subcommand(arg)) {
       target = sub;
     } else {
       return UsageError{UsageProblem::unrecognized_subcommand, target, arg, {}};
@@ -149,34 +138,29 @@ ScanOutcome read_help_topic(ScanState& state, std::span<const std::string> args,
   return HelpRequest{target};
 }
 
-bool is_help_command(const CLI::App& command) {
-  return command.get_parent() != nullptr && command.get_name() == "help";
-}
-
 // What is still missing once every argument is read.
 ScanOutcome finish(ScanState& state) {
-  if (is_help_command(*state.command)) return HelpRequest{state.command->get_parent()};
-  if (state.command->get_require_subcommand_min() > 0) {
+  if (state.command->is_help_command()) return HelpRequest{state.command->parent};
+  if (state.command->needs_subcommand()) {
     if (state.args_in_command == 0) return BareCall{state.command};
     return problem(state, UsageProblem::missing_subcommand, "");
   }
   UsageError missing = problem(state, UsageProblem::missing_required, "");
-  for (std::size_t i = 0; i < state.tree.arguments.size(); ++i) {
-    const DeclaredArgument& arg = state.tree.arguments[i];
-    if (arg.command == state.command && arg.spec.presence == Presence::required &&
-        state.values[i].empty())
-      missing.missing.push_back(display_name(*arg.option));
-  }
+  const std::vector<ArgumentSpec>& arguments = state.command->arguments;
+  for (std::size_t i = 0; i < arguments.size(); ++i)
+    if (arguments[i].presence == Presence::required && state.values[i].empty())
+      missing.missing.push_back(display_name(arguments[i]));
   if (!missing.missing.empty()) return missing;
   return ScannedCommand{state.command, std::move(state.values)};
 }
 
 }  // namespace
 
-ScanOutcome scan_arguments(const CommandTree& tree, std::span<const std::string> args) {
-  ScanState state{tree, &tree.root, std::vector<std::vector<std::string>>(tree.arguments.size())};
+ScanOutcome scan_arguments(const CommandSpec& root, std::span<const std::string> args) {
+  ScanState state;
+  enter(state, root);
   for (std::size_t i = 1; i < args.size();) {
-    if (is_help_command(*state.command)) return read_help_topic(state, args, i);
+    if (state.command->is_help_command()) return read_help_topic(state, args, i);
     const std::string& arg = args[i];
     ++state.args_in_command;
     Step step = std::size_t{1};

@@ -6,37 +6,36 @@
 // options, and every argument after it is positional. The first problem met is the one reported;
 // -h or --help asks for help only when no problem came before it.
 
-#include <cstddef>
 #include <span>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "cli/command_tree.hpp"
+#include "cli/command_spec.hpp"
 #include "cli/usage_error.hpp"
 
 namespace srb {
 
 // The command line was read to its end: the deepest command named, and the values given to each
-// argument of the tree, indexed like CommandTree::arguments. A flag has one empty value per use.
+// of its arguments, indexed like CommandSpec::arguments. A flag has one empty value per use.
 struct ScannedCommand {
-  const CLI::App* command;
+  const CommandSpec* command;
   std::vector<std::vector<std::string>> values;
 };
 
 // -h, --help or the help subcommand asked for the help of `command`.
 struct HelpRequest {
-  const CLI::App* command;
+  const CommandSpec* command;
 };
 
 // A command that needs a subcommand was called with nothing after it.
 struct BareCall {
-  const CLI::App* command;
+  const CommandSpec* command;
 };
 
 using ScanOutcome = std::variant<ScannedCommand, HelpRequest, BareCall, UsageError>;
 
-// `args` are the process arguments, the program's own path first.
-ScanOutcome scan_arguments(const CommandTree& tree, std::span<const std::string> args);
+// `args` are the process arguments, the program's own path first; `root` is the program.
+ScanOutcome scan_arguments(const CommandSpec& root, std::span<const std::string> args);
 
 }  // namespace srb

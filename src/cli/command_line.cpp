@@ -4,13 +4,13 @@
 #include <optional>
 
 #include "cli/argument_scan.hpp"
-#include "cli/command_tree.hpp"
+#include "cli/command_spec.hpp"
 #include "cli/help_format.hpp"
 #include "cli/usage_error.hpp"
 #include "core/text.hpp"
 
-// Parsing declares the tree, reads the arguments once (scan_arguments) and acts on the outcome:
-// help is printed, a usage error is printed, or the values read become the Cli record.
+// Parsing reads the arguments once against the command tree (scan_arguments) and acts on the
+// outcome: help is printed, a usage error is printed, or the values read become the Cli record.
 
 namespace srb {
 namespace {
@@ -25,23 +25,21 @@ std::string program_name(std::span<const std::string> args) {
 }
 
 // The command's words below the program: "key generate", or "" for the program itself.
-std::string subcommand_words(const CLI::App& command) {
-  if (command.get_parent() == nullptr) return "";
-  const std::string above = subcommand_words(*command.get_parent());
-  return above.empty() ? command.get_name() : above + " " + command.get_name();
+std::string subcommand_words(const CommandSpec& command) {
+  if (command.parent == nullptr) return "";
+  const std::string above = subcommand_words(*command.parent);
+  return above.empty() ? command.name : above + " " + command.name;
 }
 
-// Reads the values the scan found for one command's arguments.
+// Reads the values the scan found for the command's arguments.
 class ScannedValues {
  public:
-  ScannedValues(const CommandTree& tree, const ScannedCommand& scanned)
-      : tree_(tree), scanned_(scanned) {}
+  explicit ScannedValues(const ScannedCommand& scanned) : scanned_(scanned) {}
 
   const std::vector<std::string>& all(std::string_view name) const {
-    for (std::size_t i = 0; i < tree_.arguments.size(); ++i) {
-      const DeclaredArgument& arg = tree_.arguments[i];
-      if (arg.command == scanned_.command && arg.spec.name == name) return scanned_.values[i];
-    }
+    const std::vector<ArgumentSpec>& arguments = scanned_.command->arguments;
+    for (std::size_t i = 0; i < arguments.size(); ++i)
+      if (arguments[i].name == name) return scanned_.values[i];
     return none_;
   }
   // Required arguments are present: the scan checked them.
@@ -57,7 +55,6 @@ class ScannedValues {
   bool flag(std::string_view name) const { return !all(name).empty(); }
 
  private:
-  const CommandTree& tree_;
   const ScannedCommand& scanned_;
   const std::vector<std::string> none_;
 };
@@ -77,9 +74,9 @@ Cli to_verify(const ScannedValues& v) {
 
 // The Cli record of the command reached, which is never the program or key: both need a
 // subcommand, and the help subcommand ends the scan with a help request.
-Cli to_cli(const CommandTree& tree, const ScannedCommand& scanned) {
-  const ScannedValues v(tree, scanned);
-  const std::string& name = scanned.command->get_name();
+Cli to_cli(const ScannedCommand& scanned) {
+  const ScannedValues v(scanned);
+  const std::string& name = scanned.command->name;
   if (name == "build") return to_build(v);
   if (name == "verify") return to_verify(v);
   if (name == "path") return Cli{Path{v.one("--version"), v.flag("--system")}};
@@ -92,21 +89,21 @@ Cli to_cli(const CommandTree& tree, const ScannedCommand& scanned) {
 std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args,
                                                 std::ostream& out, std::ostream& err,
                                                 ConsoleWidths widths) {
-  const CommandTree tree(program_name(args));
-  const ScanOutcome outcome = scan_arguments(tree, args);
+  const std::string program = program_name(args);
+  const ScanOutcome outcome = scan_arguments(command_spec(), args);
   if (const auto* help = std::get_if<HelpRequest>(&outcome)) {
-    out << render_help(*help->command, widths.out);
+    out << render_help(*help->command, program, widths.out);
     return ParseExit{kHelpStatus, subcommand_words(*help->command)};
   }
   if (const auto* bare = std::get_if<BareCall>(&outcome)) {
-    err << render_help(*bare->command, widths.err);
+    err << render_help(*bare->command, program, widths.err);
     return ParseExit{kUsageStatus, subcommand_words(*bare->command)};
   }
   if (const auto* error = std::get_if<UsageError>(&outcome)) {
-    err << render_usage_error(*error, widths.err);
+    err << render_usage_error(*error, program, widths.err);
     return ParseExit{kUsageStatus, subcommand_words(*error->command)};
   }
-  return to_cli(tree, std::get<ScannedCommand>(outcome));
+  return to_cli(std::get<ScannedCommand>(outcome));
 }
 
 std::string command_words(const Cli& cli) {

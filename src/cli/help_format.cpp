@@ -53,22 +53,6 @@ void append_wrapped(std::string& out, const std::vector<std::string>& words, std
   out += '\n';
 }
 
-bool is_flag(const CLI::Option& option) {
-  return option.get_items_expected_max() == 0;
-}
-
-std::vector<const CLI::Option*> positionals(const CLI::App& command) {
-  return command.get_options([](const CLI::Option* opt) { return opt->get_positional(); });
-}
-
-std::vector<const CLI::Option*> named_options(const CLI::App& command) {
-  return command.get_options([](const CLI::Option* opt) { return opt->nonpositional(); });
-}
-
-std::vector<const CLI::App*> subcommands(const CLI::App& command) {
-  return command.get_subcommands([](const CLI::App*) { return true; });
-}
-
 // Where texts start: two past the longest name that leaves them at most half the width.
 std::size_t text_column(const std::vector<std::vector<Entry>>& sections, std::size_t width) {
   const std::size_t limit = std::max<std::size_t>(width / 2, kIndent + kGap);
@@ -96,65 +80,56 @@ void append_entry(std::string& out, const Entry& entry, std::size_t column, std:
   append_wrapped(out, words, column, column, width);
 }
 
-std::vector<Entry> command_entries(const CLI::App& command) {
+std::vector<Entry> command_entries(const CommandSpec& command) {
   std::vector<Entry> entries;
-  for (const CLI::App* sub : subcommands(command))
-    entries.push_back({sub->get_name(), sub->get_description()});
+  for (const CommandSpec& sub : command.subcommands)
+    entries.push_back({sub.name, sub.description});
   return entries;
 }
 
-std::vector<Entry> option_entries(const std::vector<const CLI::Option*>& options) {
+std::vector<Entry> argument_entries(const CommandSpec& command, bool positional) {
   std::vector<Entry> entries;
-  for (const CLI::Option* option : options)
-    entries.push_back({display_name(*option), option->get_description()});
+  for (const ArgumentSpec& argument : command.arguments)
+    if (argument.is_positional() == positional)
+      entries.push_back({display_name(argument), argument.help});
+  return entries;
+}
+
+// The options, with the help flag every command has last.
+std::vector<Entry> option_entries(const CommandSpec& command) {
+  std::vector<Entry> entries = argument_entries(command, false);
+  entries.push_back({"-h, --help", kHelpFlagText});
   return entries;
 }
 
 }  // namespace
 
-std::string command_path(const CLI::App& command) {
-  if (command.get_parent() == nullptr) return command.get_name();
-  return command_path(*command.get_parent()) + " " + command.get_name();
+std::string command_path(const CommandSpec& command, std::string_view program) {
+  if (command.parent == nullptr) return std::string(program);
+  return command_path(*command.parent, program) + " " + command.name;
 }
 
-std::string display_name(const CLI::Option& option) {
-  if (option.get_positional()) {
-    if (option.get_required()) return "<" + option.get_name() + ">";
-    return "[" + option.get_name() + "]...";
-  }
-  std::string names;
-  for (const std::string& name : option.get_snames())
-    names += (names.empty() ? "-" : ", -") + name;
-  for (const std::string& name : option.get_lnames())
-    names += (names.empty() ? "--" : ", --") + name;
-  if (is_flag(option)) return names;
-  return names + " <" + option.get_type_name() + ">";
-}
-
-std::string render_usage(const CLI::App& command, std::size_t width) {
-  std::vector<std::string> words = {"Usage:", command_path(command)};
-  const std::vector<const CLI::Option*> options = named_options(command);
-  if (std::any_of(options.begin(), options.end(),
-                  [](const CLI::Option* opt) { return !opt->get_required(); }))
-    words.push_back("[OPTIONS]");
-  for (const CLI::Option* option : options)
-    if (option->get_required()) words.push_back(display_name(*option));
-  for (const CLI::Option* option : positionals(command))
-    words.push_back(display_name(*option));
-  if (!subcommands(command).empty()) words.push_back("<COMMAND>");
+std::string render_usage(const CommandSpec& command, std::string_view program, std::size_t width) {
+  // Every command has the optional help flag, so [OPTIONS] always stands.
+  std::vector<std::string> words = {"Usage:", command_path(command, program), "[OPTIONS]"};
+  for (const ArgumentSpec& argument : command.arguments)
+    if (!argument.is_positional() && argument.presence == Presence::required)
+      words.push_back(display_name(argument));
+  for (const ArgumentSpec& argument : command.arguments)
+    if (argument.is_positional()) words.push_back(display_name(argument));
+  if (command.needs_subcommand()) words.push_back("<COMMAND>");
   std::string line;
   append_wrapped(line, words, 0, std::string_view("Usage: ").size(), width);
   return line;
 }
 
-std::string render_help(const CLI::App& command, std::size_t width) {
+std::string render_help(const CommandSpec& command, std::string_view program, std::size_t width) {
   std::string out;
-  append_wrapped(out, words_of(command.get_description()), 0, 0, width);
-  out += '\n' + render_usage(command, width);
+  append_wrapped(out, words_of(command.description), 0, 0, width);
+  out += '\n' + render_usage(command, program, width);
   const std::vector<std::string> headings = {"Commands:", "Arguments:", "Options:"};
-  const std::vector<std::vector<Entry>> sections = {command_entries(command),
-                                                    option_entries(positionals(command)),
-                                                    option_entries(named_options(command))};
+  const std::vector<std::vector<Entry>> sections = {
+      command_entries(command), argument_entries(command, true), option_entries(command)};
   const std::size_t column = text_column(sections, width);
   for (std::size_t i = 0; i < sections.size(); ++i) {
     if (sections[i].empty()) continue;

@@ -46,26 +46,28 @@ std::string describe(const UsageError& error) {
   return "invalid UTF-8 was detected in the value of '" + shown + "'";
 }
 
-bool takes_positional(const CLI::App& command) {
-  return !command.get_options([](const CLI::Option* opt) { return opt->get_positional(); }).empty();
+bool takes_positional(const CommandSpec& command) {
+  for (const ArgumentSpec& argument : command.arguments)
+    if (argument.is_positional()) return true;
+  return false;
 }
 
-std::optional<std::string> similar_option(const CLI::App& command, const std::string& argument) {
+// Names are compared without their dashes, so "--publisher" is seen to end "--require-publisher".
+std::optional<std::string> similar_option(const CommandSpec& command, const std::string& argument) {
   const std::string name = argument.substr(2, argument.find('=') - 2);
   std::vector<std::string> candidates;
-  for (const CLI::Option* opt : command.get_options()) {
-    for (const std::string& long_name : opt->get_lnames())
-      candidates.push_back(long_name);
-  }
+  for (const ArgumentSpec& spec : command.arguments)
+    if (!spec.is_positional()) candidates.push_back(spec.name.substr(2));
+  candidates.push_back("help");
   const std::optional<std::string> match = closest_name(name, candidates);
   if (!match) return std::nullopt;
   return "--" + *match;
 }
 
-std::optional<std::string> similar_subcommand(const CLI::App& command, const std::string& word) {
+std::optional<std::string> similar_subcommand(const CommandSpec& command, const std::string& word) {
   std::vector<std::string> candidates;
-  for (const CLI::App* sub : command.get_subcommands({}))
-    candidates.push_back(sub->get_name());
+  for (const CommandSpec& sub : command.subcommands)
+    candidates.push_back(sub.name);
   return closest_name(word, candidates);
 }
 
@@ -88,10 +90,11 @@ std::optional<std::string> tip(const UsageError& error) {
 
 }  // namespace
 
-std::string render_usage_error(const UsageError& error, std::size_t width) {
+std::string render_usage_error(const UsageError& error, std::string_view program,
+                               std::size_t width) {
   std::string text = "error: " + describe(error) + "\n";
   if (const std::optional<std::string> hint = tip(error)) text += "  tip: " + *hint + "\n";
-  return text + "\n" + render_usage(*error.command, width) +
+  return text + "\n" + render_usage(*error.command, program, width) +
          "\nFor more information, try '--help'.\n";
 }
 

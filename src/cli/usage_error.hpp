@@ -2,10 +2,12 @@
 // A rejected command line. Like BundleError, the places that find a problem only name it; the
 // text, the suggestion of a similar name and the usage line are added by render_usage_error.
 
-#include <CLI/CLI.hpp>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "cli/command_spec.hpp"
 
 namespace srb {
 
@@ -22,14 +24,15 @@ enum class UsageProblem {
 
 struct UsageError {
   UsageProblem problem;
-  const CLI::App* command;  // the command whose usage line is shown
+  const CommandSpec* command;  // the command whose usage line is shown
   std::string subject;
   std::vector<std::string> missing;  // in declaration order
 };
 
 // "error: {message}", a tip when a similarly spelled name exists, a blank line, the command's
-// usage line wrapped to `width`, a blank line and "For more information, try '--help'.", each
-// line ended by LF.
-std::string render_usage_error(const UsageError& error, std::size_t width);
+// usage line (`program` first) wrapped to `width`, a blank line and "For more information, try
+// '--help'.", each line ended by LF.
+std::string render_usage_error(const UsageError& error, std::string_view program,
+                               std::size_t width);
 
 }  // namespace srb
