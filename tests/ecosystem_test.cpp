@@ -13,6 +13,7 @@
 #include "cli/command_tree.hpp"
 #include "manifest/digest.hpp"
 #include "manifest/manifest.hpp"
+#include "packaging/command_docs.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -172,6 +173,35 @@ std::set<std::string> rendered_option_words(const std::string& page, const std::
       words.insert(word.ends_with(',') ? word.substr(0, word.size() - 1) : word);
   }
   return words;
+}
+
+// How a help screen lists an argument of the generated documents: "-h, --help",
+// "--version <VERSION>", "<DIR>", "[COMMAND]...".
+std::string help_entry(const DocArgument& argument) {
+  if (argument.is_positional())
+    return argument.repeat == Repeat::yes ? "[" + argument.value_name + "]..."
+                                          : "<" + argument.value_name + ">";
+  std::string entry = joined(argument.names, ", ");
+  if (!argument.value_name.empty()) entry += " <" + argument.value_name + ">";
+  return entry;
+}
+
+// The documents and the help screens show the same subcommands, arguments and value names.
+TEST(GeneratedDocs, HelpScreensListWhatTheDocumentsList) {
+  const CommandTree tree("sarn-runtime-bundle");
+  for (const DocCommand& command : describe_commands(tree)) {
+    SCOPED_TRACE(command_path(command));
+    std::vector<std::string> args = command.words;
+    args.push_back("--help");
+    std::set<std::string> listed;
+    for (const std::string& line : lines_of(run_tool(args).out))
+      if (line.starts_with("  ") && line[2] != ' ')
+        listed.insert(line.substr(2, line.find("  ", 2) - 2));
+    std::set<std::string> documented(command.subcommands.begin(), command.subcommands.end());
+    for (const DocArgument& argument : command.arguments)
+      documented.insert(help_entry(argument));
+    EXPECT_EQ(listed, documented);
+  }
 }
 
 TEST(GeneratedDocs, ManPageRendersWithoutWarningsAndDocumentsEveryOption) {
