@@ -192,6 +192,11 @@ TEST(KeyCommand, PubkeyReportsIdentityProblems) {
       {"three digits", "{\"secret_key_hex\":\"abc\"}", "secret_key_hex: Odd number of digits"},
       {"bad digit", "{\"secret_key_hex\":\"" + seed.substr(0, 10) + "g" + seed.substr(11) + "\"}",
        "secret_key_hex: Invalid character 'g' at position 10"},
+      // Digits are counted as characters: U+0085 makes 64 of them, U+00E9 63.
+      {"64 characters", "{\"secret_key_hex\":\"" + seed.substr(1) + "\\u0085\"}",
+       "secret_key_hex: Invalid character '\\u{85}' at position 63"},
+      {"63 characters", "{\"secret_key_hex\":\"" + seed.substr(2) + "\u00e9\"}",
+       "secret_key_hex: Odd number of digits"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

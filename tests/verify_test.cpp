@@ -407,6 +407,13 @@ TEST(VerifyCommand, ChecksTheSignatureLast) {
       {"publisher_hex", "zz" + std::string(62, 'a'), "Invalid character 'z' at position 0"},
       {"publisher_hex", "", "expected 32 bytes, got 0"},
       {"signature_hex", std::string(126, 'a'), "expected 64 bytes, got 63"},
+      // Digits are counted as characters: U+0085 makes 64 of them, U+00E9 63.
+      {"publisher_hex", std::string(63, 'a') + "\u0085",
+       "Invalid character '\\u{85}' at position 63"},
+      {"publisher_hex", std::string(62, 'a') + "\u00e9", "Odd number of digits"},
+      {"signature_hex", std::string(127, 'a') + "\u0085",
+       "Invalid character '\\u{85}' at position 127"},
+      {"signature_hex", std::string(126, 'a') + "\u00e9", "Odd number of digits"},
       // y = 2 has no x on the curve.
       {"publisher_hex", "02" + std::string(62, '0'),
        "signature error: Cannot decompress Edwards point"},
