@@ -1,6 +1,9 @@
 #include "cli/run.hpp"
 
+#include <cerrno>
+#include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "build/build.hpp"
@@ -109,6 +112,19 @@ int dispatch(const Cli& cli, std::ostream& out, std::ostream& err) {
   return std::visit(Dispatch{out, err}, cli.command);
 }
 
+// The command words of the failure line's prefix.
+std::string_view command_words(const Cli& cli) {
+  struct Words {
+    std::string_view operator()(const Build&) const { return "build"; }
+    std::string_view operator()(const Verify&) const { return "verify"; }
+    std::string_view operator()(const Path&) const { return "path"; }
+    std::string_view operator()(const Key& key) const {
+      return std::holds_alternative<Generate>(key.command) ? "key generate" : "key pubkey";
+    }
+  };
+  return std::visit(Words{}, cli.command);
+}
+
 // A command whose output could not be written has not succeeded.
 int flush_status(int status, std::ostream& out, std::ostream& err) {
   out.flush();
@@ -120,11 +136,24 @@ int flush_status(int status, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  const std::vector<std::string> args(argv, argv + argc);
-  const auto parsed = parse_command_line(args, out, err);
-  if (const auto* exit = std::get_if<ParseExit>(&parsed))
-    return flush_status(exit->status, out, err);
-  return flush_status(dispatch(std::get<Cli>(parsed), out, err), out, err);
+  std::string_view command;
+  // Memory can run out anywhere, in a library too; the command then fails like any other, with
+  // one line and status 1, instead of ending in std::terminate.
+  try {
+    const std::vector<std::string> args(argv, argv + argc);
+    const auto parsed = parse_command_line(args, out, err);
+    if (const auto* exit = std::get_if<ParseExit>(&parsed))
+      return flush_status(exit->status, out, err);
+    command = command_words(std::get<Cli>(parsed));
+    return flush_status(dispatch(std::get<Cli>(parsed), out, err), out, err);
+  } catch (const std::bad_alloc&) {
+    const Io failure{os_error(ENOMEM)};
+    // key generate reports bare operating-system errors.
+    const std::string text =
+        command == "key generate" ? render_os_error(failure.error) : message(failure);
+    err << "sarn-runtime-bundle" << (command.empty() ? "" : " ") << command << ": " << text << '\n';
+    return flush_status(kFailure, out, err);
+  }
 }
 
 }  // namespace srb
