@@ -101,6 +101,9 @@ struct Render {
     return "extra lib to include has a file name that is not a valid bundle path: " +
            display(e.path);
   }
+  std::string operator()(const ForeignSecretFile& e) const {
+    return "refusing to write a secret to a file owned by another user: " + display(e.path);
+  }
 };
 
 }  // namespace

@@ -94,13 +94,18 @@ struct IncludeInvalidFileName {
   std::filesystem::path path;
 };
 
+// key generate would write a secret into a file another user owns (or through their link).
+struct ForeignSecretFile {
+  std::filesystem::path path;
+};
+
 using BundleError =
     std::variant<Io, NoBundleSources, ManifestMissing, ManifestParse, HashMismatch,
                  MissingFromPayload, UnlistedPayloadFile, InvalidPayloadPath, NotRegularFile,
                  DataDirUnresolvable, InvalidSourceDateEpoch, SignatureRequired, SignatureInvalid,
                  PublisherMismatch, ArchMismatch, UnsupportedArch, IdentityRead, IdentityInvalid,
                  MalformedSignatureField, IncludeMissing, IncludeNoFileName, DuplicateInclude,
-                 IncludeInvalidFileName>;
+                 IncludeInvalidFileName, ForeignSecretFile>;
 
 // The message text of an error, without a trailing line feed.
 std::string message(const BundleError& error);

@@ -71,6 +71,8 @@ TEST(BundleErrorMessage, RendersEveryKind) {
        "extra lib to include has the same file name as an earlier one: /b/libx.so"},
       {IncludeInvalidFileName{"/opt/a\tb.so"},
        "extra lib to include has a file name that is not a valid bundle path: /opt/a\tb.so"},
+      {ForeignSecretFile{"/tmp/k\xFF/id.json"},
+       "refusing to write a secret to a file owned by another user: /tmp/k\xEF\xBF\xBD/id.json"},
   };
   for (const MessageCase& c : cases) {
     SCOPED_TRACE(c.message);
