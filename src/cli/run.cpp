@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "build/build.hpp"
@@ -125,6 +127,23 @@ std::string_view command_words(const Cli& cli) {
   return std::visit(Words{}, cli.command);
 }
 
+// The operating-system error an escaping exception stands for. Allocation failures are the
+// ones expected (a size beyond what can be held is one too); a system error carries its number;
+// anything else is reported as a plain i/o failure rather than ending the process.
+OsError error_of_current_exception() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return os_error(ENOMEM);
+  } catch (const std::length_error&) {
+    return os_error(ENOMEM);
+  } catch (const std::system_error& error) {
+    return os_error(error.code().value());
+  } catch (...) {
+    return os_error(EIO);
+  }
+}
+
 // A command whose output could not be written has not succeeded.
 int flush_status(int status, std::ostream& out, std::ostream& err) {
   out.flush();
@@ -138,7 +157,7 @@ int flush_status(int status, std::ostream& out, std::ostream& err) {
 int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   std::string_view command;
   // Memory can run out anywhere, in a library too; the command then fails like any other, with
-  // one line and status 1, instead of ending in std::terminate.
+  // one line and status 1, instead of ending in std::terminate. No exception leaves run().
   try {
     const std::vector<std::string> args(argv, argv + argc);
     const auto parsed = parse_command_line(args, out, err);
@@ -146,8 +165,8 @@ int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
       return flush_status(exit->status, out, err);
     command = command_words(std::get<Cli>(parsed));
     return flush_status(dispatch(std::get<Cli>(parsed), out, err), out, err);
-  } catch (const std::bad_alloc&) {
-    const Io failure{os_error(ENOMEM)};
+  } catch (...) {
+    const Io failure{error_of_current_exception()};
     // key generate reports bare operating-system errors.
     const std::string text =
         command == "key generate" ? render_os_error(failure.error) : message(failure);
