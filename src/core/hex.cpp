@@ -39,8 +39,9 @@ std::string char_literal(std::string_view text, std::size_t pos) {
   return "'" + std::string(c) + "'";
 }
 
-// The length that decides "odd" is counted in characters: a two-byte character is one. Bytes that
-// are not UTF-8 count one each, as they would show as one U+FFFD each.
+// The length that decides "odd" is counted in characters: a two-byte character is one. Every
+// byte but a continuation byte starts a character. (Both readers refuse text that is not UTF-8
+// before any hex is decoded; a stray byte here only has to be reported, not counted exactly.)
 std::size_t count_characters(std::string_view text) {
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
     return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
