@@ -298,7 +298,7 @@ TEST(LargeInputs, HostileManifestsFailWithOneLineInAGibibyte) {
     if (c.error.starts_with("bundle.toml parse error")) {
       EXPECT_TRUE(
           r.err.ends_with("\ndocument too large to read: its values would take more than "
-                          "512 MiB\n"))
+                          "640 MiB\n"))
           << r.err.substr(0, 300);
     }
   }
@@ -314,13 +314,20 @@ TEST(LargeInputs, LegitimateShapesOfTheLargestSizeStillRead) {
     const char* name;
     std::string head;
     std::string entry;  // printf format of one entry from its number and a digest
+    const char* first;  // the first entry's path
   } cases[] = {
       {"inline tables", kHead + "files = [\n",
-       std::string("  { path = \"") + kPath + "\", hash = \"%s\", size = 4096 },\n"},
+       std::string("  { path = \"") + kPath + "\", hash = \"%s\", size = 4096 },\n",
+       "lib/x86_64-linux-gnu/lib0000000.so.6"},
+      // The most entries, and so the most values, that 64 MiB of inline tables can hold.
+      {"inline tables of the shortest entries", kHead + "files=[\n",
+       "{path=\"l%zu\",hash=\"%s\",size=0},\n", "l0"},
       {"reordered keys", kHead,
        "[[files]]\nsize = 4096\nhash = \"%2$s\"\n"
-       "path = \"lib/x86_64-linux-gnu/lib%1$07zu.so.6\"\n\n"},
-      {"sequences", kHead + "files = [\n", std::string("  [\"") + kPath + "\", \"%s\", 4096],\n"},
+       "path = \"lib/x86_64-linux-gnu/lib%1$07zu.so.6\"\n\n",
+       "lib/x86_64-linux-gnu/lib0000000.so.6"},
+      {"sequences", kHead + "files = [\n", std::string("  [\"") + kPath + "\", \"%s\", 4096],\n",
+       "lib/x86_64-linux-gnu/lib0000000.so.6"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -328,15 +335,16 @@ TEST(LargeInputs, LegitimateShapesOfTheLargestSizeStillRead) {
     write_repeated(
         bundle / "bundle.toml", c.head, [&](std::size_t i) { return numbered(c.entry.c_str(), i); },
         kManifestLimit - 2);
-    if (c.head.ends_with("[\n")) {
+    if (c.head.ends_with("[\n")) {  // close the array
       std::FILE* file = std::fopen((bundle / "bundle.toml").c_str(), "a");
       std::fputs("]\n", file);
       std::fclose(file);
     }
     const ProcessResult r = verify_in_a_gibibyte(bundle.path());
-    EXPECT_EQ(r.err,
-              "sarn-runtime-bundle verify: file listed in bundle.toml is missing from the payload: "
-              "lib/x86_64-linux-gnu/lib0000000.so.6\n");
+    EXPECT_EQ(
+        r.err,
+        "sarn-runtime-bundle verify: file listed in bundle.toml is missing from the payload: " +
+            std::string(c.first) + "\n");
     EXPECT_EQ(r.status, 1);
   }
 }
