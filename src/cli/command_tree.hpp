@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace srb {
+#include "cli/command_kinds.hpp"
 
-enum class ValueKind { text, path, flag };
-enum class Presence { optional, required };
-enum class Repeat { no, yes };
+namespace srb {
 
 struct ArgumentSpec {
   std::string name;        // "--version", or "DIR" for the positional
