@@ -20,10 +20,13 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 # Debian wants the licence and the changelog of every package in /usr/share/doc/<package>/; the
 # changelog is compressed with the man page below. lintian's overrides say why each is there.
-install(FILES packaging/copyright packaging/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR}
-        COMPONENT Runtime)
+# The changelog and the overrides belong to the package alone: CPack installs each component
+# by name, which includes them, while `make install` leaves them out.
+install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+install(FILES packaging/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime
+        EXCLUDE_FROM_ALL)
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME sarn-runtime-bundle COMPONENT Runtime)
+        RENAME sarn-runtime-bundle COMPONENT Runtime EXCLUDE_FROM_ALL)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "build, verify and locate Sarn runtime bundles
 sarn-runtime-bundle copies a host's dynamic loader and core C-runtime
 libraries into a content-addressed bundle directory with a BLAKE3 manifest

@@ -234,6 +234,7 @@ TEST(Install, PutsEveryFileInItsPlace) {
         fs::path("share/zsh/vendor-completions/_sarn-runtime-bundle"),
         fs::path("share/fish/vendor_completions.d/sarn-runtime-bundle.fish"),
         fs::path("share/doc/sarn-runtime-bundle/bundle-format.md"),
+        fs::path("share/doc/sarn-runtime-bundle/copyright"),
         fs::path("include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("include/sarn_runtime_bundle/core/result.hpp"), lib / "libsarn_runtime_bundle.a",
         lib / "libsarn_runtime_bundle_blake3.a",
@@ -242,6 +243,9 @@ TEST(Install, PutsEveryFileInItsPlace) {
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleTargets.cmake"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
   }
+  // The Debian changelog and lintian's overrides are the package's alone.
+  EXPECT_FALSE(fs::exists(prefix / "share/doc/sarn-runtime-bundle/changelog"));
+  EXPECT_FALSE(fs::exists(prefix / "share/lintian"));
   EXPECT_EQ(read_file(prefix / "share/bash-completion/completions/sarn-runtime-bundle"),
             read_file(kDocsDir / "sarn-runtime-bundle.bash"));
   const ProcessResult installed = run_checked(
