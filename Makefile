@@ -4,7 +4,7 @@ CMAKE_FLAGS ?=
 # Warnings are errors here: CI and every developer build through this file.
 CONFIGURE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DSRB_WERROR=ON $(CMAKE_FLAGS)
 
-.PHONY: deps configure build test run clean test-sanitize fuzz
+.PHONY: deps configure build tool test run clean test-sanitize fuzz
 
 deps:
 	./scripts/install-deps
@@ -12,13 +12,18 @@ deps:
 configure: deps
 	$(CONFIGURE)
 
+# Everything: the tool, the test suite and the generated man page and completions.
 build: configure
 	cmake --build $(BUILD_DIR)
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2
 
-run: build
+# Only the tool itself: `make run` needs neither the tests nor the documents.
+tool: configure
+	cmake --build $(BUILD_DIR) --target sarn-runtime-bundle
+
+run: tool
 	./scripts/run-host-bundle $(BUILD_DIR)/sarn-runtime-bundle
 
 clean:

@@ -13,11 +13,25 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME sarn-runtime-bundle)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
+# Depends: from the binary's shared libraries, libc6 and libssl3 (libcrypto.so.3).
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+# Installed binaries are stripped in the packages, as Debian ships them; the Release build has
+# no debug information to put in a separate debug-symbols package.
+set(CPACK_STRIP_FILES ON)
+# Debian wants the licence and the changelog of every package in /usr/share/doc/<package>/; the
+# changelog is compressed with the man page below. lintian's overrides say why each is there.
+# The changelog and the overrides belong to the package alone: CPack installs each component
+# by name, which includes them, while `make install` leaves them out.
+install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+install(FILES packaging/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime
+        EXCLUDE_FROM_ALL)
+install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME sarn-runtime-bundle COMPONENT Runtime EXCLUDE_FROM_ALL)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "build, verify and locate Sarn runtime bundles
-sarn-runtime-bundle copies a host's dynamic loader and core C-runtime libraries into
-a content-addressed bundle directory with a BLAKE3 manifest and an optional Ed25519
-signature, verifies such bundles, and locates installed ones.")
+sarn-runtime-bundle copies a host's dynamic loader and core C-runtime
+libraries into a content-addressed bundle directory with a BLAKE3 manifest
+and an optional Ed25519 signature, verifies such bundles, and locates
+installed ones.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libsarn-runtime-bundle-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
@@ -27,6 +41,7 @@ set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn ru
 The core of sarn-runtime-bundle as a static C++20 library with a CMake package:
 build, verify, sign and locate runtime bundles from a program of one's own.")
 
-# Debian keeps man pages gzip-compressed; the staged page is compressed before packing.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CompressManPages.cmake)
+# Debian keeps man pages and changelogs gzip-compressed; the staged ones are compressed before
+# packing.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CompressDebianDocs.cmake)
 include(CPack)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cli/command_tree.hpp"
+
 // Walks the CLI11 App of the command tree. Names, value names, help texts and whether an
 // argument is required come from CLI11 itself; what CLI11 is not told (path or text, repeatable)
 // comes from the declared argument. The two arguments CLI11 adds on its own, the help flag and

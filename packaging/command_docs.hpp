@@ -7,9 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command_tree.hpp"
+#include "cli/command_spec.hpp"
 
 namespace srb {
+
+struct CommandTree;
 
 // How a shell completes an argument's value.
 enum class ValueCompletion {

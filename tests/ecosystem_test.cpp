@@ -290,6 +290,7 @@ TEST(Install, PutsEveryFileInItsPlace) {
         fs::path("share/zsh/vendor-completions/_sarn-runtime-bundle"),
         fs::path("share/fish/vendor_completions.d/sarn-runtime-bundle.fish"),
         fs::path("share/doc/sarn-runtime-bundle/bundle-format.md"),
+        fs::path("share/doc/sarn-runtime-bundle/copyright"),
         fs::path("include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("include/sarn_runtime_bundle/core/result.hpp"), lib / "libsarn_runtime_bundle.a",
         lib / "libsarn_runtime_bundle_blake3.a",
@@ -298,6 +299,9 @@ TEST(Install, PutsEveryFileInItsPlace) {
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleTargets.cmake"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
   }
+  // The Debian changelog and lintian's overrides are the package's alone.
+  EXPECT_FALSE(fs::exists(prefix / "share/doc/sarn-runtime-bundle/changelog"));
+  EXPECT_FALSE(fs::exists(prefix / "share/lintian"));
   EXPECT_EQ(read_file(prefix / "share/bash-completion/completions/sarn-runtime-bundle"),
             read_file(kDocsDir / "sarn-runtime-bundle.bash"));
   const ProcessResult installed = run_checked(
@@ -364,21 +368,26 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   const fs::path tool_deb = only_package(dir / "packages", "sarn-runtime-bundle");
   const fs::path dev_deb = only_package(dir / "packages", "libsarn-runtime-bundle-dev");
 
-  // The binary carries libcrypto, libstdc++ and toml++ inside it (they cost most of its start-up
-  // when loaded as shared libraries) and needs only the C library, a dependency found by
-  // dpkg-shlibdeps, so the unpacked tool runs as it is.
+  // libcrypto is the system's, so OpenSSL's security updates reach the tool; libstdc++ and toml++
+  // are compiled in. dpkg-shlibdeps finds libc6 and libssl3, and the unpacked tool runs as it is.
   const std::string depends = run_checked({"dpkg-deb", "-f", tool_deb.string(), "Depends"}).out;
-  EXPECT_NE(depends.find("libc6"), std::string::npos) << depends;
-  for (const char* package : {"libssl3", "libstdc++6", "libgcc-s1", "libtomlplusplus3"})
+  for (const char* package : {"libc6", "libssl3"})
+    EXPECT_NE(depends.find(package), std::string::npos) << package << " not in " << depends;
+  for (const char* package : {"libstdc++6", "libgcc-s1", "libtomlplusplus3"})
     EXPECT_EQ(depends.find(package), std::string::npos) << package << " in " << depends;
   run_checked({"dpkg", "-x", tool_deb.string(), (dir / "root").string()});
-  const ProcessResult help =
-      run_checked({(dir / "root/usr/bin/sarn-runtime-bundle").string(), "--help"});
+  const fs::path tool = dir / "root/usr/bin/sarn-runtime-bundle";
+  const ProcessResult help = run_checked({tool.string(), "--help"});
   EXPECT_TRUE(help.out.starts_with("Produce and verify Sarn runtime bundles.\n")) << help.out;
+  const std::string symbols = run_checked({"readelf", "--sections", "--wide", tool.string()}).out;
+  EXPECT_EQ(symbols.find(".symtab"), std::string::npos) << "the packaged binary is not stripped";
+  const std::string libraries = run_checked({"readelf", "--dynamic", tool.string()}).out;
+  EXPECT_NE(libraries.find("[libcrypto.so.3]"), std::string::npos) << libraries;
   for (const char* file : {"usr/share/bash-completion/completions/sarn-runtime-bundle",
                            "usr/share/zsh/vendor-completions/_sarn-runtime-bundle",
                            "usr/share/fish/vendor_completions.d/sarn-runtime-bundle.fish",
-                           "usr/share/doc/sarn-runtime-bundle/bundle-format.md"})
+                           "usr/share/doc/sarn-runtime-bundle/bundle-format.md",
+                           "usr/share/doc/sarn-runtime-bundle/copyright"})
     EXPECT_TRUE(fs::is_regular_file(dir / "root" / file)) << file;
   if (has_program("man")) {
     RunOptions plain;
@@ -387,6 +396,18 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
         {"man", "-l", (dir / "root/usr/share/man/man1/sarn-runtime-bundle.1.gz").string()}, plain);
     EXPECT_NE(page.out.find("key generate"), std::string::npos);
   }
+
+  // The changelog's latest entry is the packaged version, and lintian finds nothing the package
+  // does not override with its reason (it warns on standard error when run as root).
+  const std::string version = run_checked({"dpkg-deb", "-f", tool_deb.string(), "Version"}).out;
+  const ProcessResult changelog =
+      run_checked({"sh", "-c", "gzip -dc \"$1\" | head -n 1", "sh",
+                   (dir / "root/usr/share/doc/sarn-runtime-bundle/changelog.gz").string()});
+  EXPECT_EQ(changelog.out, "sarn-runtime-bundle (" + version.substr(0, version.size() - 1) +
+                               ") unstable; urgency=medium\n");
+  const ProcessResult lintian = run_process({"lintian", tool_deb.string()});
+  EXPECT_EQ(lintian.out, "");
+  EXPECT_EQ(lintian.status, 0) << lintian.err;
 
   EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_deb.string(), "Depends"}).out,
             "libssl-dev (>= 3), nlohmann-json3-dev, libcli11-dev\n");

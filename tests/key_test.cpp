@@ -132,9 +132,8 @@ TEST(KeyCommand, GenerateRefusesAFileItCannotRestrict) {
   const fs::path out = temp / "shared.json";
   write_file(out, "old content", 0666);
   ASSERT_EQ(::chmod(out.c_str(), 0666), 0);
-  RunOptions as_user;
-  as_user.uid = as_user.gid = 65534;
-  const ProcessResult result = run_tool({"key", "generate", "--out", out.string()}, as_user);
+  const ProcessResult result =
+      run_tool({"key", "generate", "--out", out.string()}, as_other_user());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "sarn-runtime-bundle key generate: Operation not permitted (os error 1)\n");

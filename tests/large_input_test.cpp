@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,9 +31,9 @@ constexpr const char* kEmptyDigest =
 constexpr int kTimeoutStatus = 124;  // what timeout(1) returns when it had to stop the command
 
 ProcessResult verify_bounded(const fs::path& bundle, int seconds, const RunOptions& options = {}) {
-  return run_process(
-      {"timeout", std::to_string(seconds), tool_path().string(), "verify", bundle.string()},
-      options);
+  return run_process({"timeout", std::to_string(seconds), tool_path_for(options).string(), "verify",
+                      bundle.string()},
+                     options);
 }
 
 // An empty file, made without the overhead of streams: these tests make a great many.
@@ -173,11 +172,7 @@ TEST(LargeInputs, FifoInPlaceOfAFileEndsWithOneErrorLine) {
 // Root reads every directory whatever its mode, so these run verify as an ordinary user.
 TEST(LargeInputs, UnreadableDirectoriesFailWithOneClearLine) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run verify as another user";
-  const passwd* nobody = ::getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
-  RunOptions as_nobody;
-  as_nobody.uid = nobody->pw_uid;
-  as_nobody.gid = nobody->pw_gid;
+  const RunOptions as_nobody = as_other_user();
   TempDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   const std::string denied = "i/o: Permission denied (os error 13)";

@@ -258,18 +258,11 @@ std::optional<uid_t> unused_uid() {
   return std::nullopt;
 }
 
-// Runs as a user with neither HOME nor a user database entry. The binary is copied into a
-// directory that user can enter, since the build tree might not be reachable for it.
+// Runs as a user with neither HOME nor a user database entry.
 TEST(PathCommand, UserWithoutHomeDirectory) {
   if (!is_root()) GTEST_SKIP() << "needs root to run as another user";
   const std::optional<uid_t> uid = unused_uid();
   if (!uid) GTEST_SKIP() << "no unused UID found";
-
-  const TempDir bin;
-  ASSERT_EQ(::chmod(bin.path().c_str(), 0755), 0);
-  const fs::path binary = bin / "sarn-runtime-bundle";
-  fs::copy_file(tool_path(), binary);
-  fs::permissions(binary, fs::perms(0755));
 
   const PathCase cases[] = {
       {.name = "nothing installed", .expected_err = kUnresolvable},
@@ -290,12 +283,9 @@ TEST(PathCommand, UserWithoutHomeDirectory) {
        .env = {"SARN_RUNTIME_BUNDLE_DIR=/opt/b"},
        .expected_out = "/opt/b/{v}\n"},
   };
-  RunOptions as_user;
-  as_user.cwd = "/";
-  as_user.uid = *uid;
-  as_user.gid = *uid;
+  const RunOptions as_user = as_other_user(*uid, *uid);
   for (const PathCase& c : cases)
-    check_case(c, binary, as_user);
+    check_case(c, tool_path_for(as_user), as_user);
 }
 
 }  // namespace

@@ -546,8 +546,7 @@ TEST(VerifyCommand, AcceptsWhatBuildWritesAndNoticesLaterDamage) {
 
 // Root reads everything, so the unreadable cases run as an unprivileged user there.
 TEST(VerifyCommand, ReportsUnreadablePayloadAsIoError) {
-  RunOptions as_user;
-  if (::geteuid() == 0) as_user.uid = as_user.gid = 65534;
+  const RunOptions as_user = ::geteuid() == 0 ? as_other_user() : RunOptions{};
   const std::string denied = "i/o: Permission denied (os error 13)";
   for (const char* unreadable : {"lib/lib64", "lib/libc.so.6"}) {
     SCOPED_TRACE(unreadable);

@@ -1,6 +1,7 @@
 #include "tests/support/process.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/temp_dir.hpp"
+
 extern char** environ;
 
 namespace srb::test {
@@ -17,7 +20,8 @@ namespace {
 
 std::vector<char*> c_strings(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
-  for (std::string& s : strings) pointers.push_back(s.data());
+  for (std::string& s : strings)
+    pointers.push_back(s.data());
   pointers.push_back(nullptr);
   return pointers;
 }
@@ -31,7 +35,8 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   ::dup2(err_fd, STDERR_FILENO);
   if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(126);
   if (options.umask) ::umask(*options.umask);
-  if (options.gid && ::setgid(*options.gid) != 0) ::_exit(126);
+  if (options.gid && (::setgroups(1, &*options.gid) != 0 || ::setgid(*options.gid) != 0))
+    ::_exit(126);
   if (options.uid && ::setuid(*options.uid) != 0) ::_exit(126);
   if (envp) {
     ::execve(argv[0], argv.data(), envp->data());
@@ -98,14 +103,59 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
   return result;
 }
 
-std::filesystem::path tool_path() { return SRB_BINARY; }
+namespace {
+
+// Every directory above `dir` must let others search it, or the copy is as unreachable as the
+// build tree: say so instead of letting each test fail with exec's status 127.
+void require_searchable_by_others(const std::filesystem::path& dir) {
+  for (std::filesystem::path at = dir; at != at.root_path(); at = at.parent_path()) {
+    struct stat info {};
+    if (::stat(at.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0)
+      throw std::runtime_error(at.string() + " cannot be entered by other users; point TMPDIR " +
+                               "at a directory they can reach");
+  }
+}
+
+// Made once per test program and removed when it exits.
+const std::filesystem::path& tool_copy_for_other_users() {
+  static const TempDir dir;
+  static const std::filesystem::path copy = [] {
+    ::chmod(dir.path().c_str(), 0755);
+    require_searchable_by_others(dir.path());
+    const std::filesystem::path copy = dir / tool_path().filename();
+    std::filesystem::copy_file(tool_path(), copy);
+    std::filesystem::permissions(copy, std::filesystem::perms(0755));
+    return copy;
+  }();
+  return copy;
+}
+
+}  // namespace
+
+std::filesystem::path tool_path() {
+  return SRB_BINARY;
+}
+
+std::filesystem::path tool_path_for(const RunOptions& options) {
+  return options.uid && *options.uid != ::geteuid() ? tool_copy_for_other_users() : tool_path();
+}
+
+RunOptions as_other_user(uid_t uid, gid_t gid) {
+  RunOptions options;
+  options.uid = uid;
+  options.gid = gid;
+  options.cwd = "/";
+  return options;
+}
 
 ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> full{tool_path().string()};
+  std::vector<std::string> full{tool_path_for(options).string()};
   full.insert(full.end(), args.begin(), args.end());
   return run_process(full, options);
 }
 
-std::vector<std::string> minimal_env() { return {"PATH=/usr/local/bin:/usr/bin:/bin"}; }
+std::vector<std::string> minimal_env() {
+  return {"PATH=/usr/local/bin:/usr/bin:/bin"};
+}
 
 }  // namespace srb::test

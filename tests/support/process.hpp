@@ -21,23 +21,37 @@ struct RunOptions {
   std::optional<std::vector<std::string>> env;
   std::optional<std::filesystem::path> cwd;
   std::optional<mode_t> umask;
-  // Drop to this user and group before exec (the test runs as root in CI).
+  // Drop to this user and group before exec (the test runs as root in CI); the group also
+  // replaces root's supplementary groups, so group 0 grants the child nothing.
   std::optional<uid_t> uid;
   std::optional<gid_t> gid;
   // Redirect stdout to this file (e.g. /dev/full) instead of capturing it.
   std::optional<std::filesystem::path> stdout_file;
 };
 
-// Runs `args[0]` (searched in PATH when it has no "/") with `args` as argv; arguments are raw bytes.
+// Runs `args[0]` (searched in PATH when it has no "/") with `args` as argv; arguments are raw
+// bytes.
 ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options = {});
 
-// Runs the built sarn-runtime-bundle binary; `args` exclude the program name.
+// Runs the built sarn-runtime-bundle binary (as tool_path_for(options) names it); `args` exclude
+// the program name.
 ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// The user and group that tests needing an ordinary user run as ("nobody").
+inline constexpr uid_t kOtherUser = 65534;
+
+// Options that run a child as `uid` and `gid`, in "/", which every user may enter.
+RunOptions as_other_user(uid_t uid = kOtherUser, gid_t gid = kOtherUser);
 
 // A small environment with PATH only, for tests that control every variable.
 std::vector<std::string> minimal_env();
 
 // The path of the built binary.
 std::filesystem::path tool_path();
+
+// The binary to run under `options`: the built one, or, for a child that drops to another user,
+// a copy that user can reach. The build tree may lie in a private home (mode 0700), so such a
+// child could not even execute the built file.
+std::filesystem::path tool_path_for(const RunOptions& options);
 
 }  // namespace srb::test

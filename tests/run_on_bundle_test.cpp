@@ -1,0 +1,81 @@
+// A program run on a bundle of this host with the README's own command: what the process maps
+// must be the bundle's loader and C library, not the host's.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "tests/support/process.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace srb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The first ```sh block after `heading` in the README, as a user would copy it.
+std::string readme_block_after(const std::string& heading) {
+  const std::string readme = read_file(fs::path(SRB_SOURCE_DIR) / "README.md");
+  const std::size_t section = readme.find("\n" + heading + "\n");
+  if (section == std::string::npos) return {};
+  const std::string fence = "```sh\n";
+  const std::size_t begin = readme.find(fence, section);
+  const std::size_t end = readme.find("\n```\n", begin);
+  if (begin == std::string::npos || end == std::string::npos) return {};
+  return readme.substr(begin + fence.size(), end + 1 - begin - fence.size());
+}
+
+// The files mapped into the process whose /proc/self/maps is `maps`.
+std::set<std::string> mapped_files(const std::string& maps) {
+  std::set<std::string> files;
+  std::istringstream in(maps);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t slash = line.find(" /");
+    if (slash != std::string::npos) files.insert(line.substr(slash + 1));
+  }
+  return files;
+}
+
+bool is_loader_or_libc(const fs::path& file) {
+  const std::string name = file.filename().string();
+  return name.starts_with("ld-linux") || name.starts_with("libc.so") || name.starts_with("libc-");
+}
+
+TEST(RunOnBundle, ReadmeCommandRunsTheBundlesLoaderAndLibc) {
+#if !defined(__x86_64__)
+  GTEST_SKIP() << "the README's command names the x86-64 loader";
+#endif
+  if (!fs::exists("/lib64/ld-linux-x86-64.so.2") || !fs::exists("/lib/x86_64-linux-gnu/libc.so.6"))
+    GTEST_SKIP() << "the README's command names the loader and libc paths of a Debian host";
+  const std::string command = readme_block_after("## Running a program on a bundle");
+  ASSERT_NE(command, "") << "README.md has no command under that heading";
+
+  // The README's command runs from a checkout where `make run` left its bundle in out/bundle.
+  const TempDir dir;
+  const fs::path bundle = fs::canonical(dir.path()) / "out/bundle";
+  const ProcessResult built = run_tool({"build", "--version", "host", "--out", bundle.string()});
+  ASSERT_EQ(built.status, 0) << built.err;
+
+  RunOptions in_checkout;
+  in_checkout.cwd = dir.path();
+  const ProcessResult ran = run_process({"bash", "-euo", "pipefail", "-c", command}, in_checkout);
+  ASSERT_EQ(ran.status, 0) << command << ran.err;
+  EXPECT_EQ(ran.err, "");
+
+  const std::set<std::string> files = mapped_files(ran.out);
+  const fs::path loader = bundle / "lib/lib64/ld-linux-x86-64.so.2";
+  const fs::path libc = bundle / "lib/lib/x86_64-linux-gnu/libc.so.6";
+  EXPECT_TRUE(files.contains(loader.string())) << ran.out;
+  EXPECT_TRUE(files.contains(libc.string())) << ran.out;
+  for (const std::string& file : files) {
+    if (is_loader_or_libc(file)) {
+      EXPECT_TRUE(file.starts_with(bundle.string() + "/")) << file;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace srb::test
