@@ -11,8 +11,8 @@
 #include "signing/identity.hpp"
 #include "verify/verify.hpp"
 
-// The dispatcher: the only code that prints. Each arm runs one handler, then prints its summary
-// on `out` or one error line on `err`.
+// The dispatcher: each arm runs one handler, then prints its summary on `out` or one error line
+// on `err`. Nothing below cli/ prints; the argument parser prints help and usage screens itself.
 
 namespace srb {
 namespace {

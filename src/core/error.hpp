@@ -1,6 +1,8 @@
 #pragma once
 // BundleError: the one failure type of every command. Each kind carries exactly the data its
-// message needs; failure sites construct a kind and never build text. Only message() renders.
+// message needs; a failure site constructs a kind with that data (for some kinds a detail text
+// from a parser or a decoder), and message() alone fills in the templates. Kinds are only ever
+// appended: the library's C interface numbers them by their position.
 
 #include <filesystem>
 #include <string>
