@@ -3,7 +3,8 @@
  *
  * Conventions:
  * - Strings are NUL-terminated byte strings; paths are passed and returned as the bytes the
- *   file system uses.
+ *   file system uses. A manifest text that holds a NUL byte (TOML can write one as \u0000) ends
+ *   there when read through this interface; the C++ interface has it whole.
  * - Every handle is opaque and owned by the caller, who frees it with the matching *_free
  *   function. Every *_free function accepts NULL.
  * - A function that can fail returns NULL (or -1) and, when `error` is not NULL, stores a new
