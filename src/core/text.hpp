@@ -2,12 +2,26 @@
 // Text forms shared by the console output and the error messages. Paths and environment values
 // are byte strings; whatever reaches the terminal is valid UTF-8.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace srb {
 
 bool is_valid_utf8(std::string_view bytes);
+
+// Walking text that is already valid UTF-8 (checked, or made so by lossy_utf8):
+// the bytes of the character whose first byte is `lead`,
+std::size_t utf8_sequence_length(unsigned char lead);
+// the number of characters,
+std::size_t utf8_length(std::string_view valid);
+// the bytes taken by the first `count` characters (all of them when there are fewer),
+std::size_t utf8_prefix_size(std::string_view valid, std::size_t count);
+// and the code point of one character.
+char32_t utf8_code_point(std::string_view character);
+
+// A C0 control character, DEL, or a C1 control character (U+0080..U+009F).
+bool is_control_character(char32_t c);
 
 // The bytes with each maximal invalid UTF-8 subsequence replaced by U+FFFD.
 std::string lossy_utf8(std::string_view bytes);

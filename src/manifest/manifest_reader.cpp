@@ -50,11 +50,7 @@ std::string toml_text(const toml::node& node) {
 // the message.
 std::string quoted_value(std::string_view text) {
   constexpr std::size_t kLimit = 64;
-  std::size_t pos = 0;
-  for (std::size_t count = 0; pos < text.size(); ++pos) {
-    const bool starts_character = (static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80;
-    if (starts_character && count++ == kLimit) break;
-  }
+  const std::size_t pos = utf8_prefix_size(text, kLimit);
   return pos < text.size() ? quoted_text(text.substr(0, pos)) + "..." : quoted_text(text);
 }
 
