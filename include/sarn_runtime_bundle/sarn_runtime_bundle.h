@@ -11,6 +11,9 @@
  *   srb_error there; on success it stores NULL. The caller frees that error.
  * - Nothing prints, and no C++ exception ever leaves a function of this header. When memory runs
  *   out, the failure is an SRB_ERROR_IO error whose message says so.
+ * - A null pointer where a handle or a string is expected is refused, never followed: the
+ *   function returns NULL, -1 or 0, and one that reports errors reports SRB_ERROR_IO with
+ *   "Invalid argument (os error 22)".
  *
  *   srb_verify_request *request = srb_verify_request_new("/usr/lib/sarn-runtime/1.0");
  *   srb_error *error = NULL;

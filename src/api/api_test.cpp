@@ -181,6 +181,38 @@ TEST(CInterface, ErrorSlotMayBeNull) {
   srb_string_free(nullptr);
 }
 
+// A launcher in another language can pass a null by mistake; each entry point refuses it.
+TEST(CInterface, NullHandlesAndStringsAreRefusedNotFollowed) {
+  const std::string invalid = message(Io{os_error(EINVAL)});
+  srb_error* error = nullptr;
+  EXPECT_EQ(srb_verify(nullptr, &error), nullptr);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(srb_error_get_kind(error), SRB_ERROR_IO);
+  EXPECT_EQ(srb_error_message(error), invalid);
+  srb_error_free(error);
+  EXPECT_EQ(srb_build(nullptr, &error), nullptr);
+  EXPECT_EQ(srb_error_message(error), invalid);
+  srb_error_free(error);
+  EXPECT_EQ(srb_resolve_bundle_path(nullptr, 1, &error), nullptr);
+  EXPECT_EQ(srb_error_message(error), invalid);
+  srb_error_free(error);
+
+  EXPECT_EQ(srb_verify_request_new(nullptr), nullptr);
+  EXPECT_EQ(srb_build_request_new("1", nullptr), nullptr);
+  EXPECT_EQ(srb_build_request_new(nullptr, "/tmp/b"), nullptr);
+  EXPECT_EQ(srb_verify_request_require_arch(nullptr, "x86_64"), -1);
+  srb_verify_request_require_signature(nullptr, 1);
+  const VerifyRequestHandle request(srb_verify_request_new("/nonexistent"));
+  EXPECT_EQ(srb_verify_request_require_arch(request.get(), nullptr), -1);
+  EXPECT_EQ(srb_verify_request_require_publisher(request.get(), nullptr), -1);
+  EXPECT_EQ(srb_build_request_add_include(nullptr, "/x.so"), -1);
+
+  EXPECT_EQ(srb_manifest_version(nullptr), nullptr);
+  EXPECT_EQ(srb_manifest_file_count(nullptr), 0u);
+  EXPECT_EQ(srb_manifest_file_path(nullptr, 0), nullptr);
+  EXPECT_STREQ(srb_error_message(nullptr), "");
+}
+
 TEST(CInterface, BuildsABundleThatVerifies) {
   TempDir dir;
   make_host_root(dir / "root", {"/lib64/ld-linux-x86-64.so.2", "/etc/ld.so.cache"});
