@@ -210,12 +210,6 @@ bool is_sanitizer_build() {
   return SRB_SANITIZE_BUILD;
 }
 
-ProcessResult run_checked(const std::vector<std::string>& args, const RunOptions& options = {}) {
-  ProcessResult result = run_process(args, options);
-  EXPECT_EQ(result.status, 0) << joined(args) << "\n" << result.out << result.err;
-  return result;
-}
-
 // `cmake --install` of this build into `prefix`, as `make install PREFIX=...` does.
 void install_to(const fs::path& prefix) {
   run_checked({SRB_CMAKE_COMMAND, "--install", kBuildDir.string(), "--prefix", prefix.string()});

@@ -32,15 +32,6 @@ bool is_sanitizer_build() {
   return SRB_SANITIZE_BUILD;
 }
 
-ProcessResult run_checked(const std::vector<std::string>& args, const RunOptions& options = {}) {
-  ProcessResult result = run_process(args, options);
-  std::string line;
-  for (const std::string& arg : args)
-    line += arg + " ";
-  EXPECT_EQ(result.status, 0) << line << "\n" << result.out << result.err;
-  return result;
-}
-
 void install_to(const fs::path& prefix) {
   run_checked({SRB_CMAKE_COMMAND, "--install", kBuildDir.string(), "--prefix", prefix.string()});
 }
