@@ -20,10 +20,6 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-std::string display(const std::filesystem::path& path) {
-  return lossy_utf8(path.native());
-}
-
 // Two spaces, the label padded to nine characters, ": ", the value.
 void print_field(std::ostream& out, std::string_view label, std::string_view value) {
   std::string line = "  ";

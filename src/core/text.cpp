@@ -151,6 +151,10 @@ std::string lossy_utf8(std::string_view bytes) {
   return out;
 }
 
+std::string display(const std::filesystem::path& path) {
+  return lossy_utf8(path.native());
+}
+
 std::string quoted_text(std::string_view bytes) {
   std::string out = "\"";
   for (std::size_t pos = 0; pos < bytes.size();) {

@@ -3,6 +3,7 @@
 // are byte strings; whatever reaches the terminal is valid UTF-8.
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ bool is_control_character(char32_t c);
 
 // The bytes with each maximal invalid UTF-8 subsequence replaced by U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
+
+// A path as printed: its bytes as UTF-8, invalid sequences shown as U+FFFD.
+std::string display(const std::filesystem::path& path);
 
 // A double-quoted form of a text: \" \\ \t \r \n \0 escaped, other control characters as
 // \u{hex}. Invalid UTF-8 bytes, which only paths can hold, are written as \xHH.

@@ -60,6 +60,11 @@ TEST(QuotedText, WritesInvalidBytesAsUpperCaseHex) {
   EXPECT_EQ(quoted_text("\xE2\x80\x94 \xC3\xA9"), "\"\xE2\x80\x94 \xC3\xA9\"");
 }
 
+TEST(Display, ShowsPathBytesAsUtf8) {
+  EXPECT_EQ(display("/tmp/b"), "/tmp/b");
+  EXPECT_EQ(display("/tmp/\xFF\xC3/b\xC3\xA9"), "/tmp/\xEF\xBF\xBD\xEF\xBF\xBD/b\xC3\xA9");
+}
+
 // "a", "é" (2 bytes), "€" (3 bytes), U+1F600 (4 bytes).
 constexpr std::string_view kMixed = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
 
