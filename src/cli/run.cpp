@@ -42,8 +42,12 @@ int fail(std::ostream& err, std::string_view command, const std::string& message
 }
 
 int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
-  const BuildRequest request{cmd.version, cmd.out,      cmd.from.value_or("/"),
-                             cmd.arch,    cmd.identity, cmd.include};
+  const BuildRequest request{.version = cmd.version,
+                             .out = cmd.out,
+                             .from = cmd.from.value_or("/"),
+                             .arch = cmd.arch,
+                             .identity = cmd.identity,
+                             .includes = cmd.include};
   const Result<BundleManifest> manifest = build_bundle(request);
   if (!manifest) return fail(err, "build", message(manifest.error()));
   out << "built bundle at " << display(cmd.out) << '\n';
@@ -53,8 +57,11 @@ int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
 }
 
 int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
-  const VerifyRequest request{cmd.dir, cmd.require_arch, cmd.require_publisher,
-                              cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
+  const VerifyRequest request{
+      .bundle_dir = cmd.dir,
+      .require_arch = cmd.require_arch,
+      .require_publisher = cmd.require_publisher,
+      .require_signature = cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
   const Result<BundleManifest> manifest = verify_bundle(request);
   if (!manifest) return fail(err, "verify", message(manifest.error()));
   out << "bundle " << display(cmd.dir) << " verified\n";
