@@ -45,6 +45,8 @@ DocArgument describe_argument(const CommandTree& tree, const CLI::Option& option
   if (const DeclaredArgument* declared = find_declared(tree, &option)) {
     argument.value = completion_of(declared->spec.kind);
     argument.repeat = declared->spec.repeat;
+    argument.choices = declared->spec.choices;
+    if (!argument.choices.empty()) argument.value = ValueCompletion::choice;
   } else if (argument.is_positional()) {
     argument.value = ValueCompletion::command;
     argument.repeat = Repeat::yes;
@@ -83,13 +85,15 @@ std::vector<DocCommand> describe_commands(const CommandTree& tree) {
   return commands;
 }
 
+std::string space_joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words)
+    text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
 std::string command_path(const DocCommand& command) {
-  std::string path;
-  for (const std::string& word : command.words) {
-    if (!path.empty()) path += ' ';
-    path += word;
-  }
-  return path;
+  return space_joined(command.words);
 }
 
 const DocCommand& parent_of(const std::vector<DocCommand>& commands, const DocCommand& command) {

@@ -15,6 +15,7 @@ namespace srb {
 enum class ValueCompletion {
   none,     // a flag: no value
   word,     // free text: nothing to offer
+  choice,   // one of `choices`, though any text is taken
   file,     // a path
   command,  // the name of a sibling command (the value of `help`)
 };
@@ -26,6 +27,7 @@ struct DocArgument {
   Presence presence = Presence::optional;
   Repeat repeat = Repeat::no;
   std::string help;
+  std::vector<std::string> choices;  // the words offered for a choice
 
   bool is_positional() const { return names.empty(); }
 };
@@ -39,6 +41,9 @@ struct DocCommand {
 
 // Every command of the tree, the program first, each command before its own subcommands.
 std::vector<DocCommand> describe_commands(const CommandTree& tree);
+
+// The words joined by single spaces.
+std::string space_joined(const std::vector<std::string>& words);
 
 // The command words joined by spaces: "key generate"; "" for the program itself.
 std::string command_path(const DocCommand& command);

@@ -50,6 +50,8 @@ std::string option_line(const DocCommand& command, const DocArgument& argument) 
     line += (name.starts_with("--") ? " -l " + name.substr(2) : " -s " + name.substr(1));
   if (argument.value == ValueCompletion::file) line += " -r -F";
   if (argument.value == ValueCompletion::word) line += " -x";
+  if (argument.value == ValueCompletion::choice)
+    line += " -x -a " + fish_quoted(space_joined(argument.choices));
   return line + " -d " + fish_quoted(first_sentence(argument.help)) + "\n";
 }
 

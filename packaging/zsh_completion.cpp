@@ -29,12 +29,14 @@ std::string bracketed(std::string_view text) {
   return out;
 }
 
-std::string action(ValueCompletion value, const DocCommand& parent) {
-  switch (value) {
+std::string action(const DocArgument& argument, const DocCommand& parent) {
+  switch (argument.value) {
     case ValueCompletion::file:
       return "_files";
     case ValueCompletion::command:
       return "(" + help_topics(parent) + ")";
+    case ValueCompletion::choice:
+      return "(" + space_joined(argument.choices) + ")";
     case ValueCompletion::word:
     case ValueCompletion::none:
       break;
@@ -44,7 +46,7 @@ std::string action(ValueCompletion value, const DocCommand& parent) {
 
 // One _arguments spec, such as '*--include=[Extra shared object]:PATH:_files'.
 std::string argument_spec(const DocArgument& argument, const DocCommand& parent) {
-  const std::string value = argument.value_name + ":" + action(argument.value, parent);
+  const std::string value = argument.value_name + ":" + action(argument, parent);
   if (argument.is_positional())
     return single_quoted((argument.repeat == Repeat::yes ? "*::" : ":") + value);
   const std::string help = "[" + bracketed(first_sentence(argument.help)) + "]";

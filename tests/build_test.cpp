@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 
 #include "build/host_sources.hpp"
 #include "tests/support/process.hpp"
+#include "tests/support/sysroot_fixture.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb::test {
@@ -414,6 +417,150 @@ TEST(Build, ASourceInsideTheBundleKeepsItsContent) {
   EXPECT_EQ(read_file(out / "lib/lib/x86_64-linux-gnu/libc.so.6"),
             "content of /lib/x86_64-linux-gnu/libc.so.6\n");
   EXPECT_EQ(digest_in_manifest(out, "lib/lib/x86_64-linux-gnu/libc.so.6"), libc_digest);
+}
+
+// A sysroot's links resolve inside it, as its own system would resolve them: an absolute target
+// names the sysroot's file, and ".." stops at the sysroot. Includes stay host paths, so an include
+// of a link inside the sysroot still follows it on the host.
+TEST(Build, LinksInASysrootResolveInsideIt) {
+  TempDir dir;
+  const fs::path root = make_linked_root(dir.path());
+  fs::create_directory_symlink(root, dir / "root-link");
+  const std::string loader = "content of /usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2\n";
+  const std::string libc = "content of /usr/lib/x86_64-linux-gnu/libc.so.6\n";
+  const std::map<std::string, std::string> expected = {
+      {"etc/ld.so.cache", "content of /etc/ld.so.cache\n"},
+      {"lib/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2", loader},
+      {"lib/lib/x86_64-linux-gnu/libc.so.6", libc},
+      {"lib/lib64/ld-linux-x86-64.so.2", loader},
+      {"lib/lib64/libc.so.6", libc},
+      {"lib/lib64/libdl.so.2", "content of /secret\n"},
+      {"lib/libm.so.6", "host libm\n"},
+  };
+  // The root as typed: links in the --from path itself are followed.
+  for (const fs::path& from : {root, fs::path(root.string() + "/"), dir / "root-link"}) {
+    SCOPED_TRACE(from);
+    const fs::path out = dir / "out";
+    fs::remove_all(out);
+    const ProcessResult r = build({"--out", out.string(), "--from", from.string(), "--arch",
+                                   "x86_64", "--include", (root / "lib64/libm.so.6").string()});
+    ASSERT_EQ(r.err, "");
+    std::vector<std::string> files;
+    for (const std::string& entry : tree_of(out)) {
+      if (!entry.ends_with('/') && entry != "bundle.toml") files.push_back(entry);
+    }
+    std::vector<std::string> expected_files;
+    for (const auto& [path, content] : expected) {
+      expected_files.push_back(path);
+      EXPECT_EQ(read_file(out / path), content) << path;
+    }
+    EXPECT_EQ(files, expected_files);
+    EXPECT_EQ(run_tool({"verify", out.string()}).status, 0);
+  }
+}
+
+// The layout of a Debian root made by debootstrap: the loader's link has an absolute target, which
+// on the host names the host's loader.
+TEST(Build, ADebianLikeSysrootGivesItsOwnLoaderAndLibc) {
+  TempDir dir;
+  make_debian_like_root(dir / "root");
+  const ProcessResult r = build(
+      {"--out", (dir / "out").string(), "--from", (dir / "root").string(), "--arch", "x86_64"});
+  ASSERT_EQ(r.err, "");
+  EXPECT_EQ(r.out, summary((dir / "out").string(), "x86_64", 6,
+                           "bdf88ecfd7be403aa9c63dd0fd3e254661ec401a2e43a95bd9279ba28b3ca3e2"));
+  constexpr std::string_view kLoader =
+      "c2695a57102063b749a732772ddb008778002ed474bfc42f90990beb3dcef3d1";
+  struct Expected {
+    std::string_view path;
+    std::string_view hash;
+  };
+  const Expected files[] = {
+      {"etc/ld.so.cache", "ef66493c24a6fe85f82a8d6cd2ae000ae1006feadbd492736084c571ba5b6dd8"},
+      {"lib/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2", kLoader},
+      {"lib/lib/x86_64-linux-gnu/libc.so.6",
+       "9a87ff2d1c566e72bf9b063101e6289ee090985c9ab8d8f1b3082d9b0cd140ed"},
+      {"lib/lib/x86_64-linux-gnu/libm.so.6",
+       "35ae5215f3172d38cb29d6983339c483c6fe74560e3ab7308a04e4d9ac7f804c"},
+      {"lib/lib64/ld-linux-x86-64.so.2", kLoader},
+      {"lib/usr/lib64/ld-linux-x86-64.so.2", kLoader},
+  };
+  for (const Expected& file : files) {
+    SCOPED_TRACE(file.path);
+    EXPECT_EQ(digest_in_manifest(dir / "out", file.path), file.hash);
+  }
+}
+
+TEST(Build, ASysrootEntryThatIsNoRegularFileFailsWithoutWaiting) {
+  TempDir dir;
+  const fs::path root = dir / "root";
+  make_host_root(root, {"/etc/ld.so.cache"});
+  fs::create_directories(root / "srv/lib.so");
+  ASSERT_EQ(::mkfifo((root / "srv/pipe.so").c_str(), 0644), 0);
+  fs::create_directories(root / "lib64");
+  for (std::string_view target : {"/srv/pipe.so", "/srv/lib.so"}) {
+    SCOPED_TRACE(target);
+    fs::remove(root / "lib64/libc.so.6");
+    fs::create_symlink(target, root / "lib64/libc.so.6");
+    const ProcessResult r =
+        build({"--out", (dir / "out").string(), "--from", root.string(), "--arch", "x86_64"});
+    EXPECT_EQ(r.err, kNotRegular);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(fs::exists(dir / "out/lib/lib64/libc.so.6"));
+  }
+}
+
+// A root that cannot be opened holds no entry; includes still make a bundle, and the
+// no-sources message still names each entry joined to the root as typed.
+TEST(Build, ARootThatCannotBeOpenedHoldsNothing) {
+  TempDir dir;
+  write_file(dir / "file", "not a directory");
+  write_file(dir / "libx.so", "x");
+  for (const fs::path& root : {dir / "missing", dir / "file"}) {
+    SCOPED_TRACE(root);
+    const fs::path out = dir / "out";
+    fs::remove_all(out);
+    const ProcessResult with_include =
+        build({"--out", out.string(), "--from", root.string(), "--arch", "x86_64", "--include",
+               (dir / "libx.so").string()});
+    ASSERT_EQ(with_include.err, "");
+    EXPECT_EQ(tree_of(out), (std::vector<std::string>{"bundle.toml", "lib/", "lib/libx.so"}));
+    const ProcessResult alone =
+        build({"--out", out.string(), "--from", root.string(), "--arch", "x86_64"});
+    EXPECT_EQ(alone.err.substr(0, alone.err.find(',')),
+              "sarn-runtime-bundle build: no bundle sources found " + std::string(kDash) +
+                  " checked [\"" + root.string() + "/lib64/ld-linux-x86-64.so.2\"");
+    EXPECT_EQ(alone.status, 1);
+  }
+}
+
+// Root may read and search everything, so these run the build as an ordinary user: a directory
+// it may not search hides its entries, a file it may not read fails the build.
+TEST(Build, InASysrootUnsearchableDirectoriesHideEntriesAndUnreadableFilesFail) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the build as another user";
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  make_debian_like_root(dir / "root");
+  fs::create_directories(dir / "out");
+  ASSERT_EQ(::chown((dir / "out").c_str(), 65534, 65534), 0);
+  RunOptions as_nobody = with_epoch();
+  as_nobody.uid = as_nobody.gid = 65534;
+  const auto run = [&] {
+    return build(
+        {"--out", (dir / "out").string(), "--from", (dir / "root").string(), "--arch", "x86_64"},
+        as_nobody);
+  };
+  ASSERT_EQ(::chmod((dir / "root/usr/lib/x86_64-linux-gnu").c_str(), 0700), 0);
+  const ProcessResult hidden = run();
+  ASSERT_EQ(hidden.err, "");
+  EXPECT_EQ(tree_of(dir / "out"),
+            (std::vector<std::string>{"bundle.toml", "etc/", "etc/ld.so.cache", "lib/"}));
+
+  ASSERT_EQ(::chmod((dir / "root/usr/lib/x86_64-linux-gnu").c_str(), 0755), 0);
+  ASSERT_EQ(::chmod((dir / "root/usr/lib/x86_64-linux-gnu/libc.so.6").c_str(), 0600), 0);
+  const ProcessResult unreadable = run();
+  EXPECT_EQ(unreadable.err, "sarn-runtime-bundle build: i/o: Permission denied (os error 13)\n");
+  EXPECT_EQ(unreadable.status, 1);
 }
 
 // The host's own loader runs a program against the bundled C runtime.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/command_tree.hpp"
+#include "packaging/command_docs.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -118,6 +119,20 @@ TEST(GeneratedDocs, FishCompletesEveryOptionOfEveryCommand) {
   }
 }
 
+TEST(GeneratedDocs, FishOffersTheArchitectures) {
+  if (!has_program("fish")) GTEST_SKIP() << "fish is not installed";
+  for (const char* line :
+       {"sarn-runtime-bundle build --arch ", "sarn-runtime-bundle verify d --require-arch "}) {
+    SCOPED_TRACE(line);
+    const ProcessResult result =
+        run_process({"fish", "--no-config", "-c",
+                     "source $argv[1]; complete -C $argv[2] | string split -f1 \\t",
+                     (kDocsDir / "sarn-runtime-bundle.fish").string(), line});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(lines_of(result.out), (std::set<std::string>{"x86_64", "aarch64"}));
+  }
+}
+
 // zsh completes only inside its line editor, so this checks the definitions: the script parses,
 // and each command's function names each of that command's options.
 TEST(GeneratedDocs, ZshFunctionOfEveryCommandNamesItsOptions) {
@@ -158,6 +173,35 @@ std::set<std::string> rendered_option_words(const std::string& page, const std::
   return words;
 }
 
+// How a help screen lists an argument of the generated documents: "-h, --help",
+// "--version <VERSION>", "<DIR>", "[COMMAND]...".
+std::string help_entry(const DocArgument& argument) {
+  if (argument.is_positional())
+    return argument.repeat == Repeat::yes ? "[" + argument.value_name + "]..."
+                                          : "<" + argument.value_name + ">";
+  std::string entry = joined(argument.names, ", ");
+  if (!argument.value_name.empty()) entry += " <" + argument.value_name + ">";
+  return entry;
+}
+
+// The documents and the help screens show the same subcommands, arguments and value names.
+TEST(GeneratedDocs, HelpScreensListWhatTheDocumentsList) {
+  const CommandTree tree("sarn-runtime-bundle");
+  for (const DocCommand& command : describe_commands(tree)) {
+    SCOPED_TRACE(command_path(command));
+    std::vector<std::string> args = command.words;
+    args.push_back("--help");
+    std::set<std::string> listed;
+    for (const std::string& line : lines_of(run_tool(args).out))
+      if (line.starts_with("  ") && line[2] != ' ')
+        listed.insert(line.substr(2, line.find("  ", 2) - 2));
+    std::set<std::string> documented(command.subcommands.begin(), command.subcommands.end());
+    for (const DocArgument& argument : command.arguments)
+      documented.insert(help_entry(argument));
+    EXPECT_EQ(listed, documented);
+  }
+}
+
 TEST(GeneratedDocs, ManPageRendersWithoutWarningsAndDocumentsEveryOption) {
   if (!has_program("groff")) GTEST_SKIP() << "groff is not installed";
   // -P-cbou: plain characters, without bold and underline sequences.
@@ -194,6 +238,18 @@ TEST(BashCompletion, OffersWhatFitsTheCursorPosition) {
       {{"build", "--include", "=", ""}, files},  // --include=<TAB>: bash splits at "="
       {{"verify", "--require-signature", ""}, files},
       {{"path", "--version", "key", ""}, {}},  // a value is not a subcommand
+      {{"build", "--arch", ""}, {"x86_64", "aarch64"}},
+      {{"build", "--arch", "a"}, {"aarch64"}},
+      {{"build", "--arch", "=", "x"}, {"x86_64"}},
+      {{"verify", "--require-arch", ""}, {"x86_64", "aarch64"}},
+      // An option already given is not offered again, under either of its names; --include is
+      // repeatable.
+      {{"path", "--version", "1", "--"}, {"--system", "--help"}},
+      {{"path", "--system", "-"}, {"--version", "-h", "--help"}},
+      {{"build", "--version", "=", "1", "--out", "o", "--include", "a", "--i"},
+       {"--identity", "--include"}},
+      {{"key", "pubkey", "-h", "-"}, {"--identity"}},
+      {{"key", "pubkey", "--help", "-"}, {"--identity"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(joined(c.words, "|"));

@@ -50,6 +50,8 @@ TEST(PublicErrors, EveryKindKeepsItsNumber) {
       {IncludeNoFileName{}, SRB_ERROR_INCLUDE_NO_FILE_NAME},
       {DuplicateInclude{}, SRB_ERROR_DUPLICATE_INCLUDE},
       {IncludeInvalidFileName{}, SRB_ERROR_INCLUDE_INVALID_FILE_NAME},
+      {UnsafeDestination{}, SRB_ERROR_UNSAFE_DESTINATION},
+      {DestinationChanged{}, SRB_ERROR_DESTINATION_CHANGED},
   };
   ASSERT_EQ(std::size(cases), std::variant_size_v<BundleError>)
       << "a new kind needs its row here and its number in sarn_runtime_bundle.h";

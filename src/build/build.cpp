@@ -1,15 +1,17 @@
 #include "build/build.hpp"
 
-#include <fcntl.h>
-
 #include <optional>
 #include <set>
 #include <string_view>
-#include <system_error>
+#include <utility>
 
+#include "build/build_steps.hpp"
 #include "build/copy_file.hpp"
 #include "build/host_sources.hpp"
+#include "build/rooted_open.hpp"
 #include "build/source_date_epoch.hpp"
+#include "core/confined_write.hpp"
+#include "core/join_path.hpp"
 #include "core/text.hpp"
 #include "core/unique_fd.hpp"
 #include "manifest/digest.hpp"
@@ -22,51 +24,87 @@
 // hashed is what the bundle holds. The list is sorted by path, hashed into the root hash, signed
 // when an identity is given, stamped with the production time and written as bundle.toml, once
 // and last. A failure leaves whatever was copied so far and no new bundle.toml.
+//
+// Everything below out is reached from a descriptor of out without following a link, so a link
+// planted in an earlier bundle cannot redirect a write, and every file is created afresh rather
+// than written into, so a hard link or a read-only leftover keeps its content.
 
 namespace srb {
 namespace {
 
-// One gathered file: where it sits in the bundle and the file that was written there.
-struct SourceRecord {
-  std::string bundle_path;
-  std::filesystem::path destination;
+constexpr char kManifestName[] = "bundle.toml";
+
+// "lib/lib64" and "libc.so.6" for "lib/lib64/libc.so.6". Every bundle path has a directory.
+std::pair<std::string_view, std::string_view> split_bundle_path(std::string_view bundle_path) {
+  const std::size_t slash = bundle_path.rfind('/');
+  return {bundle_path.substr(0, slash), bundle_path.substr(slash + 1)};
+}
+
+// The open directory at a bundle path, created and entered on first use. Files mostly come in
+// runs that share a directory (every include goes to lib/), so each is walked to only once.
+Result<int> bundle_directory(GatheredBundle& bundle, std::string_view path) {
+  const auto known = bundle.directories.find(path);
+  if (known != bundle.directories.end()) return known->second.get();
+  TRY_ASSIGN(UniqueFd opened, make_directories_below(bundle.out_fd.get(), path, bundle.out));
+  const int fd = opened.get();
+  bundle.directories.emplace(std::string(path), std::move(opened));
+  return fd;
+}
+
+// Copies one opened source to its bundle path, creating the parent directory first.
+Result<void> gather(OpenedSource source, std::string bundle_path, GatheredBundle& bundle) {
+  const auto [directory, name] = split_bundle_path(bundle_path);
+  Destination destination;
+  TRY_ASSIGN(destination.directory, bundle_directory(bundle, directory));
+  destination.name = std::string(name);
+  destination.shown = join_path(bundle.out, bundle_path);
+  TRY_ASSIGN(const WrittenFile written, copy_opened_source(source, destination));
+  bundle.records.push_back({std::move(bundle_path), std::move(destination), written});
+  return {};
+}
+
+// The root the table entries and the loader cache come from. Under the running system's root
+// directory they are plain host paths. Any other root is another system's: it is opened once, and
+// its entries resolve inside it as that system would resolve them, so an absolute link in a
+// sysroot names the sysroot's file and no link leads out of it.
+struct SourceRoot {
+  std::filesystem::path path;
+  bool is_host = true;
+  std::optional<UniqueFd> directory;  // another system's root; none when it cannot be opened
 };
 
-using SourceRecords = std::vector<SourceRecord>;
-
-// Creates the directory and its missing ancestors with 0777 before the umask.
-Result<void> make_directories(const std::filesystem::path& directory) {
-  std::error_code error;
-  std::filesystem::create_directories(directory, error);
-  if (error) return Io{os_error(error.value())};
-  return {};
-}
-
-// "lib/lib64" for "lib/lib64/libc.so.6".
-std::string_view directory_of(std::string_view bundle_path) {
-  return bundle_path.substr(0, bundle_path.rfind('/'));
-}
-
-// Copies one host file to its bundle path under out, creating the parent directory first. Files
-// mostly come in runs that share a directory (every include goes to lib/); the directory the
-// previous file was copied into exists, so only a new one is created.
-Result<void> gather(const std::filesystem::path& host_path, std::string bundle_path,
-                    const std::filesystem::path& out, SourceRecords& records) {
-  std::filesystem::path destination = out / bundle_path;
-  if (records.empty() || directory_of(records.back().bundle_path) != directory_of(bundle_path)) {
-    TRY(make_directories(destination.parent_path()));
+Result<SourceRoot> open_source_root(const std::filesystem::path& root) {
+  SourceRoot source_root{root, is_root_directory(root), std::nullopt};
+  if (!source_root.is_host) {
+    TRY_ASSIGN(source_root.directory, open_root_directory(root));
   }
-  TRY(copy_host_file(host_path, destination));
-  records.push_back({std::move(bundle_path), std::move(destination)});
-  return {};
+  return source_root;
 }
 
-Result<void> gather_table_entries(const HostSourceTable& table, const std::filesystem::path& root,
-                                  const std::filesystem::path& out, SourceRecords& records) {
+// A table entry or the loader cache opened from the root, or nullopt when the root has none.
+// The descriptor that shows the entry present is the one copied, so what was found is what the
+// bundle holds.
+Result<std::optional<OpenedSource>> open_root_entry(const SourceRoot& root,
+                                                    std::string_view entry) {
+  if (root.is_host) {
+    const std::filesystem::path host_path = resolve_under_root(root.path, entry);
+    if (!is_present(host_path)) return std::nullopt;
+    TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
+    return std::optional<OpenedSource>(std::move(source));
+  }
+  if (!root.directory) return std::nullopt;
+  TRY_ASSIGN(std::optional<UniqueFd> fd, open_in_root(root.directory->get(), entry));
+  if (!fd) return std::nullopt;
+  TRY_ASSIGN(OpenedSource source, as_build_source(std::move(*fd)));
+  return std::optional<OpenedSource>(std::move(source));
+}
+
+Result<void> gather_table_entries(const HostSourceTable& table, const SourceRoot& root,
+                                  GatheredBundle& bundle) {
   for (std::string_view entry : table.entries) {
-    const std::filesystem::path host_path = resolve_under_root(root, entry);
-    if (!is_present(host_path)) continue;
-    TRY(gather(host_path, bundle_path_for_entry(entry), out, records));
+    TRY_ASSIGN(std::optional<OpenedSource> source, open_root_entry(root, entry));
+    if (!source) continue;
+    TRY(gather(std::move(*source), bundle_path_for_entry(entry), bundle));
   }
   return {};
 }
@@ -102,32 +140,22 @@ Result<std::string> include_bundle_path(const std::filesystem::path& include) {
 // Includes are taken from the running system as typed, not from under the root. Each is checked
 // in full before any of it is copied, so a refused include leaves no file behind.
 Result<void> gather_includes(const std::vector<std::filesystem::path>& includes,
-                             const std::filesystem::path& out, SourceRecords& records) {
+                             GatheredBundle& bundle) {
   std::set<std::string> taken;
   for (const std::filesystem::path& include : includes) {
     TRY_ASSIGN(std::string bundle_path, include_bundle_path(include));
     // A second copy to the same bundle path would replace the first and list the path twice.
     if (!taken.insert(bundle_path).second) return DuplicateInclude{include};
-    TRY(gather(include, std::move(bundle_path), out, records));
+    TRY_ASSIGN(OpenedSource source, open_host_source(include));
+    TRY(gather(std::move(source), std::move(bundle_path), bundle));
   }
   return {};
 }
 
-Result<void> gather_loader_cache(const std::filesystem::path& root,
-                                 const std::filesystem::path& out, SourceRecords& records) {
-  const std::filesystem::path host_path = resolve_under_root(root, kLoaderCacheHostPath);
-  if (!is_present(host_path)) return {};
-  return gather(host_path, std::string(kLoaderCacheBundlePath), out, records);
-}
-
-Result<std::vector<BundleFile>> digest_records(const SourceRecords& records) {
-  std::vector<BundleFile> files;
-  files.reserve(records.size());
-  for (const SourceRecord& record : records) {
-    TRY_ASSIGN(FileDigest digest, file_digest(record.destination));
-    files.push_back({record.bundle_path, std::move(digest.hash), digest.size});
-  }
-  return files;
+Result<void> gather_loader_cache(const SourceRoot& root, GatheredBundle& bundle) {
+  TRY_ASSIGN(std::optional<OpenedSource> source, open_root_entry(root, kLoaderCacheHostPath));
+  if (!source) return {};
+  return gather(std::move(*source), std::string(kLoaderCacheBundlePath), bundle);
 }
 
 Result<void> sign(const std::filesystem::path& identity, BundleManifest& manifest) {
@@ -138,36 +166,39 @@ Result<void> sign(const std::filesystem::path& identity, BundleManifest& manifes
   return {};
 }
 
-// Creates or truncates the file with 0666 before the umask; no temporary file, no rename.
-Result<void> write_text_file(const std::filesystem::path& path, std::string_view text) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd.is_open()) return Io{last_os_error()};
-  TRY(write_all(fd.get(), text));
-  return fd.close();
-}
-
-Result<SourceRecords> gather_sources(const BuildRequest& request, const HostSourceTable& table) {
-  SourceRecords records;
-  TRY(gather_table_entries(table, request.from, request.out, records));
-  TRY(gather_includes(request.includes, request.out, records));
-  TRY(gather_loader_cache(request.from, request.out, records));
-  if (records.empty()) return NoBundleSources{candidate_paths(table, request.from)};
-  return records;
-}
-
 }  // namespace
 
-Result<BundleManifest> build_bundle(const BuildRequest& request) {
-  // The architecture is settled before anything on disk is touched.
-  TRY_ASSIGN(const HostSourceTable table,
-             select_host_source_table(request.arch.value_or(std::string(kDefaultArch))));
-  TRY(make_directories(request.out / "lib"));
-  TRY_ASSIGN(const SourceRecords records, gather_sources(request, table));
+Result<GatheredBundle> gather_bundle(const BuildRequest& request, const HostSourceTable& table) {
+  GatheredBundle bundle;
+  bundle.out = request.out.native();
+  TRY_ASSIGN(bundle.out_fd, make_and_open_directory(request.out));
+  TRY(bundle_directory(bundle, "lib"));
+  TRY_ASSIGN(const SourceRoot root, open_source_root(request.from));
+  TRY(gather_table_entries(table, root, bundle));
+  TRY(gather_includes(request.includes, bundle));
+  TRY(gather_loader_cache(root, bundle));
+  if (bundle.records.empty()) return NoBundleSources{candidate_paths(table, request.from)};
+  return bundle;
+}
 
+Result<std::vector<BundleFile>> digest_bundle(const GatheredBundle& bundle) {
+  std::vector<BundleFile> files;
+  files.reserve(bundle.records.size());
+  for (const SourceRecord& record : bundle.records) {
+    TRY_ASSIGN(const UniqueFd fd, reopen_written_file(record.destination, record.written));
+    TRY_ASSIGN(FileDigest digest, descriptor_digest(fd.get()));
+    TRY(seal_written_file(fd.get(), record.written));
+    files.push_back({record.bundle_path, std::move(digest.hash), digest.size});
+  }
+  return files;
+}
+
+Result<BundleManifest> finish_bundle(const BuildRequest& request, const HostSourceTable& table,
+                                     const GatheredBundle& bundle, std::vector<BundleFile> files) {
   BundleManifest manifest;
   manifest.version = request.version;
   manifest.arch = std::string(table.arch);
-  TRY_ASSIGN(manifest.files, digest_records(records));
+  manifest.files = std::move(files);
   sort_by_path(manifest.files);
   manifest.root_hash = compute_root_hash(manifest.files);
   // The signature covers the version and root hash only, so it is made before produced_at.
@@ -175,8 +206,18 @@ Result<BundleManifest> build_bundle(const BuildRequest& request) {
   TRY_ASSIGN(manifest.produced_at, produced_at_now());
 
   TRY_ASSIGN(const std::string text, render_manifest(manifest));
-  TRY(write_text_file(request.out / "bundle.toml", text));
+  TRY(write_fresh_file(bundle.out_fd.get(), kManifestName, text, 0666,
+                       join_path(bundle.out, kManifestName)));
   return manifest;
+}
+
+Result<BundleManifest> build_bundle(const BuildRequest& request) {
+  // The architecture is settled before anything on disk is touched.
+  TRY_ASSIGN(const HostSourceTable table,
+             select_host_source_table(request.arch.value_or(std::string(kDefaultArch))));
+  TRY_ASSIGN(const GatheredBundle bundle, gather_bundle(request, table));
+  TRY_ASSIGN(std::vector<BundleFile> files, digest_bundle(bundle));
+  return finish_bundle(request, table, bundle, std::move(files));
 }
 
 }  // namespace srb

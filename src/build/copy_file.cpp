@@ -8,13 +8,13 @@
 #include <cerrno>
 #include <cstddef>
 
+#include "core/confined_write.hpp"
 #include "core/unique_fd.hpp"
 
-// The source is opened first and examined through its descriptor, so the file that is checked is
-// the file that is read. It is opened non-blocking, because a FIFO at a host path would otherwise
-// hang the build before its type could be refused. The content moves by copy_file_range where the
-// kernel supports it for this pair of files, then by sendfile, then by plain reads and writes;
-// each method carries on from the file offsets the previous one reached.
+// The source is opened non-blocking, because a FIFO at a host path would otherwise hang the build
+// before its type could be refused. The content moves by copy_file_range where the kernel
+// supports it for this pair of files, then by sendfile, then by plain reads and writes; each
+// method carries on from the file offsets the previous one reached.
 
 namespace srb {
 namespace {
@@ -68,32 +68,71 @@ Result<void> copy_content(int in, int out) {
   return {};
 }
 
-bool is_same_file(const struct stat& source, const std::filesystem::path& destination) {
-  struct stat existing;
-  if (::stat(destination.c_str(), &existing) != 0) return false;
-  return existing.st_dev == source.st_dev && existing.st_ino == source.st_ino;
+bool is_same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+Result<void> make_blocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return Io{last_os_error()};
+  return {};
 }
 
 }  // namespace
 
-Result<void> copy_host_file(const std::filesystem::path& source,
-                            const std::filesystem::path& destination) {
-  UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!in.is_open()) return Io{last_os_error()};
-  struct stat status;
-  if (::fstat(in.get(), &status) != 0) return Io{last_os_error()};
-  if (!S_ISREG(status.st_mode)) return Io{OsError{0, OsError::Fixed::copy_source_not_regular}};
-  // Truncating the destination would destroy the very content about to be copied.
-  if (is_same_file(status, destination)) return {};
-  const int flags = ::fcntl(in.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(in.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Io{last_os_error()};
+Result<OpenedSource> open_host_source(const std::filesystem::path& source) {
+  UniqueFd fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.is_open()) return Io{last_os_error()};
+  return as_build_source(std::move(fd));
+}
 
-  const mode_t permissions = status.st_mode & 07777;
-  UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, permissions));
-  if (!out.is_open()) return Io{last_os_error()};
-  if (::fchmod(out.get(), permissions) != 0) return Io{last_os_error()};
-  TRY(copy_content(in.get(), out.get()));
-  return out.close();
+Result<OpenedSource> as_build_source(UniqueFd fd) {
+  OpenedSource opened;
+  opened.fd = std::move(fd);
+  if (::fstat(opened.fd.get(), &opened.status) != 0) return Io{last_os_error()};
+  if (!S_ISREG(opened.status.st_mode))
+    return Io{OsError{0, OsError::Fixed::copy_source_not_regular}};
+  return opened;
+}
+
+Result<WrittenFile> copy_opened_source(OpenedSource& source, const Destination& destination) {
+  const char* name = destination.name.c_str();
+  TRY_ASSIGN(const std::optional<struct stat> existing,
+             entry_to_write(destination.directory, name, destination.shown));
+  // Replacing the destination would destroy the very content about to be copied.
+  if (existing && S_ISREG(existing->st_mode) && is_same_file(*existing, source.status))
+    return WrittenFile{existing->st_dev, existing->st_ino, std::nullopt};
+  TRY(make_blocking(source.fd.get()));
+
+  TRY_ASSIGN(UniqueFd out, create_fresh_file(destination.directory, name, 0600, destination.shown));
+  struct stat created;
+  // The umask may have taken bits the digest step needs to read the file back.
+  if (::fchmod(out.get(), 0600) != 0 || ::fstat(out.get(), &created) != 0)
+    return Io{last_os_error()};
+  TRY(copy_content(source.fd.get(), out.get()));
+  TRY(out.close());
+  return WrittenFile{created.st_dev, created.st_ino, source.status.st_mode & 0777};
+}
+
+Result<UniqueFd> reopen_written_file(const Destination& destination, const WrittenFile& written) {
+  UniqueFd fd(::openat(destination.directory, destination.name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.is_open()) {
+    // A link (ELOOP), nothing at all, or a socket: not the file that was written.
+    if (errno == ELOOP || errno == ENOENT || errno == ENXIO)
+      return DestinationChanged{destination.shown};
+    return Io{last_os_error()};
+  }
+  struct stat status;
+  if (::fstat(fd.get(), &status) != 0) return Io{last_os_error()};
+  if (!S_ISREG(status.st_mode) || status.st_dev != written.device || status.st_ino != written.inode)
+    return DestinationChanged{destination.shown};
+  return fd;
+}
+
+Result<void> seal_written_file(int fd, const WrittenFile& written) {
+  if (written.final_mode && ::fchmod(fd, *written.final_mode) != 0) return Io{last_os_error()};
+  return {};
 }
 
 }  // namespace srb

@@ -6,8 +6,8 @@
 
 // A build does not read ELF headers or the loader cache to learn what to copy: it probes these
 // fixed paths. Every present alternative is taken, so a host that has libc under both /lib64 and
-// /lib/x86_64-linux-gnu yields two bundle files. Resolution under a root is plain text work, so
-// ".." and symbolic links in the root mean what the operating system makes of them.
+// /lib/x86_64-linux-gnu yields two bundle files. Naming an entry under a root is plain text work;
+// opening it under a root other than "/" is rooted_open's, which keeps its links inside the root.
 
 namespace srb {
 namespace {
@@ -67,9 +67,16 @@ constexpr std::array<HostSourceTable, 2> kTables = {{
     {"aarch64", kAarch64Entries},
 }};
 
-// "/", "//", "/." and "/./" all name the root directory: a leading slash and then only empty
-// and "." components.
-bool is_root_directory(std::string_view root) {
+std::string_view without_leading_slashes(std::string_view entry) {
+  const std::size_t first = entry.find_first_not_of('/');
+  return first == std::string_view::npos ? std::string_view{} : entry.substr(first);
+}
+
+}  // namespace
+
+// A leading slash and then only empty and "." components.
+bool is_root_directory(const std::filesystem::path& root_path) {
+  const std::string_view root = root_path.native();
   if (root.empty() || root.front() != '/') return false;
   std::size_t start = 0;
   while (start < root.size()) {
@@ -81,13 +88,6 @@ bool is_root_directory(std::string_view root) {
   }
   return true;
 }
-
-std::string_view without_leading_slashes(std::string_view entry) {
-  const std::size_t first = entry.find_first_not_of('/');
-  return first == std::string_view::npos ? std::string_view{} : entry.substr(first);
-}
-
-}  // namespace
 
 std::span<const HostSourceTable> host_source_tables() {
   return kTables;
@@ -103,7 +103,7 @@ Result<HostSourceTable> select_host_source_table(std::string_view arch) {
 std::filesystem::path resolve_under_root(const std::filesystem::path& root,
                                          std::string_view entry) {
   const std::string& root_text = root.native();
-  if (is_root_directory(root_text)) return std::filesystem::path(std::string(entry));
+  if (is_root_directory(root)) return std::filesystem::path(std::string(entry));
   const std::string_view remainder = without_leading_slashes(entry);
   std::string resolved = root_text;
   if (!resolved.empty() && resolved.back() != '/') resolved += '/';

@@ -39,14 +39,20 @@ std::span<const HostSourceTable> host_source_tables();
 // Fails with UnsupportedArch carrying `arch` unchanged.
 Result<HostSourceTable> select_host_source_table(std::string_view arch);
 
-// The host path probed for `entry` under `root`. A root that is the root directory ("/", "//",
-// "/.") gives the entry unchanged; otherwise the entry loses its leading slashes and is appended
-// to the root with one "/" (none when the root already ends in "/"; an empty root gives the bare
-// remainder). Nothing is canonicalised.
+// True when `root` names the running system's root directory, compared component by component:
+// "/", "//", "/." and "/./" do; "", "/.." and "/srv" do not.
+bool is_root_directory(const std::filesystem::path& root);
+
+// The host path that names `entry` under `root`. A root that is the root directory gives the
+// entry unchanged; otherwise the entry loses its leading slashes and is appended to the root with
+// one "/" (none when the root already ends in "/"; an empty root gives the bare remainder).
+// Nothing is canonicalised. Under the root directory this is the path a build opens; under any
+// other root it only names the entry (a build opens it inside the root, see rooted_open.hpp).
 std::filesystem::path resolve_under_root(const std::filesystem::path& root, std::string_view entry);
 
 // True when the path's status can be queried, following symbolic links. Every failure, whatever
-// its cause, counts as absent; the file type is not looked at.
+// its cause, counts as absent; the file type is not looked at. The presence test of entries
+// under the root directory.
 bool is_present(const std::filesystem::path& host_path);
 
 // "lib/" followed by the entry without its leading slashes: the mirrored bundle path. It depends

@@ -77,6 +77,19 @@ TEST(HostSourceTables, OnlyExactNamesSelectATable) {
   }
 }
 
+// Only the running system's root directory keeps plain path lookups; every other root is opened
+// and its entries resolve inside it.
+TEST(IsRootDirectory, ComparesComponentsNotText) {
+  for (std::string_view root : {"/", "//", "/.", "/./", "/.//./"}) {
+    SCOPED_TRACE(root);
+    EXPECT_TRUE(is_root_directory(std::string(root)));
+  }
+  for (std::string_view root : {"", ".", "/..", "/./..", "/srv", "//srv", "/srv/.."}) {
+    SCOPED_TRACE(root);
+    EXPECT_FALSE(is_root_directory(std::string(root)));
+  }
+}
+
 TEST(ResolveUnderRoot, JoinsEntryToRootByText) {
   struct Case {
     std::string_view root;

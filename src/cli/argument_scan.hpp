@@ -1,26 +1,41 @@
 #pragma once
-// A first pass over the arguments, walking the command tree the way CLI11 will. CLI11 reads
-// "--out=" as "--out" followed by the next argument as its value, and accepts "--system=true" and
-// "--system=" for a flag; the scan settles both before CLI11 sees them.
+// The one reading of the arguments, left to right, in the conventions of the tools people know:
+// a word naming a subcommand enters it; "--name value" and "--name=value" give an option its
+// value, but a following argument that starts with "-" (other than "-" itself) is never taken as
+// one, so "--out=-x" is how such a value is passed; names are never abbreviated; "--" ends the
+// options, and every argument after it is positional. The first problem met is the one reported;
+// -h or --help asks for help only when no problem came before it.
 
-#include <CLI/CLI.hpp>
-#include <optional>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "cli/command_spec.hpp"
 #include "cli/usage_error.hpp"
 
 namespace srb {
 
-struct ArgumentScan {
-  std::vector<std::string> args;  // for CLI11: without the program name, "--name=" split in two
-  const CLI::App* last_command;   // the deepest command named
-  std::size_t args_after_command = 0;
-  std::optional<UsageError> error;  // a flag given a value, or an option lacking one
+// The command line was read to its end: the deepest command named, and the values given to each
+// of its arguments, indexed like CommandSpec::arguments. A flag has one empty value per use.
+struct ScannedCommand {
+  const CommandSpec* command;
+  std::vector<std::vector<std::string>> values;
 };
 
-// `args` are the process arguments, the program's own path first.
-ArgumentScan scan_arguments(const CLI::App& root, std::span<const std::string> args);
+// -h, --help or the help subcommand asked for the help of `command`.
+struct HelpRequest {
+  const CommandSpec* command;
+};
+
+// A command that needs a subcommand was called with nothing after it.
+struct BareCall {
+  const CommandSpec* command;
+};
+
+using ScanOutcome = std::variant<ScannedCommand, HelpRequest, BareCall, UsageError>;
+
+// `args` are the process arguments, the program's own path first; `root` is the program.
+ScanOutcome scan_arguments(const CommandSpec& root, std::span<const std::string> args);
 
 }  // namespace srb

@@ -1,21 +1,16 @@
 #include "cli/command_line.hpp"
 
-#include <CLI/CLI.hpp>
-#include <algorithm>
+#include <filesystem>
 #include <optional>
 
 #include "cli/argument_scan.hpp"
-#include "cli/command_tree.hpp"
+#include "cli/command_spec.hpp"
 #include "cli/help_format.hpp"
 #include "cli/usage_error.hpp"
 #include "core/text.hpp"
 
-// Parsing runs in this order: a bare call of a command that needs a subcommand shows its help;
-// the scan catches values given to flags and options lacking one; CLI11 parses; then the first
-// unexpected argument, CLI11's own complaint (a missing required argument or subcommand), and
-// the checks CLI11 is not told about (repeats, empty paths, text that is not UTF-8) are reported
-// in that order. Only then is the Cli record formed, or the help subcommand answered.
-// CLI11 exceptions stop here.
+// Parsing reads the arguments once against the command tree (scan_arguments) and acts on the
+// outcome: help is printed, a usage error is printed, or the values read become the Cli record.
 
 namespace srb {
 namespace {
@@ -29,165 +24,98 @@ std::string program_name(std::span<const std::string> args) {
   return name.empty() ? "sarn-runtime-bundle" : lossy_utf8(name);
 }
 
-// The command CLI11 reached: the root, or the deepest subcommand it entered.
-const CLI::App& parsed_command(const CLI::App& root) {
-  const CLI::App* command = &root;
-  while (!command->get_subcommands().empty())
-    command = command->get_subcommands().front();
-  return *command;
+// The command's words below the program: "key generate", or "" for the program itself.
+std::string subcommand_words(const CommandSpec& command) {
+  if (command.parent == nullptr) return "";
+  const std::string above = subcommand_words(*command.parent);
+  return above.empty() ? command.name : above + " " + command.name;
 }
 
-// The first argument CLI11 could not place, looking from the root down.
-std::optional<UsageError> find_unexpected(const CLI::App& root) {
-  for (const CLI::App* command = &root; command != nullptr;) {
-    for (const std::string& arg : command->remaining()) {
-      if (arg == "--") continue;  // the end-of-options mark, not an argument
-      const bool names_subcommand = !arg.starts_with("-") &&
-                                    !command->get_subcommands({}).empty() &&
-                                    command->get_subcommands().empty();
-      return UsageError{names_subcommand ? UsageProblem::unrecognized_subcommand
-                                         : UsageProblem::unexpected_argument,
-                        command, arg};
-    }
-    const auto subs = command->get_subcommands();
-    command = subs.empty() ? nullptr : subs.front();
+// Reads the values the scan found for the command's arguments.
+class ScannedValues {
+ public:
+  explicit ScannedValues(const ScannedCommand& scanned) : scanned_(scanned) {}
+
+  const std::vector<std::string>& all(std::string_view name) const {
+    const std::vector<ArgumentSpec>& arguments = scanned_.command->arguments;
+    for (std::size_t i = 0; i < arguments.size(); ++i)
+      if (arguments[i].name == name) return scanned_.values[i];
+    return none_;
   }
-  return std::nullopt;
-}
-
-UsageError explain(const CLI::ParseError& error, const CommandTree& tree) {
-  const CLI::App& command = parsed_command(tree.root);
-  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
-    for (const DeclaredArgument& arg : tree.arguments) {
-      if (arg.command == &command && arg.spec.presence == Presence::required &&
-          arg.option->count() == 0)
-        return UsageError{UsageProblem::missing_required, &command, identifier(arg.spec)};
-    }
-    if (command.get_require_subcommand_min() > 0 && command.get_subcommands().empty())
-      return UsageError{UsageProblem::missing_subcommand, &command, ""};
+  // Required arguments are present: the scan checked them.
+  const std::string& one(std::string_view name) const { return all(name).front(); }
+  std::optional<std::string> text(std::string_view name) const {
+    if (all(name).empty()) return std::nullopt;
+    return all(name).front();
   }
-  return UsageError{UsageProblem::other, &command, error.what()};
-}
-
-// What CLI11 lets through: a repeated option, an empty path, a text that is not UTF-8.
-std::optional<UsageError> check_values(const CommandTree& tree) {
-  for (const DeclaredArgument& arg : tree.arguments) {
-    const std::vector<std::string>& values = arg.option->results();
-    if (values.size() > 1 && arg.spec.repeat == Repeat::no)
-      return UsageError{UsageProblem::repeated_argument, arg.command, arg.spec.name};
-    for (const std::string& value : values) {
-      if (arg.spec.kind == ValueKind::path && value.empty())
-        return UsageError{UsageProblem::missing_value, arg.command, arg.spec.name};
-      if (arg.spec.kind == ValueKind::text && !is_valid_utf8(value))
-        return UsageError{UsageProblem::invalid_utf8, arg.command, arg.spec.name};
-    }
+  std::optional<std::filesystem::path> path(std::string_view name) const {
+    if (all(name).empty()) return std::nullopt;
+    return std::filesystem::path(all(name).front());
   }
-  return std::nullopt;
-}
+  bool flag(std::string_view name) const { return !all(name).empty(); }
 
-const std::vector<std::string>& values(const CLI::App& command, const std::string& name) {
-  return command.get_option(name)->results();
-}
+ private:
+  const ScannedCommand& scanned_;
+  const std::vector<std::string> none_;
+};
 
-std::optional<std::string> optional_value(const CLI::App& command, const std::string& name) {
-  const std::vector<std::string>& given = values(command, name);
-  if (given.empty()) return std::nullopt;
-  return given.front();
-}
-
-std::optional<std::filesystem::path> optional_path(const CLI::App& command,
-                                                   const std::string& name) {
-  const std::optional<std::string> given = optional_value(command, name);
-  if (!given) return std::nullopt;
-  return std::filesystem::path(*given);
-}
-
-bool flag(const CLI::App& command, const std::string& name) {
-  return command.get_option(name)->count() > 0;
-}
-
-Cli to_build(const CLI::App& build) {
-  Build cmd{values(build, "--version").front(), values(build, "--out").front(),
-            optional_path(build, "--from"),     optional_value(build, "--arch"),
-            optional_path(build, "--identity"), {}};
-  for (const std::string& include : values(build, "--include"))
+Cli to_build(const ScannedValues& v) {
+  Build cmd{v.one("--version"), v.one("--out"),       v.path("--from"),
+            v.text("--arch"),   v.path("--identity"), {}};
+  for (const std::string& include : v.all("--include"))
     cmd.include.emplace_back(include);
   return Cli{std::move(cmd)};
 }
 
-Cli to_verify(const CLI::App& verify) {
-  return Cli{Verify{values(verify, "DIR").front(), optional_value(verify, "--require-publisher"),
-                    flag(verify, "--require-signature"), optional_value(verify, "--require-arch")}};
+Cli to_verify(const ScannedValues& v) {
+  return Cli{Verify{v.one("DIR"), v.text("--require-publisher"), v.flag("--require-signature"),
+                    v.text("--require-arch")}};
 }
 
-Cli to_path(const CLI::App& path) {
-  return Cli{Path{values(path, "--version").front(), flag(path, "--system")}};
-}
-
-Cli to_key(const CLI::App& command) {
-  if (command.get_name() == "generate") return Cli{Key{Generate{values(command, "--out").front()}}};
-  return Cli{Key{Pubkey{values(command, "--identity").front()}}};
-}
-
-// The Cli record of the command CLI11 reached, which is never the root or key: both need a
-// subcommand. `help` is answered before this.
-Cli to_cli(const CLI::App& command) {
-  const std::string& name = command.get_name();
-  if (name == "build") return to_build(command);
-  if (name == "verify") return to_verify(command);
-  if (name == "path") return to_path(command);
-  return to_key(command);
-}
-
-// The help subcommand: its words name a command below the one `help` belongs to.
-std::variant<Cli, ParseExit> answer_help(const CLI::App& help, std::ostream& out,
-                                         std::ostream& err) {
-  const CLI::App* target = help.get_parent();
-  for (const std::string& name : values(help, "COMMAND")) {
-    const auto found =
-        target->get_subcommands([&name](const CLI::App* sub) { return sub->get_name() == name; });
-    if (found.empty()) {
-      err << render_usage_error({UsageProblem::unrecognized_subcommand, target, name});
-      return ParseExit{kUsageStatus};
-    }
-    target = found.front();
-  }
-  out << render_help(*target);
-  return ParseExit{kHelpStatus};
-}
-
-ParseExit reject(const UsageError& error, std::ostream& err) {
-  err << render_usage_error(error);
-  return ParseExit{kUsageStatus};
+// The Cli record of the command reached, which is never the program or key: both need a
+// subcommand, and the help subcommand ends the scan with a help request.
+Cli to_cli(const ScannedCommand& scanned) {
+  const ScannedValues v(scanned);
+  const std::string& name = scanned.command->name;
+  if (name == "build") return to_build(v);
+  if (name == "verify") return to_verify(v);
+  if (name == "path") return Cli{Path{v.one("--version"), v.flag("--system")}};
+  if (name == "generate") return Cli{Key{Generate{v.one("--out")}}};
+  return Cli{Key{Pubkey{v.one("--identity")}}};
 }
 
 }  // namespace
 
 std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args,
-                                                std::ostream& out, std::ostream& err) {
-  CommandTree tree(program_name(args));
-  ArgumentScan scan = scan_arguments(tree.root, args);
-  if (scan.args_after_command == 0 && scan.last_command->get_require_subcommand_min() > 0) {
-    err << render_help(*scan.last_command);
-    return ParseExit{kUsageStatus};
+                                                std::ostream& out, std::ostream& err,
+                                                ConsoleWidths widths) {
+  const std::string program = program_name(args);
+  const ScanOutcome outcome = scan_arguments(command_spec(), args);
+  if (const auto* help = std::get_if<HelpRequest>(&outcome)) {
+    out << render_help(*help->command, program, widths.out);
+    return ParseExit{kHelpStatus, subcommand_words(*help->command)};
   }
-  if (scan.error) return reject(*scan.error, err);
-  std::reverse(scan.args.begin(), scan.args.end());  // CLI11 takes them last first
-  std::optional<UsageError> failure;
-  try {
-    tree.root.parse(scan.args);
-  } catch (const CLI::CallForHelp&) {
-    out << render_help(parsed_command(tree.root));
-    return ParseExit{kHelpStatus};
-  } catch (const CLI::ParseError& e) {
-    failure = explain(e, tree);
+  if (const auto* bare = std::get_if<BareCall>(&outcome)) {
+    err << render_help(*bare->command, program, widths.err);
+    return ParseExit{kUsageStatus, subcommand_words(*bare->command)};
   }
-  if (std::optional<UsageError> unexpected = find_unexpected(tree.root)) failure = unexpected;
-  if (!failure) failure = check_values(tree);
-  if (failure) return reject(*failure, err);
-  const CLI::App& command = parsed_command(tree.root);
-  if (command.get_name() == "help") return answer_help(command, out, err);
-  return to_cli(command);
+  if (const auto* error = std::get_if<UsageError>(&outcome)) {
+    err << render_usage_error(*error, program, widths.err);
+    return ParseExit{kUsageStatus, subcommand_words(*error->command)};
+  }
+  return to_cli(std::get<ScannedCommand>(outcome));
+}
+
+std::string command_words(const Cli& cli) {
+  struct Words {
+    std::string operator()(const Build&) const { return "build"; }
+    std::string operator()(const Verify&) const { return "verify"; }
+    std::string operator()(const Path&) const { return "path"; }
+    std::string operator()(const Key& key) const {
+      return std::holds_alternative<Generate>(key.command) ? "key generate" : "key pubkey";
+    }
+  };
+  return std::visit(Words{}, cli.command);
 }
 
 }  // namespace srb

@@ -3,21 +3,34 @@
 // `out` with status 0, a usage error to `err` with status 2. A bare call of a command that needs
 // a subcommand (the program itself, or key) prints that command's help to `err`, status 2.
 
+#include <cstddef>
 #include <ostream>
 #include <span>
 #include <string>
 #include <variant>
 
 #include "cli/cli.hpp"
+#include "cli/console_width.hpp"
 
 namespace srb {
 
 struct ParseExit {
   int status;
+  std::string command;  // the words of the command concerned ("key generate"), "" at the top
+};
+
+// The columns help and usage lines may use on each stream.
+struct ConsoleWidths {
+  std::size_t out = kDefaultWidth;
+  std::size_t err = kDefaultWidth;
 };
 
 // `args` are the process arguments, the program's own path first.
 std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args,
-                                                std::ostream& out, std::ostream& err);
+                                                std::ostream& out, std::ostream& err,
+                                                ConsoleWidths widths = {});
+
+// The words of a parsed command: "build", "key generate".
+std::string command_words(const Cli& cli);
 
 }  // namespace srb

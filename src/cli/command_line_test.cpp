@@ -134,38 +134,71 @@ TEST(ParseCommandLine, UsageErrorNamesProblemUsageAndHint) {
             "error: unexpected argument '--otu' found\n"
             "  tip: did you mean '--out'?\n"
             "\n"
-            "Usage: sarn-runtime-bundle build [OPTIONS] --version VERSION --out OUT\n"
+            "Usage: sarn-runtime-bundle build [OPTIONS] --version <VERSION> --out <OUT>\n"
             "\n"
             "For more information, try '--help'.\n");
 
   const Parsed missing = parse({"key", "pubkey"});
   EXPECT_EQ(std::get<ParseExit>(missing.result).status, 2);
   EXPECT_EQ(missing.err,
-            "error: the following required argument was not provided: identity\n"
+            "error: the following required argument was not provided: --identity <IDENTITY>\n"
             "\n"
-            "Usage: sarn-runtime-bundle key pubkey [OPTIONS] --identity IDENTITY\n"
+            "Usage: sarn-runtime-bundle key pubkey [OPTIONS] --identity <IDENTITY>\n"
             "\n"
             "For more information, try '--help'.\n");
 }
 
-// What the user typed first is reported first: the typo, not the option it left missing.
-TEST(ParseCommandLine, UnexpectedArgumentWinsOverMissingRequired) {
-  const Parsed p = parse({"build", "--verison", "1", "--out", "x"});
-  EXPECT_EQ(p.err.substr(0, p.err.find('\n')), "error: unexpected argument '--verison' found");
+// A value that starts with a dash is given after "=", or as "-" alone, or after "--".
+TEST(ParseCommandLine, DashedValuesGoAfterEqualsOrDoubleDash) {
+  const Build b = parsed_command<Build>({"build", "--version=-1", "--out=--o", "--arch=-",
+                                         "--include", "-", "--include=-h", "--from", "-"});
+  EXPECT_EQ(b.version, "-1");
+  EXPECT_EQ(b.out, "--o");
+  EXPECT_EQ(b.arch, "-");
+  EXPECT_EQ(b.from, std::filesystem::path("-"));
+  EXPECT_EQ(b.include, (Paths{"-", "-h"}));
+  EXPECT_EQ(parsed_command<Verify>({"verify", "--", "-dir"}).dir, "-dir");
+  EXPECT_EQ(parsed_command<Verify>({"verify", "--require-signature", "--", "--help"}).dir,
+            "--help");
+  const Verify v = parsed_command<Verify>({"verify", "--require-arch", "-", "-"});
+  EXPECT_EQ(v.require_arch, "-");
+  EXPECT_EQ(v.dir, "-");
+  // Only the first "--" ends the options; a second is a word.
+  EXPECT_EQ(parsed_command<Verify>({"verify", "--", "--"}).dir, "--");
+  EXPECT_EQ(parsed_command<Path>({"path", "--version=--system"}).version, "--system");
+  EXPECT_EQ(parsed_command<Generate>({"key", "generate", "--out=-"}).out, "-");
+}
+
+// Names of subcommands and options are values like any other where a value is expected.
+TEST(ParseCommandLine, WordsThatAreNamesElsewhereAreValues) {
+  EXPECT_EQ(parsed_command<Path>({"path", "--version", "help"}).version, "help");
+  EXPECT_EQ(parsed_command<Build>({"build", "--version", "key", "--out", "build"}).out, "build");
+  EXPECT_EQ(parsed_command<Pubkey>({"key", "pubkey", "--identity", "generate"}).identity,
+            "generate");
 }
 
 TEST(ParseCommandLine, HelpScreenOfSubcommand) {
   const Parsed p = parse({"key", "generate", "--help"});
   EXPECT_EQ(std::get<ParseExit>(p.result).status, 0);
+  EXPECT_EQ(std::get<ParseExit>(p.result).command, "key generate");
   EXPECT_EQ(p.err, "");
   EXPECT_EQ(p.out,
             "Write a fresh signing identity JSON file to `--out`\n"
-            "Usage: sarn-runtime-bundle key generate [OPTIONS] --out OUT\n"
+            "\n"
+            "Usage: sarn-runtime-bundle key generate [OPTIONS] --out <OUT>\n"
             "\n"
             "Options:\n"
-            "  --out OUT REQUIRED\n"
-            "  -h,--help                             Print help\n"
-            "\n");
+            "  --out <OUT>\n"
+            "  -h, --help   Print help\n");
+}
+
+// The usage line names the program as it was called.
+TEST(ParseCommandLine, UsageNamesTheProgramAsCalled) {
+  std::ostringstream out, err;
+  const std::vector<std::string> args = {"/opt/bin/srb", "path"};
+  parse_command_line(args, out, err);
+  EXPECT_NE(err.str().find("\nUsage: srb path [OPTIONS] --version <VERSION>\n"), std::string::npos)
+      << err.str();
 }
 
 }  // namespace

@@ -1,25 +1,16 @@
 #pragma once
-// The command tree as CLI11 sees it, plus what CLI11 is not told: whether a value is a path or a
-// text, and whether an option may be repeated. Parsing leaves every value in its CLI11 option.
+// The command tree declared in CLI11's terms, from command_spec(): what the man page, the shell
+// completions and their tests read. The program itself never builds it; its parser reads the
+// plain tree. Each declared argument keeps its spec, for what CLI11 is not told: whether a value
+// is a path or a text, whether it may be repeated, and the words a shell may offer for it.
 
 #include <CLI/CLI.hpp>
 #include <string>
 #include <vector>
 
+#include "cli/command_spec.hpp"
+
 namespace srb {
-
-enum class ValueKind { text, path, flag };
-enum class Presence { optional, required };
-enum class Repeat { no, yes };
-
-struct ArgumentSpec {
-  std::string name;        // "--version", or "DIR" for the positional
-  std::string value_name;  // "VERSION"; empty for flags
-  ValueKind kind;
-  Presence presence;
-  Repeat repeat;
-  std::string help;
-};
 
 struct DeclaredArgument {
   ArgumentSpec spec;
@@ -27,7 +18,8 @@ struct DeclaredArgument {
   CLI::Option* option;
 };
 
-// The whole tree, declared on construction. `program_name` heads every usage line.
+// The whole tree, declared on construction. `program_name` heads every usage line. The help
+// flag and the word list of `help` are CLI11's own and have no DeclaredArgument.
 struct CommandTree {
   explicit CommandTree(const std::string& program_name);
   CommandTree(const CommandTree&) = delete;
@@ -36,8 +28,5 @@ struct CommandTree {
   CLI::App root;
   std::vector<DeclaredArgument> arguments;  // in declaration order
 };
-
-// The identifier of an argument: "--require-publisher" gives "require_publisher", "DIR" "dir".
-std::string identifier(const ArgumentSpec& spec);
 
 }  // namespace srb

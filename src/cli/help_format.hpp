@@ -1,28 +1,25 @@
 #pragma once
-// How help screens and usage lines look. CLI11 draws the screens; this formatter changes the usage
-// line, which names the required options, drops the value name CLI11 repeats after a positional's
-// own name, and pads no line that has no help text.
+// Help screens and usage lines, laid out for a given width in columns. `program` is the name the
+// program was called by, which heads every usage line.
 
-#include <CLI/CLI.hpp>
+#include <cstddef>
 #include <string>
+#include <string_view>
+
+#include "cli/command_spec.hpp"
 
 namespace srb {
 
-class HelpFormatter : public CLI::Formatter {
- public:
-  HelpFormatter();
-  std::string make_usage(const CLI::App* app, std::string name) const override;
-  std::string make_option(const CLI::Option* opt, bool is_positional) const override;
-  std::string make_option_opts(const CLI::Option* opt) const override;
-};
+// The words that call a command: `program`, then each subcommand down to `command`.
+std::string command_path(const CommandSpec& command, std::string_view program);
 
-// The words that call a command: the program name, then each subcommand down to `command`.
-std::string command_path(const CLI::App& command);
+// The whole help screen of one command: its description, a blank line, its usage line, then its
+// commands, arguments and options, each with its text in one column. No line is wider than
+// `width` unless a single word is.
+std::string render_help(const CommandSpec& command, std::string_view program, std::size_t width);
 
-// The whole help screen of one command.
-std::string render_help(const CLI::App& command);
-
-// "Usage: sarn-runtime-bundle build [OPTIONS] --version VERSION --out OUT", with a line feed.
-std::string render_usage(const CLI::App& command);
+// "Usage: sarn-runtime-bundle build [OPTIONS] --version <VERSION> --out <OUT>", with a line feed,
+// wrapped under its first word where it is wider than `width`.
+std::string render_usage(const CommandSpec& command, std::string_view program, std::size_t width);
 
 }  // namespace srb

@@ -1,10 +1,12 @@
 #include "cli/run.hpp"
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "build/build.hpp"
 #include "cli/command_line.hpp"
+#include "cli/console_width.hpp"
 #include "core/hex.hpp"
 #include "core/text.hpp"
 #include "location/bundle_path.hpp"
@@ -112,11 +114,20 @@ int dispatch(const Cli& cli, std::ostream& out, std::ostream& err) {
   return std::visit(Dispatch{out, err}, cli.command);
 }
 
-// A command whose output could not be written has not succeeded.
-int flush_status(int status, std::ostream& out, std::ostream& err) {
+// A command whose output could not be written has not succeeded, and says so as coreutils do.
+// The failed write left its error number behind; nothing between it and here makes system calls
+// that could replace it, and a stream that failed without one is reported as EIO.
+int flush_status(int status, std::string_view command, std::ostream& out, std::ostream& err) {
   out.flush();
+  if (!out && status == kSuccess) {
+    const int code = errno != 0 ? errno : EIO;
+    const std::string prefix = command.empty() ? "" : " " + std::string(command);
+    err << "sarn-runtime-bundle" << prefix << ": write error: " << render_os_error(os_error(code))
+        << '\n';
+    status = kFailure;
+  }
   err.flush();
-  if ((!out || !err) && status == kSuccess) return kFailure;
+  if (!err && status == kSuccess) return kFailure;
   return status;
 }
 
@@ -124,10 +135,12 @@ int flush_status(int status, std::ostream& out, std::ostream& err) {
 
 int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> args(argv, argv + argc);
-  const auto parsed = parse_command_line(args, out, err);
+  const ConsoleWidths widths{console_width(out), console_width(err)};
+  const auto parsed = parse_command_line(args, out, err, widths);
   if (const auto* exit = std::get_if<ParseExit>(&parsed))
-    return flush_status(exit->status, out, err);
-  return flush_status(dispatch(std::get<Cli>(parsed), out, err), out, err);
+    return flush_status(exit->status, exit->command, out, err);
+  const Cli& cli = std::get<Cli>(parsed);
+  return flush_status(dispatch(cli, out, err), command_words(cli), out, err);
 }
 
 }  // namespace srb

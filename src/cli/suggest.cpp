@@ -24,10 +24,19 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
   return d[a.size()][b.size()];
 }
 
+// A shortened name: the start or the end of a longer one. One character says too little.
+bool is_part_of(std::string_view word, std::string_view candidate) {
+  return word.size() >= 2 && word.size() < candidate.size() &&
+         (candidate.starts_with(word) || candidate.ends_with(word));
+}
+
 }  // namespace
 
 std::optional<std::string> closest_name(std::string_view word,
                                         const std::vector<std::string>& candidates) {
+  for (const std::string& candidate : candidates) {
+    if (is_part_of(word, candidate)) return candidate;
+  }
   std::optional<std::string> best;
   std::size_t best_distance = 0;
   for (const std::string& candidate : candidates) {

@@ -31,8 +31,30 @@ TEST(ClosestName, SuggestsOnlyLikelyTypos) {
 
 TEST(ClosestName, PrefersTheNearestThenTheEarliest) {
   EXPECT_EQ(closest_name("require-arc", {"require-signature", "require-arch"}), "require-arch");
-  EXPECT_EQ(closest_name("pat", {"path", "part"}), "path");
-  EXPECT_EQ(closest_name("pat", {"part", "path"}), "part");
+  EXPECT_EQ(closest_name("verixy", {"verify", "verity"}), "verify");
+  EXPECT_EQ(closest_name("verixy", {"verity", "verify"}), "verity");
+}
+
+// A shortened name points to the name it starts or ends, before any typo does.
+TEST(ClosestName, SuggestsTheNameAShortenedWordBelongsTo) {
+  const std::vector<std::string> options = {"require-publisher", "require-signature",
+                                            "require-arch", "help"};
+  const SuggestCase cases[] = {
+      {"require-sig", "require-signature"},  // nearer to require-arch by edit distance
+      {"publisher", "require-publisher"},
+      {"signature", "require-signature"},
+      {"require", "require-publisher"},  // several start so: the first
+      {"arch", "require-arch"},
+      {"he", "help"},
+      {"h", std::nullopt},          // one character names nothing
+      {"quire-sig", std::nullopt},  // the middle of a name is not a shortening
+  };
+  for (const SuggestCase& c : cases) {
+    SCOPED_TRACE(c.word);
+    EXPECT_EQ(closest_name(c.word, options), c.expected);
+  }
+  EXPECT_EQ(closest_name("gen", {"generate", "pubkey", "help"}), "generate");
+  EXPECT_EQ(closest_name("pub", {"generate", "pubkey", "help"}), "pubkey");
 }
 
 }  // namespace

@@ -14,9 +14,16 @@
 namespace srb {
 namespace {
 
-std::string describe(UsageProblem problem, const std::string& subject) {
-  const std::string shown = lossy_utf8(subject);
-  switch (problem) {
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names)
+    text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+std::string describe(const UsageError& error) {
+  const std::string shown = lossy_utf8(error.subject);
+  switch (error.problem) {
     case UsageProblem::unexpected_argument:
       return "unexpected argument '" + shown + "' found";
     case UsageProblem::unrecognized_subcommand:
@@ -26,53 +33,69 @@ std::string describe(UsageProblem problem, const std::string& subject) {
     case UsageProblem::flag_with_value:
       return "the flag '" + shown + "' does not take a value";
     case UsageProblem::missing_required:
-      return "the following required argument was not provided: " + shown;
+      return (error.missing.size() == 1 ? "the following required argument was not provided: "
+                                        : "the following required arguments were not provided: ") +
+             joined(error.missing);
     case UsageProblem::missing_subcommand:
       return "a subcommand is required but one was not provided";
     case UsageProblem::repeated_argument:
       return "the argument '" + shown + "' cannot be used multiple times";
     case UsageProblem::invalid_utf8:
-      return "invalid UTF-8 was detected in the value of '" + shown + "'";
-    case UsageProblem::other:
       break;
   }
-  return shown;
+  return "invalid UTF-8 was detected in the value of '" + shown + "'";
 }
 
-std::optional<std::string> similar_option(const CLI::App& command, const std::string& argument) {
+bool takes_positional(const CommandSpec& command) {
+  for (const ArgumentSpec& argument : command.arguments)
+    if (argument.is_positional()) return true;
+  return false;
+}
+
+// Names are compared without their dashes, so "--publisher" is seen to end "--require-publisher".
+std::optional<std::string> similar_option(const CommandSpec& command, const std::string& argument) {
   const std::string name = argument.substr(2, argument.find('=') - 2);
   std::vector<std::string> candidates;
-  for (const CLI::Option* opt : command.get_options()) {
-    for (const std::string& long_name : opt->get_lnames())
-      candidates.push_back(long_name);
-  }
+  for (const ArgumentSpec& spec : command.arguments)
+    if (!spec.is_positional()) candidates.push_back(spec.name.substr(2));
+  candidates.push_back("help");
   const std::optional<std::string> match = closest_name(name, candidates);
   if (!match) return std::nullopt;
   return "--" + *match;
 }
 
-std::optional<std::string> similar_subcommand(const CLI::App& command, const std::string& word) {
+std::optional<std::string> similar_subcommand(const CommandSpec& command, const std::string& word) {
   std::vector<std::string> candidates;
-  for (const CLI::App* sub : command.get_subcommands({}))
-    candidates.push_back(sub->get_name());
+  for (const CommandSpec& sub : command.subcommands)
+    candidates.push_back(sub.name);
   return closest_name(word, candidates);
 }
 
-std::optional<std::string> suggestion(const UsageError& error) {
+// "did you mean" for a misspelt name; for a dashed word where a positional could stand, how to
+// pass it as one.
+std::optional<std::string> tip(const UsageError& error) {
+  std::optional<std::string> similar;
   if (error.problem == UsageProblem::unrecognized_subcommand)
-    return similar_subcommand(*error.command, error.subject);
+    similar = similar_subcommand(*error.command, error.subject);
   if (error.problem == UsageProblem::unexpected_argument && error.subject.starts_with("--"))
-    return similar_option(*error.command, error.subject);
+    similar = similar_option(*error.command, error.subject);
+  if (similar) return "did you mean '" + lossy_utf8(*similar) + "'?";
+  if (error.problem == UsageProblem::unexpected_argument && error.subject.starts_with("-") &&
+      takes_positional(*error.command)) {
+    const std::string shown = lossy_utf8(error.subject);
+    return "to pass '" + shown + "' as a value, use '-- " + shown + "'";
+  }
   return std::nullopt;
 }
 
 }  // namespace
 
-std::string render_usage_error(const UsageError& error) {
-  std::string text = "error: " + describe(error.problem, error.subject) + "\n";
-  if (const std::optional<std::string> similar = suggestion(error))
-    text += "  tip: did you mean '" + lossy_utf8(*similar) + "'?\n";
-  return text + "\n" + render_usage(*error.command) + "\nFor more information, try '--help'.\n";
+std::string render_usage_error(const UsageError& error, std::string_view program,
+                               std::size_t width) {
+  std::string text = "error: " + describe(error) + "\n";
+  if (const std::optional<std::string> hint = tip(error)) text += "  tip: " + *hint + "\n";
+  return text + "\n" + render_usage(*error.command, program, width) +
+         "\nFor more information, try '--help'.\n";
 }
 
 }  // namespace srb

@@ -97,6 +97,12 @@ struct Render {
     return "extra lib to include has a file name that is not a valid bundle path: " +
            display(e.path);
   }
+  std::string operator()(const UnsafeDestination& e) const {
+    return "bundle destination is a symbolic link or special file: " + display(e.path);
+  }
+  std::string operator()(const DestinationChanged& e) const {
+    return "bundle file changed during the build: " + display(e.path);
+  }
 };
 
 }  // namespace

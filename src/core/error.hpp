@@ -1,8 +1,7 @@
 #pragma once
 // BundleError: the one failure type of every command. Each kind carries exactly the data its
 // message needs; a failure site constructs a kind with that data (for some kinds a detail text
-// from a parser or a decoder), and message() alone fills in the templates. Kinds are only ever
-// appended: the library's C interface numbers them by their position.
+// from a parser or a decoder), and message() alone fills in the templates.
 
 #include <filesystem>
 #include <string>
@@ -96,13 +95,25 @@ struct IncludeInvalidFileName {
   std::filesystem::path path;
 };
 
+// A symbolic link on the way to a file build writes, or a FIFO, socket or device where the file
+// must go: writing through it would reach beyond the bundle or block.
+struct UnsafeDestination {
+  std::filesystem::path path;  // the out directory as typed, joined with the entry's bundle path
+};
+// A file build wrote is no longer the one it finds there when it comes to digest it.
+struct DestinationChanged {
+  std::filesystem::path path;
+};
+
+// Kinds are only ever appended: a kind's position is its number to callers that see numbers only
+// (the library's C interface, srb_error_kind).
 using BundleError =
     std::variant<Io, NoBundleSources, ManifestMissing, ManifestParse, HashMismatch,
                  MissingFromPayload, UnlistedPayloadFile, InvalidPayloadPath, NotRegularFile,
                  DataDirUnresolvable, InvalidSourceDateEpoch, SignatureRequired, SignatureInvalid,
                  PublisherMismatch, ArchMismatch, UnsupportedArch, IdentityRead, IdentityInvalid,
                  MalformedSignatureField, IncludeMissing, IncludeNoFileName, DuplicateInclude,
-                 IncludeInvalidFileName>;
+                 IncludeInvalidFileName, UnsafeDestination, DestinationChanged>;
 
 // The message text of an error, without a trailing line feed.
 std::string message(const BundleError& error);

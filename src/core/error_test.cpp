@@ -73,6 +73,14 @@ TEST(BundleErrorMessage, RendersEveryKind) {
        "extra lib to include has the same file name as an earlier one: /b/libx.so"},
       {IncludeInvalidFileName{"/opt/a\tb.so"},
        "extra lib to include has a file name that is not a valid bundle path: /opt/a\tb.so"},
+      {UnsafeDestination{"out/lib/lib64"},
+       "bundle destination is a symbolic link or special file: out/lib/lib64"},
+      {UnsafeDestination{"/tmp/b\xFF/bundle.toml"},
+       "bundle destination is a symbolic link or special file: /tmp/b\xEF\xBF\xBD/bundle.toml"},
+      {DestinationChanged{"/tmp/b/lib/lib64/libc.so.6"},
+       "bundle file changed during the build: /tmp/b/lib/lib64/libc.so.6"},
+      {DestinationChanged{"b/etc/ld.so.cache\xC3"},
+       "bundle file changed during the build: b/etc/ld.so.cache\xEF\xBF\xBD"},
   };
   for (const MessageCase& c : cases) {
     SCOPED_TRACE(c.message);

@@ -16,12 +16,23 @@ class UniqueFd {
   explicit UniqueFd(int fd) : fd_(fd) {}
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
   ~UniqueFd();
 
   int get() const { return fd_; }
   bool is_open() const { return fd_ >= 0; }
   // Closes the descriptor held, if any, and takes `fd` in its place.
   void reset(int fd = -1);
+  // Gives up ownership without closing.
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now and reports the error close(2) gives, which for a written file can be the first
   // sign that the data did not reach the disk. Fails with Io.
   Result<void> close();

@@ -35,8 +35,10 @@ Result<FileDigest> file_digest(const std::filesystem::path& path) {
 Result<FileDigest> file_digest(const char* path) {
   const UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC));
   if (!file.is_open()) return Io{last_os_error()};
-  const int fd = file.get();
+  return descriptor_digest(file.get());
+}
 
+Result<FileDigest> descriptor_digest(int fd) {
   blake3_hasher hasher;
   blake3_hasher_init(&hasher);
   std::uint64_t size = 0;

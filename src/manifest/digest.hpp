@@ -21,6 +21,8 @@ struct FileDigest {
 Result<FileDigest> file_digest(const std::filesystem::path& path);
 // The same for a path held as text, sparing a std::filesystem::path per file of a large bundle.
 Result<FileDigest> file_digest(const char* path);
+// The same for a file the caller has opened and judged, read from its current offset to the end.
+Result<FileDigest> descriptor_digest(int fd);
 
 // BLAKE3 over "path TAB hash LF" for each entry, in the order given.
 std::string compute_root_hash(std::span<const BundleFile> files);

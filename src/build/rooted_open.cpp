@@ -1,0 +1,195 @@
+#include "build/rooted_open.hpp"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The kernel resolves a path with the root scoped to a directory when asked with openat2's
+// RESOLVE_IN_ROOT. Kernels before 5.6 lack openat2, and container filters may refuse it, so the
+// same resolution is also done here by hand: one component at a time, never following a link in
+// the kernel, re-rooting each link target and keeping ".." from climbing above the root.
+//
+// Whatever a resolution finds that means "not there" leaves the entry absent. Every other error
+// is reported: a system call that fails for reasons of its own must not quietly empty the bundle.
+
+namespace srb {
+namespace {
+
+using OpenedEntry = std::optional<UniqueFd>;
+
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+// The kernel's own limit on links followed while resolving one path.
+constexpr int kMaxLinks = 40;
+// openat2 asks for a retry when a rename raced with the resolution of ".."; a path that keeps
+// racing is reported instead of retried forever.
+constexpr int kMaxAttempts = 64;
+
+bool is_resolution_outcome(int error) {
+  switch (error) {
+    case ENOENT:        // no such file, or a dangling link
+    case ENOTDIR:       // a component on the way is no directory
+    case ELOOP:         // too many links
+    case EACCES:        // a directory on the way may not be searched
+    case ENAMETOOLONG:  // a link target names a component no file system holds
+    case EXDEV:         // a magic link or a mount that would lead out of the root
+      return true;
+    default:
+      return false;
+  }
+}
+
+Result<OpenedEntry> absent_or_error(int error) {
+  if (is_resolution_outcome(error)) return std::nullopt;
+  return Io{os_error(error)};
+}
+
+int openat2_in_root(int root, const char* path, std::uint64_t flags) {
+  open_how how{};
+  how.flags = flags;
+  how.resolve = RESOLVE_IN_ROOT;
+  return static_cast<int>(::syscall(SYS_openat2, root, path, &how, sizeof how));
+}
+
+// EACCES from openat2 is either a directory on the way that may not be searched (the entry is
+// absent) or a final file that may not be read (a failure, as for any source that cannot be
+// copied). An O_PATH open needs no read permission, so it tells the two apart.
+Result<OpenedEntry> unreadable_or_absent(int root, const std::string& path) {
+  const UniqueFd probe(openat2_in_root(root, path.c_str(), O_PATH | O_CLOEXEC));
+  if (probe.is_open()) return Io{os_error(EACCES)};
+  return absent_or_error(errno);
+}
+
+// Pushes the components of `path` onto `pending`, the first one last, so that the back is what
+// comes next. A path that ends in "/" must name a directory; a final "." keeps that demand.
+void push_components(std::string_view path, std::vector<std::string>& pending) {
+  std::vector<std::string_view> components;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) components.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  if (path.ends_with('/')) components.push_back(".");
+  pending.insert(pending.end(), components.rbegin(), components.rend());
+}
+
+// The target of the link `name` in `directory`, or the errno readlinkat gave (EINVAL: no link).
+struct LinkRead {
+  std::string target;
+  int error = 0;
+};
+
+LinkRead read_link(int directory, const std::string& name) {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlinkat(directory, name.c_str(), buffer, sizeof buffer);
+  if (n < 0) return {{}, errno};
+  // The kernel refuses a link body that does not fit in PATH_MAX with its terminating NUL.
+  if (static_cast<std::size_t>(n) == sizeof buffer) return {{}, ENAMETOOLONG};
+  return {std::string(buffer, static_cast<std::size_t>(n)), 0};
+}
+
+// Where a walk stands: the directories entered below the root (innermost last), the components
+// still to resolve (next one last) and the links followed so far.
+struct Walk {
+  int root;
+  std::vector<UniqueFd> entered;
+  std::vector<std::string> pending;
+  int links = 0;
+
+  int current() const { return entered.empty() ? root : entered.back().get(); }
+};
+
+// Opens the last component, known to be no link. A file that exists but may not be read is a
+// failure, not an absent entry.
+Result<OpenedEntry> open_last(int directory, const std::string& name) {
+  UniqueFd fd(::openat(directory, name.c_str(), kReadFlags | O_NOFOLLOW));
+  if (fd.is_open()) return OpenedEntry(std::move(fd));
+  if (errno == EACCES) return Io{last_os_error()};
+  return absent_or_error(errno);
+}
+
+// Steps into the directory `name`, known to be no link; false when it is no directory.
+Result<bool> enter(Walk& walk, const std::string& name) {
+  UniqueFd fd(
+      ::openat(walk.current(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.is_open()) {
+    if (is_resolution_outcome(errno)) return false;
+    return Io{last_os_error()};
+  }
+  walk.entered.push_back(std::move(fd));
+  return true;
+}
+
+// Replaces a link by its target: an absolute one starts again at the root. False when the link
+// cannot be followed (too many links, or an empty target, which names nothing).
+bool follow(Walk& walk, const std::string& target) {
+  if (++walk.links > kMaxLinks || target.empty()) return false;
+  if (target.front() == '/') walk.entered.clear();
+  push_components(target, walk.pending);
+  return true;
+}
+
+}  // namespace
+
+Result<std::optional<UniqueFd>> open_root_directory(const std::filesystem::path& root) {
+  // An empty root names the working directory, as it does when entries are joined to it as text.
+  const char* path = root.empty() ? "." : root.c_str();
+  UniqueFd fd(::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.is_open()) return absent_or_error(errno);
+  return OpenedEntry(std::move(fd));
+}
+
+Result<std::optional<UniqueFd>> open_in_root(int root, std::string_view entry) {
+  const std::string path(entry);
+  int fd = -1;
+  for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+    fd = openat2_in_root(root, path.c_str(), kReadFlags);
+    if (fd >= 0 || errno != EAGAIN) break;
+  }
+  if (fd >= 0) return OpenedEntry(UniqueFd(fd));
+  const int error = errno;
+  // Older kernels (ENOSYS) and system-call filters (EPERM, or EINVAL for an argument they do
+  // not know) refuse openat2 itself; the walk gives the same answer without it.
+  if (error == ENOSYS || error == EPERM || error == EINVAL)
+    return open_in_root_by_walk(root, entry);
+  if (error == EACCES) return unreadable_or_absent(root, path);
+  return absent_or_error(error);
+}
+
+Result<std::optional<UniqueFd>> open_in_root_by_walk(int root, std::string_view entry) {
+  Walk walk{root, {}, {}, 0};
+  push_components(entry, walk.pending);
+  while (!walk.pending.empty()) {
+    const std::string name = std::move(walk.pending.back());
+    walk.pending.pop_back();
+    const bool last = walk.pending.empty();
+    if (name == "." || name == "..") {
+      // ".." at the root is the root, as in a chroot.
+      if (name == ".." && !walk.entered.empty()) walk.entered.pop_back();
+      if (last) return open_last(walk.current(), ".");
+      continue;
+    }
+    const LinkRead link = read_link(walk.current(), name);
+    if (link.error == 0) {
+      if (!follow(walk, link.target)) return std::nullopt;
+    } else if (link.error != EINVAL) {
+      return absent_or_error(link.error);
+    } else if (last) {
+      return open_last(walk.current(), name);
+    } else {
+      TRY_ASSIGN(const bool entered, enter(walk, name));
+      if (!entered) return std::nullopt;
+    }
+  }
+  return std::nullopt;  // an empty entry names nothing
+}
+
+}  // namespace srb

@@ -1,0 +1,45 @@
+#pragma once
+// Writing below a directory without ever leaving it. Everything is reached from an open
+// descriptor of that directory, one name at a time and without following a symbolic link, so a
+// link planted inside cannot send a write elsewhere; and a file is always created afresh, never
+// opened for writing where it stands, so a hard link or a leftover file keeps its content.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include "core/result.hpp"
+#include "core/unique_fd.hpp"
+
+namespace srb {
+
+// Creates `directory` with its missing ancestors (0777 before the umask) and opens it. The path
+// is the caller's own, so links in it are followed. Fails with Io.
+Result<UniqueFd> make_and_open_directory(const std::filesystem::path& directory);
+
+// Opens the directory `relative` ("lib/lib64") below the open directory `base`, creating each
+// missing component with 0777 before the umask. `relative` is made of plain names, never "." or
+// "..". A symbolic link on the way fails with UnsafeDestination naming `shown_base` joined with
+// the path up to that entry; any other entry that is not a directory with Io "Not a directory".
+Result<UniqueFd> make_directories_below(int base, std::string_view relative,
+                                        std::string_view shown_base);
+
+// What stands at `name` in `directory`, seen without following a link: nothing, a regular file
+// or a directory. A link, FIFO, socket or device fails with UnsafeDestination{shown}.
+Result<std::optional<struct stat>> entry_to_write(int directory, const char* name,
+                                                  const std::filesystem::path& shown);
+
+// Creates `name` in `directory` with O_EXCL and `mode` (before the umask) and opens it for
+// writing. A regular file standing there is removed first; a directory fails with Io "Is a
+// directory", and whatever entry_to_write refuses, as it does. Something that appears between the
+// removal and the creation makes it fail with Io "File exists".
+Result<UniqueFd> create_fresh_file(int directory, const char* name, mode_t mode,
+                                   const std::filesystem::path& shown);
+
+// create_fresh_file, then the whole text written and the file closed.
+Result<void> write_fresh_file(int directory, const char* name, std::string_view text, mode_t mode,
+                              const std::filesystem::path& shown);
+
+}  // namespace srb
