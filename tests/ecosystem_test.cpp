@@ -13,6 +13,7 @@
 #include "cli/command_tree.hpp"
 #include "packaging/command_docs.hpp"
 #include "support/process.hpp"
+#include "support/run_checked.hpp"
 #include "support/temp_dir.hpp"
 
 namespace srb::test {

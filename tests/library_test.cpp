@@ -15,6 +15,7 @@
 #include "manifest/digest.hpp"
 #include "manifest/manifest.hpp"
 #include "support/process.hpp"
+#include "support/run_checked.hpp"
 #include "support/temp_dir.hpp"
 
 namespace srb::test {

@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
@@ -19,8 +17,7 @@ namespace {
 
 std::vector<char*> c_strings(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
-  for (std::string& s : strings)
-    pointers.push_back(s.data());
+  for (std::string& s : strings) pointers.push_back(s.data());
   pointers.push_back(nullptr);
   return pointers;
 }
@@ -101,18 +98,7 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
   return result;
 }
 
-std::filesystem::path tool_path() {
-  return SRB_BINARY;
-}
-
-ProcessResult run_checked(const std::vector<std::string>& args, const RunOptions& options) {
-  ProcessResult result = run_process(args, options);
-  std::string command;
-  for (const std::string& arg : args)
-    command += (command.empty() ? "" : " ") + arg;
-  EXPECT_EQ(result.status, 0) << command << "\n" << result.out << result.err;
-  return result;
-}
+std::filesystem::path tool_path() { return SRB_BINARY; }
 
 ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> full{tool_path().string()};
@@ -120,8 +106,6 @@ ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& o
   return run_process(full, options);
 }
 
-std::vector<std::string> minimal_env() {
-  return {"PATH=/usr/local/bin:/usr/bin:/bin"};
-}
+std::vector<std::string> minimal_env() { return {"PATH=/usr/local/bin:/usr/bin:/bin"}; }
 
 }  // namespace srb::test

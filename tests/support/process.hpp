@@ -28,12 +28,8 @@ struct RunOptions {
   std::optional<std::filesystem::path> stdout_file;
 };
 
-// Runs `args[0]` (searched in PATH when it has no "/") with `args` as argv; arguments are raw
-// bytes.
+// Runs `args[0]` (searched in PATH when it has no "/") with `args` as argv; arguments are raw bytes.
 ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options = {});
-
-// run_process, adding a test failure that shows the command and its output unless it exits 0.
-ProcessResult run_checked(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // Runs the built sarn-runtime-bundle binary; `args` exclude the program name.
 ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
