@@ -9,6 +9,10 @@
 #include "signing/identity.hpp"
 
 namespace sarn_runtime_bundle {
+
+static_assert(SYSTEM_BUNDLE_ROOT == srb::SYSTEM_BUNDLE_ROOT,
+              "the public header states the system root the library resolves to");
+
 namespace {
 
 BundleManifest as_public(srb::BundleManifest manifest) {
