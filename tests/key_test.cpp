@@ -1,10 +1,13 @@
 // End-to-end tests of `key generate` and `key pubkey`: the built binary writing identities into a
 // scratch directory, and reading hand-written ones.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -138,6 +141,87 @@ TEST(KeyCommand, GenerateRefusesAFileItCannotRestrict) {
   EXPECT_EQ(read_file(out), "old content");
 }
 
+// Root writing the secret where another user prepared the path: into their file (they keep
+// reading it), through their link (they chose the target) or into their FIFO (they read it, and
+// the open would wait for them). Each is refused before anything is written or truncated.
+TEST(KeyCommand, GenerateRefusesAPathAnotherUserPrepared) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to meet another user's files";
+  const TempDir temp;
+  fs::permissions(temp.path(), fs::perms(01777));  // like /tmp: everyone may add entries
+  const fs::path out = temp / "id.json";
+  const fs::path victim = temp / "victim";
+  const fs::path created = temp / "created";
+  const struct {
+    const char* name;
+    std::string prepare;  // shell commands run as nobody
+  } cases[] = {
+      {"their 0666 file", "printf old > " + out.string() + " && chmod 666 " + out.string()},
+      {"their link to root's file", "ln -s " + victim.string() + " " + out.string()},
+      {"their dangling link", "ln -s " + created.string() + " " + out.string()},
+      {"their FIFO", "mkfifo -m 666 " + out.string()},
+  };
+  RunOptions as_nobody;
+  as_nobody.uid = as_nobody.gid = 65534;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(victim, "root's own\n", 0600);
+    ASSERT_EQ(run_process({"sh", "-c", c.prepare}, as_nobody).status, 0);
+    struct stat before {};
+    ASSERT_EQ(::lstat(out.c_str(), &before), 0);
+
+    const ProcessResult result = run_process(
+        {"timeout", "20", tool_path().string(), "key", "generate", "--out", out.string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err,
+              "sarn-runtime-bundle key generate: refusing to write a secret to a file owned by "
+              "another user: " +
+                  out.string() + "\n");
+    struct stat after {};
+    ASSERT_EQ(::lstat(out.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, 65534u);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(read_file(victim), "root's own\n");
+    EXPECT_FALSE(fs::exists(created));
+    fs::remove(out);
+  }
+}
+
+// Root's own link is followed as before, and a pipe the process was handed stays usable whoever
+// made it: under sudo, /dev/stdout is a pipe of the invoking user.
+TEST(KeyCommand, GenerateWritesThroughItsOwnLinkAndAHeldPipe) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to be handed another user's pipe";
+  const TempDir temp;
+  fs::create_symlink(temp / "target.json", temp / "link.json");
+  generate((temp / "link.json").string(), temp / "target.json", {});
+
+  ASSERT_EQ(::setfsuid(65534), 0);
+  int ends[2];
+  const int made = ::pipe2(ends, O_CLOEXEC);
+  ::setfsuid(0);
+  ASSERT_EQ(made, 0);
+  struct stat pipe_status {};
+  ASSERT_EQ(::fstat(ends[1], &pipe_status), 0);
+  ASSERT_EQ(pipe_status.st_uid, 65534u);
+  RunOptions into_pipe;
+  into_pipe.stdout_file = "/proc/self/fd/" + std::to_string(ends[1]);
+  const ProcessResult result = run_process(
+      {"timeout", "20", tool_path().string(), "key", "generate", "--out", "/dev/stdout"},
+      into_pipe);
+  ::close(ends[1]);
+  std::string written(4096, '\0');
+  const ssize_t n = ::read(ends[0], written.data(), written.size());
+  ::close(ends[0]);
+  written.resize(static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(std::regex_match(
+      written, std::regex("\\{\"secret_key_hex\":\"[0-9a-f]{64}\"\\}\n"
+                          "wrote identity to /dev/stdout\npublic-key: ed25519:[0-9a-f]{64}\n")))
+      << written;
+}
+
 TEST(KeyCommand, PubkeyReadsHandWrittenIdentities) {
   const TempDir temp;
   std::string upper(kSeedHex);
@@ -148,6 +232,8 @@ TEST(KeyCommand, PubkeyReadsHandWrittenIdentities) {
       "{\"secret_key_hex\":\"" + upper + "\"}",
       "{\"name\":\"ci\",\"secret_key_hex\":\"" + std::string(kSeedHex) + "\",\"n\":[1,{}]}",
       "[\"" + std::string(kSeedHex) + "\"]\n",
+      // Skipped whatever it holds, even a lone surrogate that no string may decode to.
+      "{\"a\":\"\\ud800\",\"secret_key_hex\":\"" + std::string(kSeedHex) + "\"}",
   };
   for (const std::string& text : texts) {
     SCOPED_TRACE(text);
@@ -192,6 +278,11 @@ TEST(KeyCommand, PubkeyReportsIdentityProblems) {
       {"three digits", "{\"secret_key_hex\":\"abc\"}", "secret_key_hex: Odd number of digits"},
       {"bad digit", "{\"secret_key_hex\":\"" + seed.substr(0, 10) + "g" + seed.substr(11) + "\"}",
        "secret_key_hex: Invalid character 'g' at position 10"},
+      // Digits are counted as characters: U+0085 makes 64 of them, U+00E9 63.
+      {"64 characters", "{\"secret_key_hex\":\"" + seed.substr(1) + "\\u0085\"}",
+       "secret_key_hex: Invalid character '\\u{85}' at position 63"},
+      {"63 characters", "{\"secret_key_hex\":\"" + seed.substr(2) + "\u00e9\"}",
+       "secret_key_hex: Odd number of digits"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

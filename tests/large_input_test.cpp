@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -204,6 +205,160 @@ TEST(LargeInputs, UnreadableDirectoriesFailWithOneClearLine) {
     EXPECT_EQ(r.err, "sarn-runtime-bundle verify: " + c.message + "\n");
     EXPECT_EQ(r.status, 1);
   }
+}
+
+// AddressSanitizer reserves terabytes of address space for its shadow memory, so a binary built
+// with it cannot start under an address-space limit at all.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kAddressLimitsWork = false;
+#else
+constexpr bool kAddressLimitsWork = true;
+#endif
+
+// Runs verify with its address space limited to 1 GiB, as `ulimit -v` would: whatever the
+// manifest, the result is one line and a status, never a signal.
+ProcessResult verify_in_a_gibibyte(const fs::path& bundle, std::size_t address_space = 1 << 30) {
+  return run_process({"prlimit", "--as=" + std::to_string(address_space), "timeout", "120",
+                      tool_path().string(), "verify", bundle.string()});
+}
+
+// Writes `head`, then `piece(i)` for i = 0, 1, ... while the file stays within `size` bytes.
+void write_repeated(const fs::path& path, const std::string& head,
+                    const std::function<std::string(std::size_t)>& piece, std::size_t size) {
+  std::string text = head;
+  text.reserve(size);
+  for (std::size_t i = 0;; ++i) {
+    const std::string next = piece(i);
+    if (text.size() + next.size() > size) break;
+    text += next;
+  }
+  write_file(path, text);
+}
+
+constexpr std::size_t kManifestLimit = std::size_t{64} << 20;
+const std::string kHead =
+    "version = \"1.0\"\narch = \"x86_64\"\nroot_hash = \"" + std::string(kEmptyDigest) + "\"\n";
+
+std::string numbered(const char* format, std::size_t i) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, i, kEmptyDigest);
+  return text;
+}
+
+std::string four_letter_key(std::size_t i) {
+  constexpr std::string_view kLetters =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string key;
+  for (int place = 0; place < 4; ++place, i /= kLetters.size())
+    key += kLetters[i % kLetters.size()];
+  return key + "=0\n";
+}
+
+// A sparse file claims any size; a document of small values swells about 36 times as a tree. Each
+// must fail with one clear line within the limit: the first before reading, the others once their
+// values would take more than the reader allows.
+TEST(LargeInputs, HostileManifestsFailWithOneLineInAGibibyte) {
+  if (!kAddressLimitsWork)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    std::string error;  // the line's start
+  } cases[] = {
+      {"sparse 64 GB",
+       [](const fs::path& path) {
+         write_file(path, "");
+         ASSERT_EQ(::truncate(path.c_str(), off_t{64} << 30), 0);
+       },
+       "i/o: File too large (os error 27)"},
+      {"50 MB of zeros in an array",
+       [](const fs::path& path) {
+         write_repeated(
+             path, "x=[", [](std::size_t) { return std::string("0,"); }, 50000000);
+       },
+       "bundle.toml parse error: TOML parse error at line 1, column "},
+      {"64 MiB of short keys",
+       [](const fs::path& path) { write_repeated(path, "", four_letter_key, kManifestLimit); },
+       "bundle.toml parse error: TOML parse error at line "},
+      {"64 MiB of empty inline tables",
+       [](const fs::path& path) {
+         write_repeated(
+             path, kHead + "files=[", [](std::size_t) { return std::string("{},"); },
+             kManifestLimit);
+       },
+       "bundle.toml parse error: TOML parse error at line 4, column "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir bundle;
+    c.make(bundle / "bundle.toml");
+    const ProcessResult r = verify_in_a_gibibyte(bundle.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("sarn-runtime-bundle verify: " + c.error, 0), 0u) << r.err.substr(0, 300);
+    if (c.error.starts_with("bundle.toml parse error")) {
+      EXPECT_TRUE(
+          r.err.ends_with("\ndocument too large to read: its values would take more than "
+                          "640 MiB\n"))
+          << r.err.substr(0, 300);
+    }
+  }
+}
+
+// Manifests of the largest size in the shapes a person or another tool would write still read
+// within the limit: the first listed file is then looked for, and missing.
+TEST(LargeInputs, LegitimateShapesOfTheLargestSizeStillRead) {
+  if (!kAddressLimitsWork)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+  const char* kPath = "lib/x86_64-linux-gnu/lib%07zu.so.6";
+  const struct {
+    const char* name;
+    std::string head;
+    std::string entry;  // printf format of one entry from its number and a digest
+    const char* first;  // the first entry's path
+  } cases[] = {
+      {"inline tables", kHead + "files = [\n",
+       std::string("  { path = \"") + kPath + "\", hash = \"%s\", size = 4096 },\n",
+       "lib/x86_64-linux-gnu/lib0000000.so.6"},
+      // The most entries, and so the most values, that 64 MiB of inline tables can hold.
+      {"inline tables of the shortest entries", kHead + "files=[\n",
+       "{path=\"l%zu\",hash=\"%s\",size=0},\n", "l0"},
+      {"reordered keys", kHead,
+       "[[files]]\nsize = 4096\nhash = \"%2$s\"\n"
+       "path = \"lib/x86_64-linux-gnu/lib%1$07zu.so.6\"\n\n",
+       "lib/x86_64-linux-gnu/lib0000000.so.6"},
+      {"sequences", kHead + "files = [\n", std::string("  [\"") + kPath + "\", \"%s\", 4096],\n",
+       "lib/x86_64-linux-gnu/lib0000000.so.6"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir bundle;
+    write_repeated(
+        bundle / "bundle.toml", c.head, [&](std::size_t i) { return numbered(c.entry.c_str(), i); },
+        kManifestLimit - 2);
+    if (c.head.ends_with("[\n")) {  // close the array
+      std::FILE* file = std::fopen((bundle / "bundle.toml").c_str(), "a");
+      std::fputs("]\n", file);
+      std::fclose(file);
+    }
+    const ProcessResult r = verify_in_a_gibibyte(bundle.path());
+    EXPECT_EQ(
+        r.err,
+        "sarn-runtime-bundle verify: file listed in bundle.toml is missing from the payload: " +
+            std::string(c.first) + "\n");
+    EXPECT_EQ(r.status, 1);
+  }
+}
+
+// Memory that runs out all the same, here under a far smaller limit, is an error like any other.
+TEST(LargeInputs, RunningOutOfMemoryIsAnIoError) {
+  if (!kAddressLimitsWork)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+  const TempDir bundle;
+  write_repeated(
+      bundle / "bundle.toml", "x=[", [](std::size_t) { return std::string("0,"); }, 50000000);
+  const ProcessResult r = verify_in_a_gibibyte(bundle.path(), std::size_t{200} << 20);
+  EXPECT_EQ(r.err, "sarn-runtime-bundle verify: i/o: Cannot allocate memory (os error 12)\n");
+  EXPECT_EQ(r.status, 1);
 }
 
 }  // namespace

@@ -1,15 +1,19 @@
 // End-to-end tests of `verify`: bundles made from their parts, damaged one way per case, then
 // judged by the built binary. Each case checks the exact error line and status, or the summary.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "manifest/digest.hpp"
@@ -404,6 +408,13 @@ TEST(VerifyCommand, ChecksTheSignatureLast) {
       {"publisher_hex", "zz" + std::string(62, 'a'), "Invalid character 'z' at position 0"},
       {"publisher_hex", "", "expected 32 bytes, got 0"},
       {"signature_hex", std::string(126, 'a'), "expected 64 bytes, got 63"},
+      // Digits are counted as characters: U+0085 makes 64 of them, U+00E9 63.
+      {"publisher_hex", std::string(63, 'a') + "\u0085",
+       "Invalid character '\\u{85}' at position 63"},
+      {"publisher_hex", std::string(62, 'a') + "\u00e9", "Odd number of digits"},
+      {"signature_hex", std::string(127, 'a') + "\u0085",
+       "Invalid character '\\u{85}' at position 127"},
+      {"signature_hex", std::string(126, 'a') + "\u00e9", "Odd number of digits"},
       // y = 2 has no x on the curve.
       {"publisher_hex", "02" + std::string(62, '0'),
        "signature error: Cannot decompress Edwards point"},
@@ -546,6 +557,44 @@ TEST(VerifyCommand, ReportsUnreadablePayloadAsIoError) {
     make_bundle(temp / "bundle", {"1.0.0", "x86_64", kPayload, nullptr});
     fs::permissions(temp / "bundle" / unreadable, fs::perms::none);
     expect_failure(run_verify(temp / "bundle", {}, as_user), denied);
+  }
+}
+
+// While verify runs, another process keeps exchanging a listed file with a FIFO or with a link to
+// /dev/zero, so some runs meet the swap between the first look and the open. Each run must end
+// at once with the summary or with the not-a-regular-file line: never wait on the FIFO, never
+// read /dev/zero. The binary runs under timeout(1), so a hang fails the case.
+TEST(VerifyCommand, AnEntrySwappedDuringTheCheckCannotStallOrRedirectIt) {
+  constexpr int kRuns = 40;
+  for (const char* swapped_in : {"fifo", "link to /dev/zero"}) {
+    SCOPED_TRACE(swapped_in);
+    const TempDir temp;
+    const fs::path dir = temp / "bundle";
+    const BundleManifest manifest = make_bundle(dir, {"1.0.0", "x86_64", kPayload, nullptr});
+    const fs::path listed = dir / "lib/libc.so.6";
+    const fs::path other = temp / "other";
+    if (std::string_view(swapped_in) == "fifo") {
+      ASSERT_EQ(::mkfifo(other.c_str(), 0644), 0);
+    } else {
+      fs::create_symlink("/dev/zero", other);
+    }
+    std::atomic<bool> done = false;
+    std::thread swapper([&] {
+      while (!done)
+        ::renameat2(AT_FDCWD, listed.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+    });
+    for (int run = 0; run < kRuns; ++run) {
+      const ProcessResult r =
+          run_process({"timeout", "20", tool_path().string(), "verify", dir.string()});
+      if (r.status == 0) {
+        EXPECT_EQ(r.out, summary(dir.string(), manifest));
+      } else {
+        EXPECT_EQ(r.err, "sarn-runtime-bundle verify: " + not_regular("lib/libc.so.6") + "\n");
+        EXPECT_EQ(r.status, 1);
+      }
+    }
+    done = true;
+    swapper.join();
   }
 }
 

@@ -38,6 +38,7 @@ enum class ErrorKind : int {
   IncludeInvalidFileName = SRB_ERROR_INCLUDE_INVALID_FILE_NAME,
   UnsafeDestination = SRB_ERROR_UNSAFE_DESTINATION,
   DestinationChanged = SRB_ERROR_DESTINATION_CHANGED,
+  ForeignSecretFile = SRB_ERROR_FOREIGN_SECRET_FILE,
 };
 
 // One failure: its kind, and its message as the tool prints it after

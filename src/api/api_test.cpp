@@ -52,6 +52,7 @@ TEST(PublicErrors, EveryKindKeepsItsNumber) {
       {IncludeInvalidFileName{}, SRB_ERROR_INCLUDE_INVALID_FILE_NAME},
       {UnsafeDestination{}, SRB_ERROR_UNSAFE_DESTINATION},
       {DestinationChanged{}, SRB_ERROR_DESTINATION_CHANGED},
+      {ForeignSecretFile{}, SRB_ERROR_FOREIGN_SECRET_FILE},
   };
   ASSERT_EQ(std::size(cases), std::variant_size_v<BundleError>)
       << "a new kind needs its row here and its number in sarn_runtime_bundle.h";

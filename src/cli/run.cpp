@@ -1,7 +1,11 @@
 #include "cli/run.hpp"
 
 #include <cerrno>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "build/build.hpp"
@@ -114,6 +118,23 @@ int dispatch(const Cli& cli, std::ostream& out, std::ostream& err) {
   return std::visit(Dispatch{out, err}, cli.command);
 }
 
+// The operating-system error an escaping exception stands for. Allocation failures are the
+// ones expected (a size beyond what can be held is one too); a system error carries its number;
+// anything else is reported as a plain i/o failure rather than ending the process.
+OsError error_of_current_exception() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return os_error(ENOMEM);
+  } catch (const std::length_error&) {
+    return os_error(ENOMEM);
+  } catch (const std::system_error& error) {
+    return os_error(error.code().value());
+  } catch (...) {
+    return os_error(EIO);
+  }
+}
+
 // A command whose output could not be written has not succeeded, and says so as coreutils do.
 // The failed write left its error number behind; nothing between it and here makes system calls
 // that could replace it, and a stream that failed without one is reported as EIO.
@@ -134,13 +155,26 @@ int flush_status(int status, std::string_view command, std::ostream& out, std::o
 }  // namespace
 
 int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  const std::vector<std::string> args(argv, argv + argc);
-  const ConsoleWidths widths{console_width(out), console_width(err)};
-  const auto parsed = parse_command_line(args, out, err, widths);
-  if (const auto* exit = std::get_if<ParseExit>(&parsed))
-    return flush_status(exit->status, exit->command, out, err);
-  const Cli& cli = std::get<Cli>(parsed);
-  return flush_status(dispatch(cli, out, err), command_words(cli), out, err);
+  std::string command;
+  // Memory can run out anywhere, in a library too; the command then fails like any other, with
+  // one line and status 1, instead of ending in std::terminate. No exception leaves run().
+  try {
+    const std::vector<std::string> args(argv, argv + argc);
+    const ConsoleWidths widths{console_width(out), console_width(err)};
+    const auto parsed = parse_command_line(args, out, err, widths);
+    if (const auto* exit = std::get_if<ParseExit>(&parsed))
+      return flush_status(exit->status, exit->command, out, err);
+    const Cli& cli = std::get<Cli>(parsed);
+    command = command_words(cli);
+    return flush_status(dispatch(cli, out, err), command, out, err);
+  } catch (...) {
+    const Io failure{error_of_current_exception()};
+    // key generate reports bare operating-system errors.
+    const std::string text =
+        command == "key generate" ? render_os_error(failure.error) : message(failure);
+    err << "sarn-runtime-bundle" << (command.empty() ? "" : " ") << command << ": " << text << '\n';
+    return flush_status(kFailure, command, out, err);
+  }
 }
 
 }  // namespace srb

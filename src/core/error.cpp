@@ -103,6 +103,9 @@ struct Render {
   std::string operator()(const DestinationChanged& e) const {
     return "bundle file changed during the build: " + display(e.path);
   }
+  std::string operator()(const ForeignSecretFile& e) const {
+    return "refusing to write a secret to a file owned by another user: " + display(e.path);
+  }
 };
 
 }  // namespace

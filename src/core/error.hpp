@@ -105,6 +105,11 @@ struct DestinationChanged {
   std::filesystem::path path;
 };
 
+// key generate would write a secret into a file another user owns (or through their link).
+struct ForeignSecretFile {
+  std::filesystem::path path;
+};
+
 // Kinds are only ever appended: a kind's position is its number to callers that see numbers only
 // (the library's C interface, srb_error_kind).
 using BundleError =
@@ -113,7 +118,7 @@ using BundleError =
                  DataDirUnresolvable, InvalidSourceDateEpoch, SignatureRequired, SignatureInvalid,
                  PublisherMismatch, ArchMismatch, UnsupportedArch, IdentityRead, IdentityInvalid,
                  MalformedSignatureField, IncludeMissing, IncludeNoFileName, DuplicateInclude,
-                 IncludeInvalidFileName, UnsafeDestination, DestinationChanged>;
+                 IncludeInvalidFileName, UnsafeDestination, DestinationChanged, ForeignSecretFile>;
 
 // The message text of an error, without a trailing line feed.
 std::string message(const BundleError& error);

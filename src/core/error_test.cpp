@@ -81,6 +81,8 @@ TEST(BundleErrorMessage, RendersEveryKind) {
        "bundle file changed during the build: /tmp/b/lib/lib64/libc.so.6"},
       {DestinationChanged{"b/etc/ld.so.cache\xC3"},
        "bundle file changed during the build: b/etc/ld.so.cache\xEF\xBF\xBD"},
+      {ForeignSecretFile{"/tmp/k\xFF/id.json"},
+       "refusing to write a secret to a file owned by another user: /tmp/k\xEF\xBF\xBD/id.json"},
   };
   for (const MessageCase& c : cases) {
     SCOPED_TRACE(c.message);

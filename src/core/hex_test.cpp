@@ -43,19 +43,27 @@ TEST(Hex, DecodesEitherCaseAndNamesTheFirstBadCharacter) {
        "Invalid character '\\u{1}' at position 0"},
       {"0\x7f", {}, "Invalid character '\\u{7f}' at position 1"},
       {"\xC2\x85"
-       "00",
+       "0",
        {},
        "Invalid character '\\u{85}' at position 0"},
       // A non-ASCII character is shown whole, at the byte position where it starts.
       {"00\xC3\xA9"
-       "0f",
+       "0",
        {},
        "Invalid character '\xC3\xA9' at position 2"},
       {"0\xE6\x97\xA5"
        "00",
        {},
        "Invalid character '\xE6\x97\xA5' at position 1"},
-      {"\xF0\x9F\x98\x80", {}, "Invalid character '\xF0\x9F\x98\x80' at position 0"},
+      {"\xF0\x9F\x98\x80"
+       "0",
+       {},
+       "Invalid character '\xF0\x9F\x98\x80' at position 0"},
+      // Digits are counted as characters, so a two-byte character makes the count even or odd
+      // as a one-byte one would.
+      {std::string(63, '0') + "\xC2\x85", {}, "Invalid character '\\u{85}' at position 63"},
+      {std::string(62, '0') + "\xC3\xA9", {}, "Odd number of digits"},
+      {"\xC3\xA9", {}, "Odd number of digits"},
       // Bytes that are not UTF-8 never reach the message raw.
       {"0\xFF", {}, "Invalid character '\xEF\xBF\xBD' at position 1"},
       {"\xC3"

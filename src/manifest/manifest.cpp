@@ -4,7 +4,9 @@
 // Loading checks the file's status (links followed) to tell a missing manifest from an
 // unreadable one, reads it whole, insists on UTF-8, then parses it. Only a regular file is read:
 // a FIFO would block the open until some writer appears, and a device such as /dev/zero would
-// never end, so anything else is refused with an i/o error before a byte is read.
+// never end, so anything else is refused with an i/o error before a byte is read. So is a file
+// over kMaxManifestBytes: a sparse file can claim any size without holding the bytes, and
+// reading it would only exhaust memory.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "core/text.hpp"
 #include "core/unique_fd.hpp"
@@ -19,10 +22,15 @@
 namespace srb {
 namespace {
 
+constexpr std::size_t kMaxManifestBytes = std::size_t{64} << 20;
+
 // A directory fails as reading one would (EISDIR); any other non-regular file with EINVAL.
+// Over the size limit: EFBIG, as a write past a file size limit reports.
 Result<void> check_regular(const struct stat& status) {
-  if (S_ISREG(status.st_mode)) return {};
-  return Io{os_error(S_ISDIR(status.st_mode) ? EISDIR : EINVAL)};
+  if (S_ISDIR(status.st_mode)) return Io{os_error(EISDIR)};
+  if (!S_ISREG(status.st_mode)) return Io{os_error(EINVAL)};
+  if (static_cast<std::uint64_t>(status.st_size) > kMaxManifestBytes) return Io{os_error(EFBIG)};
+  return {};
 }
 
 Result<std::string> read_text(const std::filesystem::path& path) {
@@ -35,13 +43,15 @@ Result<std::string> read_text(const std::filesystem::path& path) {
   TRY(check_regular(status));
 
   // Read straight into a string sized from the status, so a large manifest is held once rather
-  // than grown through copies; a file that changes size meanwhile is still read to its end. The
-  // first size is capped: a sparse file may claim any size without holding the bytes.
-  constexpr std::size_t kLargestFirstSize = std::size_t{256} << 20;
-  std::string text(std::min(static_cast<std::size_t>(status.st_size), kLargestFirstSize) + 1, '\0');
+  // than grown through copies; a file that grows meanwhile is still read to its end, unless that
+  // takes it past the limit.
+  std::string text(static_cast<std::size_t>(status.st_size) + 1, '\0');
   std::size_t filled = 0;
   for (;;) {
-    if (filled == text.size()) text.resize(2 * text.size());
+    if (filled == text.size()) {
+      if (filled > kMaxManifestBytes) return Io{os_error(EFBIG)};
+      text.resize(std::min(2 * text.size(), kMaxManifestBytes + 1));
+    }
     const ssize_t n = read_some(fd, text.data() + filled, text.size() - filled);
     if (n < 0) return Io{last_os_error()};
     if (n == 0) break;

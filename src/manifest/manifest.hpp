@@ -40,11 +40,14 @@ Result<std::string> render_manifest(const BundleManifest& manifest);
 
 // Maps a TOML document onto the record. Fails with ManifestParse whose detail names line and
 // column, shows the source line with a caret, then the reason; with Io in the rare case that a
-// document nested many thousands of levels deep cannot get the stack it needs to be read.
+// document nested many thousands of levels deep cannot get the stack it needs to be read. A
+// document whose values would take more than 640 MiB in the general reader fails with
+// ManifestParse; the writer's own layout is read without that limit.
 Result<BundleManifest> parse_manifest(std::string_view text);
 
 // Reads and parses bundle_dir/bundle.toml. Fails with ManifestMissing when its status cannot be
-// queried, Io when it cannot be read or is not UTF-8, ManifestParse when it does not parse.
+// queried, Io when it cannot be read, is not UTF-8 or is over 64 MiB (EFBIG, before a byte is
+// read), ManifestParse when it does not parse.
 Result<BundleManifest> load_manifest(const std::filesystem::path& bundle_dir);
 
 // True for a non-empty path other than "bundle.toml", with no backslash, TAB, line feed or NUL,

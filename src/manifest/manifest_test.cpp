@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -421,6 +422,21 @@ TEST_F(LoadManifest, RefusesWhatIsNotARegularUtf8File) {
 
   test::write_file(manifest_path(), kHead + "comment = \"\xC3\x28\"\n");
   EXPECT_EQ(failure(load_manifest(dir_.path())), "i/o: stream did not contain valid UTF-8");
+}
+
+// The size is judged before a byte is read: a sparse file claims 64 GB without holding them.
+TEST_F(LoadManifest, RefusesAManifestOverTheSizeLimitBeforeReadingIt) {
+  constexpr off_t kLimit = off_t{64} << 20;
+  const std::string too_large = "i/o: File too large (os error 27)";
+  test::write_file(manifest_path(), "");
+  for (const off_t size : {kLimit + 1, off_t{64} << 30}) {
+    ASSERT_EQ(::truncate(manifest_path().c_str(), size), 0);
+    EXPECT_EQ(failure(load_manifest(dir_.path())), too_large) << size;
+  }
+  // At the limit itself the text is read: NUL bytes are UTF-8, but not TOML.
+  ASSERT_EQ(::truncate(manifest_path().c_str(), kLimit), 0);
+  const std::string at_limit = failure(load_manifest(dir_.path()));
+  EXPECT_TRUE(at_limit.starts_with("bundle.toml parse error: ")) << at_limit.substr(0, 200);
 }
 
 TEST_F(LoadManifest, PassesTheParseErrorOnWhole) {

@@ -14,13 +14,15 @@
 #include "core/hex.hpp"
 #include "core/text.hpp"
 #include "core/unique_fd.hpp"
+#include "signing/identity_destination.hpp"
 #include "signing/identity_json.hpp"
 #include "signing/secret_string.hpp"
 #include "signing/system_random.hpp"
 
 // Loading reads the file, checks it is UTF-8, takes secret_key_hex out of the JSON, decodes it
-// and derives the key pair. Generating takes 32 fresh bytes, creates the parent directories and
-// writes the 86-byte identity text. Every buffer that holds the secret, as bytes or as hex, is
+// and derives the key pair. Generating takes 32 fresh bytes, creates the parent directories,
+// opens a destination no other user owns (identity_destination.cpp) and writes the 86-byte
+// identity text. Every buffer that holds the secret, as bytes or as hex, is
 // wiped before it is released.
 
 namespace srb {
@@ -112,8 +114,8 @@ SecretString identity_text(const SigningKey& key) {
 }
 
 Result<void> write_identity_file(const std::filesystem::path& out, const SigningKey& key) {
-  UniqueFd fd(::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
-  if (!fd.is_open()) return Io{last_os_error()};
+  UniqueFd fd;
+  TRY(open_identity_destination(out, fd));
   const SecretString text = identity_text(key);
   TRY(write_identity_text(fd.get(), std::string_view(text.data(), text.size())));
   return fd.close();

@@ -17,6 +17,12 @@
 // syntax error but not of the events, so the input runs through an iterator that records how
 // far the library has read; errors then name the line and column of the last byte consumed.
 // The library's own string buffer is a SecretString, so the secret it lexes is wiped too.
+//
+// The library refuses an escaped lone UTF-16 surrogate ("\ud800") in any string, yet a member
+// with another name is skipped whatever it holds. So before parsing, each such escape in a string
+// that is not a member name is rewritten in place to \ufffd, which keeps every offset; only when
+// the secret itself came from a rewritten string is the text parsed again with that one string
+// as written, and the library's own error for it reported.
 
 namespace srb {
 namespace {
@@ -113,6 +119,82 @@ std::string syntax_message(std::string_view what, bool at_eof) {
   return "expected value";
 }
 
+// A string in the text whose escapes of lone surrogates were rewritten: where it ends (one past
+// its closing quote, as far as the library has read when it reports the string) and where the
+// four digits of each such escape begin.
+struct RewrittenString {
+  std::size_t end = 0;
+  std::vector<std::size_t> digits;
+};
+
+std::optional<unsigned> escaped_unit(std::string_view text, std::size_t backslash) {
+  if (text.size() - backslash < 6 || text[backslash + 1] != 'u') return std::nullopt;
+  unsigned unit = 0;
+  const char* digits = text.data() + backslash + 2;
+  const std::from_chars_result read = std::from_chars(digits, digits + 4, unit, 16);
+  if (read.ptr != digits + 4 || read.ec != std::errc()) return std::nullopt;
+  return unit;
+}
+
+bool is_high_surrogate(std::optional<unsigned> unit) {
+  return unit && *unit >= 0xD800 && *unit <= 0xDBFF;
+}
+bool is_low_surrogate(std::optional<unsigned> unit) {
+  return unit && *unit >= 0xDC00 && *unit <= 0xDFFF;
+}
+
+// Scans the string whose opening quote is at `quote`; returns where it ends and adds the
+// digits of its lone surrogate escapes to `digits`.
+std::size_t scan_string(std::string_view text, std::size_t quote,
+                        std::vector<std::size_t>& digits) {
+  std::size_t i = quote + 1;
+  while (i < text.size() && text[i] != '"') {
+    if (text[i] != '\\') {
+      ++i;
+      continue;
+    }
+    const std::optional<unsigned> unit = escaped_unit(text, i);
+    if (is_high_surrogate(unit) && is_low_surrogate(escaped_unit(text, i + 6))) {
+      i += 12;
+    } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
+      digits.push_back(i + 2);
+      i += 6;
+    } else {
+      i += 2;
+    }
+  }
+  return std::min(i + 1, text.size());
+}
+
+// The strings outside member names that hold lone surrogate escapes.
+std::vector<RewrittenString> find_lone_surrogates(std::string_view text) {
+  std::vector<RewrittenString> found;
+  if (text.find("\\u") == std::string_view::npos) return found;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '"') continue;
+    RewrittenString string;
+    string.end = scan_string(text, i, string.digits);
+    const std::size_t next = text.find_first_not_of(" \t\r\n", string.end);
+    const bool is_name = next != std::string_view::npos && text[next] == ':';
+    if (!string.digits.empty() && !is_name) found.push_back(std::move(string));
+    i = string.end - 1;
+  }
+  return found;
+}
+
+// The text with the escapes of `strings` rewritten to U+FFFD, except those of `kept`.
+SecretString rewrite_lone_surrogates(std::string_view text,
+                                     const std::vector<RewrittenString>& strings,
+                                     const RewrittenString* kept) {
+  SecretString rewritten(text.begin(), text.end());
+  for (const RewrittenString& string : strings) {
+    if (&string == kept) continue;
+    for (const std::size_t at : string.digits)
+      rewritten.replace(at, 4, "fffd");
+  }
+  return rewritten;
+}
+
 // Follows the events of one JSON text and keeps the secret_key_hex string, or the first
 // problem found. Depth 1 is inside the top-level object or array; deeper values are skipped.
 class IdentityReader {
@@ -165,6 +247,8 @@ class IdentityReader {
 
   const std::optional<std::string>& error() const { return error_; }
   std::optional<SecretString>& secret() { return secret_; }
+  // How far the library had read when it reported the secret's string.
+  std::size_t secret_end() const { return secret_end_; }
 
  private:
   enum class Top { none, object, array };
@@ -193,6 +277,7 @@ class IdentityReader {
     at_secret_ = false;
     if (text == nullptr) return fail("invalid type: " + what + ", expected a string", end);
     secret_ = std::move(*text);
+    secret_end_ = end;
     return true;
   }
 
@@ -225,14 +310,15 @@ class IdentityReader {
   bool seen_secret_ = false;  // secret_key_hex has occurred as a key
   std::size_t elements_ = 0;  // of a top-level array
   std::optional<SecretString> secret_;
+  std::size_t secret_end_ = 0;
   std::optional<std::string> error_;
 };
 
-}  // namespace
-
-Result<SecretString> parse_identity_json(std::string_view text) {
+// Parses `text` as given to the library; `original` is the text as read, quoted in errors.
+Result<SecretString> parse_as_given(std::string_view text, std::string_view original,
+                                    std::size_t* secret_end) {
   ReadProgress progress;
-  IdentityReader reader(text, &progress);
+  IdentityReader reader(original, &progress);
   bool complete = false;
   try {
     complete =
@@ -243,8 +329,24 @@ Result<SecretString> parse_identity_json(std::string_view text) {
   }
   if (reader.error()) return IdentityInvalid{*reader.error()};
   if (!complete || !reader.secret())
-    return IdentityInvalid{"expected value" + at_position(text, 0)};
+    return IdentityInvalid{"expected value" + at_position(original, 0)};
+  *secret_end = reader.secret_end();
   return std::move(*reader.secret());
+}
+
+}  // namespace
+
+Result<SecretString> parse_identity_json(std::string_view text) {
+  const std::vector<RewrittenString> lone = find_lone_surrogates(text);
+  std::size_t secret_end = 0;
+  if (lone.empty()) return parse_as_given(text, text, &secret_end);
+  const SecretString rewritten = rewrite_lone_surrogates(text, lone, nullptr);
+  Result<SecretString> secret = parse_as_given(rewritten, text, &secret_end);
+  const auto from_rewritten = std::find_if(
+      lone.begin(), lone.end(), [&](const RewrittenString& s) { return s.end == secret_end; });
+  if (!secret || from_rewritten == lone.end()) return secret;
+  const SecretString as_written = rewrite_lone_surrogates(text, lone, &*from_rewritten);
+  return parse_as_given(as_written, text, &secret_end);
 }
 
 }  // namespace srb

@@ -41,6 +41,10 @@ TEST(IdentityJsonTest, AcceptedForms) {
       {R"({"meta":{"secret_key_hex":"zz","secret_key_hex":[]},"secret_key_hex":"ab"})", "ab"},
       // Escapes are decoded before the hex digits are read.
       {R"({"secret_key_hex":"\u0061b"})", "ab"},
+      // A skipped value may even hold lone surrogates, which no string may decode to.
+      {R"({"a":"\ud800","secret_key_hex":"ab"})", "ab"},
+      {R"({"secret_key_hex":"ab","n":["x\udc00",{"k":"\ud800\ud800\udc00"}]})", "ab"},
+      {R"({"a":"\\ud800\ud83d\ude00","secret_key_hex":"\\ud800"})", "\\ud800"},
   });
 }
 
@@ -124,6 +128,13 @@ TEST(IdentityJsonTest, SyntaxErrorsNameTheirPosition) {
        "error: control character (\\u0000-\\u001F) found while parsing a string at line 1 column "
        "21"},
       {R"({"secret_key_hex":"\ud800"})", "error: lone surrogate in hex escape at line 1 column 26"},
+      // Only the secret's own string and member names must decode; the skipped value before
+      // does not change where the error is found.
+      {R"({"a":"\udc00","secret_key_hex":"\udc00"})",
+       "error: lone surrogate in hex escape at line 1 column 38"},
+      {R"({"\ud800":1,"secret_key_hex":"ab"})",
+       "error: lone surrogate in hex escape at line 1 column 9"},
+      {R"(["\ud800"])", "error: lone surrogate in hex escape at line 1 column 9"},
   });
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "manifest/digest.hpp"
+#include "verify/listed_file.hpp"
 #include "verify/payload_listing.hpp"
 
 // verify_bundle checks a bundle in a fixed order and stops at the first failure: the manifest
@@ -14,8 +15,10 @@
 // payload-path rule, appear once, and name a regular file (not a link to one) whose digest is the
 // listed one; nothing else may lie in the payload; the root hash recomputed over the path-sorted
 // list must be the recorded one; and last the signature must hold. An invalid path is refused
-// before anything is looked up for it, and an entry that is not a regular file is never opened,
-// so a FIFO cannot make verify wait. Each listed file is read once; unlisted ones never are.
+// before anything is looked up for it. An entry that looks like a regular file is then opened and
+// judged again by its descriptor (listed_file.cpp), so that swapping it for a FIFO, a device or a
+// link after the first look can neither make verify wait nor feed it other bytes. Each listed
+// file is read once; unlisted ones never are.
 
 namespace srb {
 namespace {
@@ -40,7 +43,9 @@ Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFi
     return NotRegularFile{file.path};
   }
   if (!S_ISREG(status.st_mode)) return NotRegularFile{file.path};
-  TRY_ASSIGN(const FileDigest digest, file_digest(full.c_str()));
+  UniqueFd opened;
+  TRY(open_listed_file(full, file.path, opened));
+  TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.get()));
   if (digest.hash != file.hash) return HashMismatch{file.hash, digest.hash};
   return {};
 }
