@@ -115,7 +115,7 @@ int dispatch(const Cli& cli, std::ostream& out, std::ostream& err) {
       return run_pubkey(std::get<Pubkey>(cmd.command), out, err);
     }
   };
-  return std::visit(Dispatch{out, err}, cli.command);
+  return std::visit(Dispatch{.out = out, .err = err}, cli.command);
 }
 
 // The operating-system error an escaping exception stands for. Allocation failures are the
