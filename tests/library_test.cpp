@@ -199,6 +199,26 @@ int main() {
   }
 }
 
+// The archive is position-independent, so a plugin or a language binding can take it whole into
+// a shared object of its own, and it holds the library, not the command line.
+TEST(Install, StaticArchiveLinksIntoASharedObjectWithoutTheCommandLine) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  const fs::path lib = dir / "prefix" / kLibDir;
+  run_checked({"g++", "-shared", "-o", (dir / "plugin.so").string(), "-Wl,--whole-archive",
+               (lib / "libsarn-runtime-bundle.a").string(), "-Wl,--no-whole-archive",
+               (lib / "libsarn_runtime_bundle_blake3.a").string(), "-lcrypto"});
+  EXPECT_TRUE(fs::is_regular_file(dir / "plugin.so"));
+
+  const std::string members =
+      run_checked({"ar", "t", (lib / "libsarn-runtime-bundle.a").string()}).out;
+  EXPECT_NE(members.find("verify.cpp.o"), std::string::npos) << members;
+  EXPECT_NE(members.find("c_api.cpp.o"), std::string::npos) << members;
+  for (const char* command_line : {"run.cpp.o", "command_line.cpp.o", "command_tree.cpp.o"})
+    EXPECT_EQ(members.find(command_line), std::string::npos) << command_line;
+}
+
 std::set<std::string> lines_of(const std::string& text) {
   std::set<std::string> lines;
   std::istringstream in(text);
