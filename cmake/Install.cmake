@@ -1,63 +1,42 @@
-# Installation: the tool, and the core as a static library with its headers and a CMake package
-# (find_package(SarnRuntimeBundle) gives SarnRuntimeBundle::SarnRuntimeBundle). The man page
-# and the shell completions are installed by packaging/. Components: Runtime for the tool and
-# its documents, Development for the library; the Debian packages follow that split.
+# Installation. Components: Runtime for the tool and its documents, Library for the shared
+# library, Development for the headers, the static archive, the .so link, the pkg-config file and
+# the CMake package (find_package(SarnRuntimeBundle)); the Debian packages follow that split. The
+# man page and the shell completions are installed by packaging/.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(SRB_PACKAGE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/SarnRuntimeBundle)
-set(SRB_PUBLIC_INCLUDE_DIR ${CMAKE_INSTALL_INCLUDEDIR}/sarn_runtime_bundle)
 
 install(TARGETS sarn-runtime-bundle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 install(FILES docs/bundle-format.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
 
-# Installed names say whose they are; BLAKE3 goes along because the library calls it.
-set_target_properties(srb PROPERTIES OUTPUT_NAME sarn_runtime_bundle EXPORT_NAME SarnRuntimeBundle)
-set_target_properties(blake3 PROPERTIES OUTPUT_NAME sarn_runtime_bundle_blake3)
-# The public header includes the src/ headers by their paths below src/ ("core/result.hpp"), so
-# they are installed in that layout below include/sarn_runtime_bundle/, which is on the
-# consumer's include path beside include/.
-target_include_directories(srb INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
-                                         $<INSTALL_INTERFACE:${SRB_PUBLIC_INCLUDE_DIR}>)
-install(TARGETS srb blake3 EXPORT SarnRuntimeBundleTargets
+# Installed names say whose they are. The archive needs BLAKE3 beside it, as its own archive;
+# the shared library carries it inside.
+set_target_properties(srb_shared PROPERTIES OUTPUT_NAME sarn-runtime-bundle
+                                            EXPORT_NAME SarnRuntimeBundle)
+set_target_properties(srb_static PROPERTIES OUTPUT_NAME sarn-runtime-bundle EXPORT_NAME Static)
+set_target_properties(blake3 PROPERTIES OUTPUT_NAME sarn_runtime_bundle_blake3 EXPORT_NAME Blake3)
+target_include_directories(srb_shared INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_include_directories(srb_static INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_compile_features(srb_shared INTERFACE cxx_std_20)
+target_compile_features(srb_static INTERFACE cxx_std_20)
+
+install(TARGETS srb_shared EXPORT SarnRuntimeBundleTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Library
+                NAMELINK_COMPONENT Development)
+install(TARGETS srb_static blake3 EXPORT SarnRuntimeBundleTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
+# Only the public headers: they include nothing of src/.
+install(DIRECTORY include/sarn_runtime_bundle DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT Development FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
 
-# The headers bundle.hpp reaches, found by following their #include "dir/name.hpp" lines, so a
-# header that gains an include cannot be left out.
-function(srb_header_closure header out_var)
-  set(found "")
-  set(pending ${header})
-  while(pending)
-    list(POP_FRONT pending current)
-    set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-                 ${PROJECT_SOURCE_DIR}/src/${current})
-    file(STRINGS ${PROJECT_SOURCE_DIR}/src/${current} lines REGEX "^#include \"[a-z0-9_]+/[a-z0-9_]+\\.hpp\"")
-    foreach(line ${lines})
-      string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" included "${line}")
-      if(NOT included IN_LIST found)
-        list(APPEND found ${included})
-        list(APPEND pending ${included})
-      endif()
-    endforeach()
-  endwhile()
-  set(${out_var} ${found} PARENT_SCOPE)
-endfunction()
-
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS include/sarn_runtime_bundle/bundle.hpp)
-file(STRINGS include/sarn_runtime_bundle/bundle.hpp public_lines REGEX "^#include \"")
-set(SRB_INSTALLED_HEADERS "")
-foreach(line ${public_lines})
-  string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" header "${line}")
-  srb_header_closure(${header} reached)
-  list(APPEND SRB_INSTALLED_HEADERS ${header} ${reached})
-endforeach()
-list(REMOVE_DUPLICATES SRB_INSTALLED_HEADERS)
-install(FILES include/sarn_runtime_bundle/bundle.hpp DESTINATION ${SRB_PUBLIC_INCLUDE_DIR}
-        COMPONENT Development)
-foreach(header ${SRB_INSTALLED_HEADERS})
-  get_filename_component(subdir ${header} DIRECTORY)
-  install(FILES src/${header} DESTINATION ${SRB_PUBLIC_INCLUDE_DIR}/${subdir} COMPONENT Development)
-endforeach()
+# The pkg-config file finds the prefix from its own place, so a tree installed with
+# `cmake --install --prefix` anywhere (or staged with DESTDIR) works as it lies.
+file(RELATIVE_PATH SRB_PC_TO_PREFIX /srb-prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /srb-prefix)
+string(REGEX REPLACE "/$" "" SRB_PC_TO_PREFIX "${SRB_PC_TO_PREFIX}")
+configure_file(cmake/sarn-runtime-bundle.pc.in ${PROJECT_BINARY_DIR}/sarn-runtime-bundle.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/sarn-runtime-bundle.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
 
 install(EXPORT SarnRuntimeBundleTargets NAMESPACE SarnRuntimeBundle::
         DESTINATION ${SRB_PACKAGE_CMAKE_DIR} COMPONENT Development)

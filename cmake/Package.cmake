@@ -1,13 +1,13 @@
 # `make package`: Debian packages made by CPack from the install rules, one per component:
-# sarn-runtime-bundle (the tool, its man page and completions) and libsarn-runtime-bundle-dev
-# (the library, headers and CMake package). The tool's dependencies on shared libraries are
-# read from the binary by dpkg-shlibdeps.
+# sarn-runtime-bundle (the tool, its man page and completions), libsarn-runtime-bundle0 (the
+# shared library) and libsarn-runtime-bundle-dev (headers, static archive, pkg-config file and
+# CMake package). Dependencies on shared libraries are read from the binaries by dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME sarn-runtime-bundle)
 set(CPACK_PACKAGE_VENDOR "sarn-runtime-bundle developers")
 set(CPACK_PACKAGE_CONTACT "sarn-runtime-bundle developers <sarn-runtime-bundle@invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_COMPONENTS_ALL Runtime Development)
+set(CPACK_COMPONENTS_ALL Runtime Library Development)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
@@ -33,13 +33,26 @@ libraries into a content-addressed bundle directory with a BLAKE3 manifest
 and an optional Ed25519 signature, verifies such bundles, and locates
 installed ones.")
 
+# The shared library in a package named after its SONAME, with a shlibs file (and the ldconfig
+# trigger) so that programs built against it depend on it correctly.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libsarn-runtime-bundle0)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "library to build and verify Sarn runtime bundles
+The shared library of sarn-runtime-bundle, with a C and a C++ interface: build,
+verify and locate runtime bundles from a program of one's own.")
+
+# libssl-dev for the static archive, which passes libcrypto on to what links it.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libsarn-runtime-bundle-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
-    "libssl-dev (>= 3), nlohmann-json3-dev, libcli11-dev")
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn runtime bundles
-The core of sarn-runtime-bundle as a static C++20 library with a CMake package:
-build, verify, sign and locate runtime bundles from a program of one's own.")
+    "libsarn-runtime-bundle0 (= ${PROJECT_VERSION}), libssl-dev (>= 3)")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn runtime bundles (development files)
+Headers for C and C++20, the static archive, a pkg-config file and a CMake package
+of sarn-runtime-bundle's library: build, verify and locate runtime bundles from a
+program of one's own.")
 
 # Debian keeps man pages and changelogs gzip-compressed; the staged ones are compressed before
 # packing.

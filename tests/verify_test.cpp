@@ -223,8 +223,9 @@ TEST(VerifyCommand, RefusesInvalidPayloadPathsBeforeReadingThem) {
                            "lib\\libc.so.6", "./lib/libc.so.6", "lib//libc.so.6", "lib/", ""}) {
     cases.push_back({path, [path](Scene& s) {
                        write_file(s.dir / "x", "x\n");
-                       s.manifest.files.insert(s.manifest.files.begin(),
-                                               BundleFile{path, digest_of(s.dir / "x"), 2});
+                       s.manifest.files.insert(
+                           s.manifest.files.begin(),
+                           BundleFile{.path = path, .hash = digest_of(s.dir / "x"), .size = 2});
                        s.rewrite();
                        return "invalid payload path in bundle.toml: " + std::string(path);
                      }});

@@ -1,8 +1,7 @@
 #pragma once
-// The core of sarn-runtime-bundle as a library: build, verify, sign and locate runtime bundles
-// without running the tool. Every operation returns a Result: the value, or one BundleError,
-// whose text message() renders as the tool prints it after "sarn-runtime-bundle {command}: ".
-// Nothing here prints; failures come back as values.
+// sarn-runtime-bundle as a library: build, verify and locate runtime bundles without running the
+// tool. Every operation returns a Result: the value, or one Error whose message is the text the
+// tool prints after "sarn-runtime-bundle {command}: ". Nothing here prints.
 //
 //   #include <sarn_runtime_bundle/bundle.hpp>
 //
@@ -12,14 +11,13 @@
 //   const srb::Result<srb::BundleManifest> manifest = srb::verify_bundle(request);
 //   if (!manifest) std::cerr << srb::message(manifest.error()) << '\n';
 //
-// The declarations live in the headers below, shared with the tool; link
-// SarnRuntimeBundle::SarnRuntimeBundle (find_package(SarnRuntimeBundle)).
+// With CMake: find_package(SarnRuntimeBundle) and link SarnRuntimeBundle::SarnRuntimeBundle
+// (the shared library) or SarnRuntimeBundle::Static; otherwise
+// `pkg-config --cflags --libs sarn-runtime-bundle`. C programs use sarn_runtime_bundle.h.
 
-#include "build/build.hpp"           // build_bundle, BuildRequest
-#include "core/result.hpp"           // Result, TRY, TRY_ASSIGN; BundleError and message()
-#include "location/bundle_path.hpp"  // resolve_bundle_path, SYSTEM_BUNDLE_ROOT
-#include "manifest/digest.hpp"       // file_digest, compute_root_hash, sort_by_path
-#include "manifest/manifest.hpp"     // BundleManifest, render/parse/load_manifest
-#include "signing/identity.hpp"      // load_identity, generate_identity
-#include "signing/signature.hpp"     // sign_manifest, check_bundle_signature
-#include "verify/verify.hpp"         // verify_bundle, VerifyRequest
+#include <sarn_runtime_bundle/build.hpp>     // build_bundle, BuildRequest
+#include <sarn_runtime_bundle/location.hpp>  // resolve_bundle_path, SYSTEM_BUNDLE_ROOT
+#include <sarn_runtime_bundle/manifest.hpp>  // BundleManifest, load/parse/render_manifest
+#include <sarn_runtime_bundle/result.hpp>    // Result, Error, ErrorKind, message
+#include <sarn_runtime_bundle/signing.hpp>   // generate_identity, identity_public_key
+#include <sarn_runtime_bundle/verify.hpp>    // verify_bundle, VerifyRequest

@@ -101,7 +101,8 @@ Result<WrittenFile> copy_opened_source(OpenedSource& source, const Destination& 
              entry_to_write(destination.directory, name, destination.shown));
   // Replacing the destination would destroy the very content about to be copied.
   if (existing && S_ISREG(existing->st_mode) && is_same_file(*existing, source.status))
-    return WrittenFile{existing->st_dev, existing->st_ino, std::nullopt};
+    return WrittenFile{
+        .device = existing->st_dev, .inode = existing->st_ino, .final_mode = std::nullopt};
   TRY(make_blocking(source.fd.get()));
 
   TRY_ASSIGN(UniqueFd out, create_fresh_file(destination.directory, name, 0600, destination.shown));
@@ -111,7 +112,9 @@ Result<WrittenFile> copy_opened_source(OpenedSource& source, const Destination& 
     return Io{last_os_error()};
   TRY(copy_content(source.fd.get(), out.get()));
   TRY(out.close());
-  return WrittenFile{created.st_dev, created.st_ino, source.status.st_mode & 0777};
+  return WrittenFile{.device = created.st_dev,
+                     .inode = created.st_ino,
+                     .final_mode = source.status.st_mode & 0777};
 }
 
 Result<UniqueFd> reopen_written_file(const Destination& destination, const WrittenFile& written) {

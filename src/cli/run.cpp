@@ -17,18 +17,14 @@
 #include "signing/identity.hpp"
 #include "verify/verify.hpp"
 
-// The dispatcher: the only code that prints. Each arm runs one handler, then prints its summary
-// on `out` or one error line on `err`.
+// The dispatcher: each arm runs one handler, then prints its summary on `out` or one error line
+// on `err`. Nothing below cli/ prints; the argument parser prints help and usage screens itself.
 
 namespace srb {
 namespace {
 
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
-
-std::string display(const std::filesystem::path& path) {
-  return lossy_utf8(path.native());
-}
 
 // Two spaces, the label padded to nine characters, ": ", the value.
 void print_field(std::ostream& out, std::string_view label, std::string_view value) {
@@ -52,8 +48,12 @@ int fail(std::ostream& err, std::string_view command, const std::string& message
 }
 
 int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
-  const BuildRequest request{cmd.version, cmd.out,      cmd.from.value_or("/"),
-                             cmd.arch,    cmd.identity, cmd.include};
+  const BuildRequest request{.version = cmd.version,
+                             .out = cmd.out,
+                             .from = cmd.from.value_or("/"),
+                             .arch = cmd.arch,
+                             .identity = cmd.identity,
+                             .includes = cmd.include};
   const Result<BundleManifest> manifest = build_bundle(request);
   if (!manifest) return fail(err, "build", message(manifest.error()));
   out << "built bundle at " << display(cmd.out) << '\n';
@@ -63,8 +63,11 @@ int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
 }
 
 int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
-  const VerifyRequest request{cmd.dir, cmd.require_arch, cmd.require_publisher,
-                              cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
+  const VerifyRequest request{
+      .bundle_dir = cmd.dir,
+      .require_arch = cmd.require_arch,
+      .require_publisher = cmd.require_publisher,
+      .require_signature = cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
   const Result<BundleManifest> manifest = verify_bundle(request);
   if (!manifest) return fail(err, "verify", message(manifest.error()));
   out << "bundle " << display(cmd.dir) << " verified\n";
@@ -112,7 +115,7 @@ int dispatch(const Cli& cli, std::ostream& out, std::ostream& err) {
       return run_pubkey(std::get<Pubkey>(cmd.command), out, err);
     }
   };
-  return std::visit(Dispatch{out, err}, cli.command);
+  return std::visit(Dispatch{.out = out, .err = err}, cli.command);
 }
 
 // The operating-system error an escaping exception stands for. Allocation failures are the

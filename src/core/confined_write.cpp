@@ -35,10 +35,15 @@ Result<UniqueFd> enter_directory(int parent, const std::string& name, std::strin
 
 }  // namespace
 
-Result<UniqueFd> make_and_open_directory(const std::filesystem::path& directory) {
+Result<void> make_directories(const std::filesystem::path& directory) {
   std::error_code error;
   std::filesystem::create_directories(directory, error);
   if (error) return Io{os_error(error.value())};
+  return {};
+}
+
+Result<UniqueFd> make_and_open_directory(const std::filesystem::path& directory) {
+  TRY(make_directories(directory));
   UniqueFd opened(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.is_open()) return Io{last_os_error()};
   return opened;

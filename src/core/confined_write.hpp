@@ -15,6 +15,10 @@
 
 namespace srb {
 
+// Creates `directory` with its missing ancestors (0777 before the umask); one that exists is
+// fine. The path is the caller's own, so links in it are followed. Fails with Io.
+Result<void> make_directories(const std::filesystem::path& directory);
+
 // Creates `directory` with its missing ancestors (0777 before the umask) and opens it. The path
 // is the caller's own, so links in it are followed. Fails with Io.
 Result<UniqueFd> make_and_open_directory(const std::filesystem::path& directory);

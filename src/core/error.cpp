@@ -11,10 +11,6 @@ namespace {
 // The dash of the fixed messages is U+2014 EM DASH.
 constexpr std::string_view kDash = "\xE2\x80\x94";
 
-std::string display(const std::filesystem::path& path) {
-  return lossy_utf8(path.native());
-}
-
 std::string bracketed_list(const std::vector<std::filesystem::path>& paths) {
   std::string out = "[";
   for (std::size_t i = 0; i < paths.size(); ++i) {

@@ -1,6 +1,7 @@
 #pragma once
 // BundleError: the one failure type of every command. Each kind carries exactly the data its
-// message needs; failure sites construct a kind and never build text. Only message() renders.
+// message needs; a failure site constructs a kind with that data (for some kinds a detail text
+// from a parser or a decoder), and message() alone fills in the templates.
 
 #include <filesystem>
 #include <string>
@@ -109,7 +110,8 @@ struct ForeignSecretFile {
   std::filesystem::path path;
 };
 
-// Kinds are only ever appended: a kind's position is its number to callers that see numbers only.
+// Kinds are only ever appended: a kind's position is its number to callers that see numbers only
+// (the library's C interface, srb_error_kind).
 using BundleError =
     std::variant<Io, NoBundleSources, ManifestMissing, ManifestParse, HashMismatch,
                  MissingFromPayload, UnlistedPayloadFile, InvalidPayloadPath, NotRegularFile,

@@ -1,5 +1,6 @@
 #include "core/text.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -62,10 +63,6 @@ std::size_t skip_ascii(std::string_view bytes, std::size_t pos) {
   return pos;
 }
 
-bool is_control(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
 void append_hex_escape(std::string& out, const char* format, unsigned value) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, format, value);
@@ -93,14 +90,43 @@ void append_quoted_char(std::string& out, std::string_view bytes, char32_t c) {
       out += "\\0";
       return;
   }
-  if (is_control(c)) {
+  if (is_control_character(c)) {
     append_hex_escape(out, "\\u{%x}", static_cast<unsigned>(c));
   } else {
     out += bytes;
   }
 }
 
+bool is_continuation_byte(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
 }  // namespace
+
+std::size_t utf8_sequence_length(unsigned char lead) {
+  return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
+
+std::size_t utf8_length(std::string_view valid) {
+  return static_cast<std::size_t>(std::count_if(
+      valid.begin(), valid.end(), [](char byte) { return !is_continuation_byte(byte); }));
+}
+
+std::size_t utf8_prefix_size(std::string_view valid, std::size_t count) {
+  std::size_t pos = 0;
+  for (std::size_t seen = 0; pos < valid.size(); ++pos) {
+    if (!is_continuation_byte(valid[pos]) && seen++ == count) break;
+  }
+  return pos;
+}
+
+char32_t utf8_code_point(std::string_view character) {
+  return character.empty() ? 0 : decode_at(character, 0).code_point;
+}
+
+bool is_control_character(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
 
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
@@ -123,6 +149,10 @@ std::string lossy_utf8(std::string_view bytes) {
     pos += d.length;
   }
   return out;
+}
+
+std::string display(const std::filesystem::path& path) {
+  return lossy_utf8(path.native());
 }
 
 std::string quoted_text(std::string_view bytes) {

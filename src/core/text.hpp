@@ -2,6 +2,8 @@
 // Text forms shared by the console output and the error messages. Paths and environment values
 // are byte strings; whatever reaches the terminal is valid UTF-8.
 
+#include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -9,8 +11,24 @@ namespace srb {
 
 bool is_valid_utf8(std::string_view bytes);
 
+// Walking text that is already valid UTF-8 (checked, or made so by lossy_utf8):
+// the bytes of the character whose first byte is `lead`,
+std::size_t utf8_sequence_length(unsigned char lead);
+// the number of characters,
+std::size_t utf8_length(std::string_view valid);
+// the bytes taken by the first `count` characters (all of them when there are fewer),
+std::size_t utf8_prefix_size(std::string_view valid, std::size_t count);
+// and the code point of one character.
+char32_t utf8_code_point(std::string_view character);
+
+// A C0 control character, DEL, or a C1 control character (U+0080..U+009F).
+bool is_control_character(char32_t c);
+
 // The bytes with each maximal invalid UTF-8 subsequence replaced by U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
+
+// A path as printed: its bytes as UTF-8, invalid sequences shown as U+FFFD.
+std::string display(const std::filesystem::path& path);
 
 // A double-quoted form of a text: \" \\ \t \r \n \0 escaped, other control characters as
 // \u{hex}. Invalid UTF-8 bytes, which only paths can hold, are written as \xHH.

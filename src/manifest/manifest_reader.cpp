@@ -49,7 +49,7 @@ struct Document {
   }
   ManifestParse fail(const toml::node& at, std::string_view reason) const {
     const toml::source_position begin = at.source().begin;
-    return fail(TextPosition{begin.line, begin.column}, reason);
+    return fail(TextPosition{.line = begin.line, .column = begin.column}, reason);
   }
 };
 
@@ -64,11 +64,7 @@ std::string toml_text(const toml::node& node) {
 // the message.
 std::string quoted_value(std::string_view text) {
   constexpr std::size_t kLimit = 64;
-  std::size_t pos = 0;
-  for (std::size_t count = 0; pos < text.size(); ++pos) {
-    const bool starts_character = (static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80;
-    if (starts_character && count++ == kLimit) break;
-  }
+  const std::size_t pos = utf8_prefix_size(text, kLimit);
   return pos < text.size() ? quoted_text(text.substr(0, pos)) + "..." : quoted_text(text);
 }
 
@@ -263,12 +259,9 @@ TextPosition position_of(std::string_view text, std::size_t offset) {
   const std::string_view before = text.substr(0, offset);
   const std::size_t line_start = before.rfind('\n') + 1;  // npos + 1 is 0
   const std::string_view line = before.substr(line_start);
-  const auto column = std::count_if(line.begin(), line.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  });
   return TextPosition{
-      static_cast<std::uint32_t>(std::count(before.begin(), before.end(), '\n') + 1),
-      static_cast<std::uint32_t>(column + 1)};
+      .line = static_cast<std::uint32_t>(std::count(before.begin(), before.end(), '\n') + 1),
+      .column = static_cast<std::uint32_t>(utf8_length(line) + 1)};
 }
 
 // The document tree and the reasons above, all inside the one function that calls toml++.
@@ -284,7 +277,8 @@ Result<BundleManifest> parse_document(std::string_view text) {
   } catch (const toml::parse_error& error) {
     if (!budgeted.exceeded()) {
       const toml::source_position begin = error.source().begin;
-      return doc.fail(TextPosition{begin.line, begin.column}, error.description());
+      return doc.fail(TextPosition{.line = begin.line, .column = begin.column},
+                      error.description());
     }
   }
   // A stream cut short may still have read as a complete, shorter document.

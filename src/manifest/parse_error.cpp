@@ -29,14 +29,9 @@ std::string_view source_line(std::string_view text, std::uint32_t number) {
   return line;
 }
 
-std::size_t sequence_length(unsigned char lead) {
-  return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-}
-
-bool is_control(std::string_view c) {
-  const auto lead = static_cast<unsigned char>(c[0]);
-  const bool c1 = lead == 0xC2 && static_cast<unsigned char>(c[1]) <= 0x9F;  // U+0080..U+009F
-  return (lead < 0x20 && lead != '\t') || lead == 0x7F || c1;
+// Shown as U+FFFD: a control character would move or garble the excerpt. TAB is shown as it is.
+bool is_hidden(std::string_view c) {
+  return c != "\t" && is_control_character(utf8_code_point(c));
 }
 
 // What is shown of a line, and the padding that puts the caret under character `caret`.
@@ -46,9 +41,7 @@ struct Excerpt {
 };
 
 Excerpt cut_excerpt(std::string_view valid_line, std::size_t caret) {
-  std::size_t count = 0;
-  for (const char byte : valid_line)
-    count += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  const std::size_t count = utf8_length(valid_line);
   caret = std::min(caret, count);
   // The window [first, last) of characters shown, centred on the caret where the line allows.
   std::size_t first = 0;
@@ -63,10 +56,10 @@ Excerpt cut_excerpt(std::string_view valid_line, std::size_t caret) {
   }
   for (std::size_t pos = 0, index = 0; index < last; ++index) {
     const std::string_view c =
-        valid_line.substr(pos, sequence_length(static_cast<unsigned char>(valid_line[pos])));
+        valid_line.substr(pos, utf8_sequence_length(static_cast<unsigned char>(valid_line[pos])));
     pos += c.size();
     if (index < first) continue;
-    out.shown += is_control(c) ? kReplacement : c;
+    out.shown += is_hidden(c) ? kReplacement : c;
     if (index < caret) out.pad += c == "\t" ? '\t' : ' ';
   }
   if (last < count) out.shown += kEllipsis;

@@ -64,7 +64,7 @@ class Cursor {
     for (; end < rest_.size(); ++end) {
       const auto byte = static_cast<unsigned char>(rest_[end]);
       if (byte == '"') break;
-      if (byte == '\\' || byte < 0x20 || byte == 0x7F) return false;
+      if (byte == '\\' || (byte < 0x80 && is_control_character(byte))) return false;
       ascii = ascii && byte < 0x80;
     }
     const std::string_view text = rest_.substr(0, end);

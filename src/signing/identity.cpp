@@ -10,6 +10,7 @@
 
 #include <openssl/crypto.h>
 
+#include "core/confined_write.hpp"
 #include "core/hex.hpp"
 #include "core/text.hpp"
 #include "core/unique_fd.hpp"
@@ -77,10 +78,7 @@ Result<SigningKey> key_from_hex(const SecretString& hex) {
 Result<void> create_parent_directories(const std::filesystem::path& out) {
   const std::filesystem::path parent = out.parent_path();
   if (parent.empty()) return {};
-  std::error_code error;
-  std::filesystem::create_directories(parent, error);
-  if (error) return Io{os_error(error.value())};
-  return {};
+  return make_directories(parent);
 }
 
 int fchmod_owner_only(int fd) {

@@ -21,11 +21,12 @@ constexpr std::string_view kSignatureDomain{"sarn-runtime-bundle-v1\0", 23};
 Result<std::vector<unsigned char>> decode_field(std::string field, std::string_view text,
                                                 std::size_t expected) {
   HexDecoded decoded = decode_hex(text);
-  if (decoded.error) return MalformedSignatureField{std::move(field), *decoded.error};
+  if (decoded.error)
+    return MalformedSignatureField{.field = std::move(field), .detail = *decoded.error};
   if (decoded.bytes.size() != expected) {
-    return MalformedSignatureField{std::move(field), "expected " + std::to_string(expected) +
-                                                         " bytes, got " +
-                                                         std::to_string(decoded.bytes.size())};
+    return MalformedSignatureField{.field = std::move(field),
+                                   .detail = "expected " + std::to_string(expected) +
+                                             " bytes, got " + std::to_string(decoded.bytes.size())};
   }
   return std::move(decoded.bytes);
 }
@@ -55,7 +56,8 @@ std::array<unsigned char, 32> signing_digest(std::string_view version, std::stri
 BundleSignature sign_manifest(const SigningKey& key, std::string_view version,
                               std::string_view root_hash) {
   const Signature signature = key.sign(signing_digest(version, root_hash));
-  return BundleSignature{encode_hex(key.public_key()), encode_hex(signature)};
+  return BundleSignature{.publisher_hex = encode_hex(key.public_key()),
+                         .signature_hex = encode_hex(signature)};
 }
 
 Result<void> check_bundle_signature(const BundleManifest& manifest,
@@ -71,8 +73,8 @@ Result<void> check_bundle_signature(const BundleManifest& manifest,
   TRY_ASSIGN(const auto signature, decode_field("signature_hex", *manifest.signature_hex, 64));
   const std::span<const unsigned char, 32> public_key(publisher.data(), 32);
   if (!is_ed25519_point(public_key)) {
-    return MalformedSignatureField{"publisher_hex",
-                                   "signature error: Cannot decompress Edwards point"};
+    return MalformedSignatureField{.field = "publisher_hex",
+                                   .detail = "signature error: Cannot decompress Edwards point"};
   }
   const auto digest = signing_digest(manifest.version, manifest.root_hash);
   if (!verify_ed25519(public_key, digest,
@@ -81,7 +83,7 @@ Result<void> check_bundle_signature(const BundleManifest& manifest,
   }
   if (require_publisher &&
       !equals_ignoring_ascii_case(*require_publisher, *manifest.publisher_hex)) {
-    return PublisherMismatch{*require_publisher, *manifest.publisher_hex};
+    return PublisherMismatch{.required = *require_publisher, .publisher = *manifest.publisher_hex};
   }
   return {};
 }

@@ -65,7 +65,8 @@ TEST(SignatureTest, DigestTakesOnlyVersionAndRootHash) {
   BundleManifest manifest = signed_manifest();
   manifest.arch = "aarch64";
   manifest.produced_at = 12345;
-  manifest.files.push_back(BundleFile{"lib/libc.so.6", std::string(kRootHash), 7});
+  manifest.files.push_back(
+      BundleFile{.path = "lib/libc.so.6", .hash = std::string(kRootHash), .size = 7});
   EXPECT_EQ(check(manifest), "");
 }
 

@@ -25,7 +25,8 @@ namespace {
 
 Result<void> check_arch(const BundleManifest& manifest,
                         const std::optional<std::string>& required) {
-  if (required && manifest.arch != *required) return ArchMismatch{manifest.arch, *required};
+  if (required && manifest.arch != *required)
+    return ArchMismatch{.arch = manifest.arch, .required = *required};
   return {};
 }
 
@@ -46,7 +47,7 @@ Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFi
   UniqueFd opened;
   TRY(open_listed_file(full, file.path, opened));
   TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.get()));
-  if (digest.hash != file.hash) return HashMismatch{file.hash, digest.hash};
+  if (digest.hash != file.hash) return HashMismatch{.expected = file.hash, .computed = digest.hash};
   return {};
 }
 
@@ -76,7 +77,8 @@ std::string sorted_root_hash(const std::vector<BundleFile>& files) {
 
 Result<void> check_root_hash(const BundleManifest& manifest) {
   const std::string computed = sorted_root_hash(manifest.files);
-  if (computed != manifest.root_hash) return HashMismatch{manifest.root_hash, computed};
+  if (computed != manifest.root_hash)
+    return HashMismatch{.expected = manifest.root_hash, .computed = computed};
   return {};
 }
 

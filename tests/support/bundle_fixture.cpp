@@ -41,7 +41,8 @@ BundleManifest make_payload(const std::filesystem::path& dir, const BundleParts&
     write_file(dir / file.path, file.content);
     const Result<FileDigest> digest = file_digest(dir / file.path);
     if (!digest) fail("cannot digest " + file.path + ": " + message(digest.error()));
-    manifest.files.push_back(BundleFile{file.path, digest->hash, digest->size});
+    manifest.files.push_back(
+        BundleFile{.path = file.path, .hash = digest->hash, .size = digest->size});
   }
   sort_by_path(manifest.files);
   manifest.root_hash = compute_root_hash(manifest.files);

@@ -1,0 +1,27 @@
+#pragma once
+// Checking a bundle in-process, as a launcher does before it uses one.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <sarn_runtime_bundle/manifest.hpp>
+#include <sarn_runtime_bundle/result.hpp>
+
+namespace sarn_runtime_bundle {
+
+enum class RequireSignature { no, yes };
+
+struct VerifyRequest {
+  std::filesystem::path bundle_dir;
+  std::optional<std::string> require_arch;       // the manifest's arch, byte for byte
+  std::optional<std::string> require_publisher;  // public key, hexadecimal, either case
+  RequireSignature require_signature = RequireSignature::no;
+};
+
+// Every listed file present with its digest, nothing unlisted, the root hash, the signature and
+// the requirements. Returns the manifest as read, or the first failure found. Reads, never
+// writes.
+SARN_RUNTIME_BUNDLE_API Result<BundleManifest> verify_bundle(const VerifyRequest& request);
+
+}  // namespace sarn_runtime_bundle

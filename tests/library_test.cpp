@@ -1,0 +1,261 @@
+// The library as its users get it: installed with `cmake --install` into a scratch prefix, then
+// used by a C++ program through CMake's find_package, by a C program through pkg-config and a
+// plain cc, and by a program whose own headers share names with ours; and the shared library's
+// exported symbols.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "manifest/digest.hpp"
+#include "manifest/manifest.hpp"
+#include "support/process.hpp"
+#include "support/run_checked.hpp"
+#include "support/temp_dir.hpp"
+
+namespace srb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kBuildDir = SRB_BUILD_DIR;
+const fs::path kSourceDir = SRB_SOURCE_DIR;
+const fs::path kLibDir = SRB_INSTALL_LIBDIR;
+
+// Under the sanitizers the library is instrumented code that an outside program cannot link
+// without their flags; installing and linking are checked in the plain build.
+bool is_sanitizer_build() {
+  return SRB_SANITIZE_BUILD;
+}
+
+void install_to(const fs::path& prefix) {
+  run_checked({SRB_CMAKE_COMMAND, "--install", kBuildDir.string(), "--prefix", prefix.string()});
+}
+
+// A bundle built by the tool from a two-file host root, and its manifest as written.
+BundleManifest build_bundle_with_tool(const fs::path& dir) {
+  make_host_root(dir / "root", {"/lib64/ld-linux-x86-64.so.2", "/etc/ld.so.cache"});
+  run_checked({tool_path().string(), "build", "--version", "2.5", "--out",
+               (dir / "bundle").string(), "--from", (dir / "root").string(), "--arch", "x86_64"});
+  Result<BundleManifest> manifest = load_manifest(dir / "bundle");
+  EXPECT_TRUE(manifest);
+  return manifest ? *manifest : BundleManifest{};
+}
+
+std::string hash_mismatch_after_tampering(const fs::path& bundle, const BundleManifest& manifest) {
+  write_file(bundle / "etc/ld.so.cache", "changed");
+  const Result<FileDigest> changed = file_digest(bundle / "etc/ld.so.cache");
+  EXPECT_TRUE(changed);
+  return "hash mismatch: expected " + manifest.files[0].hash + " in bundle.toml, computed " +
+         (changed ? changed->hash : "");
+}
+
+const std::string kNotSigned =
+    "bundle is not signed \u2014 signature required (pass --allow-unsigned-runtime to opt out)";
+
+// examples/ configured and built against an installation, the way a user of the library would:
+// one program on the shared library, one on the static archive.
+TEST(Install, ExampleProgramVerifiesABundleThroughTheLibrary) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  run_checked({SRB_CMAKE_COMMAND, "-S", (kSourceDir / "examples").string(), "-B",
+               (dir / "example").string(), "-G", SRB_CMAKE_GENERATOR, "-DCMAKE_BUILD_TYPE=Release",
+               "-DCMAKE_PREFIX_PATH=" + (dir / "prefix").string()});
+  run_checked({SRB_CMAKE_COMMAND, "--build", (dir / "example").string()});
+  ASSERT_FALSE(HasFailure());
+  const BundleManifest manifest = build_bundle_with_tool(dir.path());
+  ASSERT_FALSE(HasFailure());
+  const std::string bundle = (dir / "bundle").string();
+
+  const std::vector<std::string> examples = {(dir / "example/verify_bundle").string(),
+                                             (dir / "example/verify_bundle_static").string()};
+  for (const std::string& example : examples) {
+    SCOPED_TRACE(example);
+    const ProcessResult intact = run_process({example, bundle});
+    EXPECT_EQ(intact.status, 0) << intact.err;
+    EXPECT_EQ(intact.out,
+              "runtime 2.5 for x86_64: 2 files, root hash " + manifest.root_hash + "\n");
+
+    const ProcessResult unsigned_bundle = run_process({example, bundle, std::string(64, 'a')});
+    EXPECT_EQ(unsigned_bundle.status, 1);
+    EXPECT_EQ(unsigned_bundle.err, "verify_bundle: " + kNotSigned + "\n");
+  }
+  // The shared one really loads the installed library.
+  const std::string needed = run_checked({"readelf", "-d", examples[0]}).out;
+  EXPECT_NE(needed.find("[libsarn-runtime-bundle.so.0]"), std::string::npos) << needed;
+
+  const std::string mismatch = hash_mismatch_after_tampering(dir / "bundle", manifest);
+  for (const std::string& example : examples) {
+    const ProcessResult tampered = run_process({example, bundle});
+    EXPECT_EQ(tampered.status, 1);
+    EXPECT_EQ(tampered.err, "verify_bundle: " + mismatch + "\n");
+  }
+}
+
+std::vector<std::string> pkg_config(const fs::path& prefix, const std::string& what) {
+  RunOptions options;
+  options.env = {"PATH=/usr/bin:/bin",
+                 "PKG_CONFIG_PATH=" + (prefix / kLibDir / "pkgconfig").string()};
+  const std::string out = run_checked({"pkg-config", what, "sarn-runtime-bundle"}, options).out;
+  std::istringstream words(out);
+  std::vector<std::string> flags;
+  for (std::string word; words >> word;)
+    flags.push_back(word);
+  return flags;
+}
+
+// The C example compiled as strict C99 by a plain cc with nothing but pkg-config's flags.
+TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  std::vector<std::string> compile = {"cc",
+                                      "-std=c99",
+                                      "-Wall",
+                                      "-Wextra",
+                                      "-Wpedantic",
+                                      "-Werror",
+                                      "-o",
+                                      (dir / "verify_bundle_c").string(),
+                                      (kSourceDir / "examples/verify_bundle.c").string()};
+  for (const std::string& flag : pkg_config(dir / "prefix", "--cflags"))
+    compile.push_back(flag);
+  for (const std::string& flag : pkg_config(dir / "prefix", "--libs"))
+    compile.push_back(flag);
+  compile.push_back("-Wl,-rpath," + (dir / "prefix" / kLibDir).string());
+  run_checked(compile);
+  ASSERT_FALSE(HasFailure());
+  const BundleManifest manifest = build_bundle_with_tool(dir.path());
+  ASSERT_FALSE(HasFailure());
+  const std::string program = (dir / "verify_bundle_c").string();
+  const std::string bundle = (dir / "bundle").string();
+
+  const ProcessResult intact = run_process({program, bundle});
+  EXPECT_EQ(intact.status, 0) << intact.err;
+  std::string listing = "runtime 2.5 for x86_64: 2 files, root hash " + manifest.root_hash + "\n";
+  for (const BundleFile& file : manifest.files)
+    listing += "  " + file.path + " " + std::to_string(file.size) + "\n";
+  EXPECT_EQ(intact.out, listing);
+
+  const ProcessResult unsigned_bundle = run_process({program, bundle, std::string(64, 'a')});
+  EXPECT_EQ(unsigned_bundle.status, 1);
+  EXPECT_EQ(unsigned_bundle.err, "verify_bundle: " + kNotSigned + " (kind 12)\n");
+
+  const std::string mismatch = hash_mismatch_after_tampering(dir / "bundle", manifest);
+  const ProcessResult tampered = run_process({program, bundle});
+  EXPECT_EQ(tampered.status, 1);
+  EXPECT_EQ(tampered.err, "verify_bundle: " + mismatch + " (kind 5)\n");
+}
+
+// A consumer's own verify/verify.hpp, core/result.hpp and TRY macro stay its own: the installed
+// headers include only each other by their <sarn_runtime_bundle/...> names and define no macro
+// outside that prefix. Built with g++ and -I alone, no CMake.
+TEST(Install, ConsumerWithHeadersOfTheSameNamesBuilds) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  write_file(dir / "own/verify/verify.hpp",
+             "#pragma once\ninline int own_verify() { return 7; }\n");
+  write_file(dir / "own/core/result.hpp", "#pragma once\n#define TRY(x) (x)\n");
+  write_file(dir / "main.cpp", R"(#include <verify/verify.hpp>
+#include <core/result.hpp>
+#include <sarn_runtime_bundle/bundle.hpp>
+#include <iostream>
+int main() {
+  const srb::Result<std::string> path = srb::resolve_bundle_path("4.2", srb::SystemOnly::yes);
+  std::cout << TRY(own_verify()) << ' ' << *path << '\n';
+}
+)");
+  const fs::path include_dir = dir / "prefix/include";
+  run_checked({"g++", "-std=c++20", "-Wall", "-Wextra", "-Wpedantic", "-Werror",
+               "-I" + (dir / "own").string(), "-I" + include_dir.string(), "-o",
+               (dir / "consumer").string(), (dir / "main.cpp").string(),
+               "-L" + (dir / "prefix" / kLibDir).string(), "-lsarn-runtime-bundle",
+               "-Wl,-rpath," + (dir / "prefix" / kLibDir).string()});
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(run_checked({(dir / "consumer").string()}).out, "7 /usr/lib/sarn-runtime/4.2\n");
+
+  const std::regex define(R"(^\s*#\s*define\s+(\w+))");
+  const std::regex include(R"(^\s*#\s*include\s+(\S+))");
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(include_dir / "sarn_runtime_bundle")) {
+    SCOPED_TRACE(entry.path().filename().string());
+    std::istringstream lines(read_file(entry.path()));
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch match;
+      if (std::regex_search(line, match, define)) {
+        EXPECT_TRUE(match[1].str().starts_with("SARN_RUNTIME_BUNDLE_")) << line;
+      }
+      if (std::regex_search(line, match, include)) {
+        EXPECT_TRUE(match[1].str().starts_with("<")) << line;
+      }
+    }
+  }
+}
+
+// The archive is position-independent, so a plugin or a language binding can take it whole into
+// a shared object of its own, and it holds the library, not the command line.
+TEST(Install, StaticArchiveLinksIntoASharedObjectWithoutTheCommandLine) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  const fs::path lib = dir / "prefix" / kLibDir;
+  run_checked({"g++", "-shared", "-o", (dir / "plugin.so").string(), "-Wl,--whole-archive",
+               (lib / "libsarn-runtime-bundle.a").string(), "-Wl,--no-whole-archive",
+               (lib / "libsarn_runtime_bundle_blake3.a").string(), "-lcrypto"});
+  EXPECT_TRUE(fs::is_regular_file(dir / "plugin.so"));
+
+  const std::string members =
+      run_checked({"ar", "t", (lib / "libsarn-runtime-bundle.a").string()}).out;
+  EXPECT_NE(members.find("verify.cpp.o"), std::string::npos) << members;
+  EXPECT_NE(members.find("c_api.cpp.o"), std::string::npos) << members;
+  for (const char* command_line : {"run.cpp.o", "command_line.cpp.o", "command_tree.cpp.o"})
+    EXPECT_EQ(members.find(command_line), std::string::npos) << command_line;
+}
+
+std::set<std::string> lines_of(const std::string& text) {
+  std::set<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.insert(line);
+  return lines;
+}
+
+// Only the interface leaves the shared library: the C functions (srb_) and the C++ namespace
+// sarn_runtime_bundle, never BLAKE3's entry points, the tool's own srb:: functions or the C++
+// runtime's template instances.
+TEST(SharedLibrary, ExportsTheInterfaceAloneUnderItsSoname) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  const std::string library = SRB_SHARED_LIBRARY;
+  const std::set<std::string> symbols =
+      lines_of(run_checked({"sh", "-c", "nm -D --defined-only \"$1\" | awk '{print $3}' | c++filt",
+                            "sh", library})
+                   .out);
+  std::set<std::string> c_functions;
+  for (const std::string& symbol : symbols) {
+    if (symbol.starts_with("srb_"))
+      c_functions.insert(symbol);
+    else
+      EXPECT_TRUE(symbol.starts_with("sarn_runtime_bundle::")) << symbol;
+  }
+  for (const char* expected :
+       {"srb_verify", "srb_build", "srb_resolve_bundle_path", "srb_error_get_kind",
+        "srb_error_message", "srb_error_free", "srb_manifest_root_hash", "srb_string_free"})
+    EXPECT_TRUE(c_functions.contains(expected)) << expected;
+  EXPECT_TRUE(symbols.contains(
+      "sarn_runtime_bundle::verify_bundle(sarn_runtime_bundle::VerifyRequest const&)"));
+
+  const std::string dynamic = run_checked({"readelf", "-d", library}).out;
+  EXPECT_NE(dynamic.find("Library soname: [libsarn-runtime-bundle.so.0]"), std::string::npos)
+      << dynamic;
+  EXPECT_EQ(fs::path(library).filename(), "libsarn-runtime-bundle.so.0.1.0");
+}
+
+}  // namespace
+}  // namespace srb::test
