@@ -105,14 +105,17 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
 
 namespace {
 
-// Every directory above `dir` must let others search it, or the copy is as unreachable as the
-// build tree: say so instead of letting each test fail with exec's status 127.
+// `dir` and every directory above it, "/" included, must let others search it, or the copy is
+// as unreachable as the build tree: say so instead of letting each test fail with exec's status
+// 127. (A root directory of mode 0700, as a chroot made in a mktemp directory has, shuts other
+// users out of everything.)
 void require_searchable_by_others(const std::filesystem::path& dir) {
-  for (std::filesystem::path at = dir; at != at.root_path(); at = at.parent_path()) {
+  for (std::filesystem::path at = dir;; at = at.parent_path()) {
     struct stat info {};
     if (::stat(at.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0)
-      throw std::runtime_error(at.string() + " cannot be entered by other users; point TMPDIR " +
-                               "at a directory they can reach");
+      throw std::runtime_error(at.string() + " cannot be entered by other users, who then " +
+                               "cannot run the tool; point TMPDIR at a directory they can reach");
+    if (at == at.root_path()) break;
   }
 }
 
