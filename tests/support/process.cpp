@@ -71,9 +71,24 @@ void drain(int out_fd, int err_fd, ProcessResult& result) {
   }
 }
 
+// A root directory that other users may not search shuts them out of everything, the system's
+// own programs included. No installed system has one, but a chroot unpacked into a mktemp
+// directory does (mode 0700): there the fixture lets others search "/" (not list it), as every
+// real root directory does, once, before the first child drops to another user.
+void let_others_search_root_directory() {
+  static const bool done = [] {
+    struct stat info {};
+    if (::stat("/", &info) == 0 && (info.st_mode & S_IXOTH) == 0 && ::geteuid() == 0)
+      ::chmod("/", (info.st_mode & 07777) | S_IXOTH);
+    return true;
+  }();
+  (void)done;
+}
+
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options) {
+  if (options.uid && *options.uid != ::geteuid()) let_others_search_root_directory();
   std::vector<std::string> arg_copy = args;
   std::vector<char*> argv = c_strings(arg_copy);
   std::vector<std::string> env_copy = options.env.value_or(std::vector<std::string>{});
@@ -105,11 +120,10 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
 
 namespace {
 
-// `dir` and every directory above it, "/" included, must let others search it, or the copy is
-// as unreachable as the build tree: say so instead of letting each test fail with exec's status
-// 127. (A root directory of mode 0700, as a chroot made in a mktemp directory has, shuts other
-// users out of everything.)
+// `dir` and every directory above it must let others search it, or the copy is as unreachable as
+// the build tree: say so instead of letting each test fail with exec's status 127.
 void require_searchable_by_others(const std::filesystem::path& dir) {
+  let_others_search_root_directory();
   for (std::filesystem::path at = dir;; at = at.parent_path()) {
     struct stat info {};
     if (::stat(at.c_str(), &info) != 0 || (info.st_mode & S_IXOTH) == 0)
