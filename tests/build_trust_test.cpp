@@ -65,9 +65,18 @@ class BuildTrust : public ::testing::Test {
 
   ProcessResult build(const fs::path& out, std::vector<std::string> more = {},
                       RunOptions options = {}) {
-    std::vector<std::string> args{
-        "timeout",    "20",     tool_path().string(),     "build",  "--version", "1.0", "--out",
-        out.string(), "--from", (dir_ / "root").string(), "--arch", "x86_64"};
+    std::vector<std::string> args{"timeout",
+                                  "20",
+                                  tool_path_for(options).string(),
+                                  "build",
+                                  "--version",
+                                  "1.0",
+                                  "--out",
+                                  out.string(),
+                                  "--from",
+                                  (dir_ / "root").string(),
+                                  "--arch",
+                                  "x86_64"};
     args.insert(args.end(), more.begin(), more.end());
     options.env = minimal_env();
     options.env->push_back("SOURCE_DATE_EPOCH=1700000000");
