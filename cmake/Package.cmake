@@ -10,6 +10,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_COMPONENTS_ALL Runtime Library Development)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The three are built from one source, as Debian names it in each package; the changelog each
+# carries is that source's, and its entries name it.
+set(CPACK_DEBIAN_PACKAGE_SOURCE sarn-runtime-bundle)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME sarn-runtime-bundle)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
@@ -18,15 +21,6 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 # Installed binaries are stripped in the packages, as Debian ships them; the Release build has
 # no debug information to put in a separate debug-symbols package.
 set(CPACK_STRIP_FILES ON)
-# Debian wants the licence and the changelog of every package in /usr/share/doc/<package>/; the
-# changelog is compressed with the man page below. lintian's overrides say why each is there.
-# The changelog and the overrides belong to the package alone: CPack installs each component
-# by name, which includes them, while `make install` leaves them out.
-install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
-install(FILES packaging/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime
-        EXCLUDE_FROM_ALL)
-install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME sarn-runtime-bundle COMPONENT Runtime EXCLUDE_FROM_ALL)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "build, verify and locate Sarn runtime bundles
 sarn-runtime-bundle copies a host's dynamic loader and core C-runtime
 libraries into a content-addressed bundle directory with a BLAKE3 manifest
@@ -50,11 +44,31 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
     "libsarn-runtime-bundle0 (= ${PROJECT_VERSION}), libssl-dev (>= 3)")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn runtime bundles (development files)
-Headers for C and C++20, the static archive, a pkg-config file and a CMake package
-of sarn-runtime-bundle's library: build, verify and locate runtime bundles from a
-program of one's own.")
+Headers for C and C++20, the static archive, a pkg-config file and a CMake
+package of sarn-runtime-bundle's library: build, verify and locate runtime
+bundles from a program of one's own.")
+
+# Debian wants the licence and the changelog of every package in /usr/share/doc/<package>/; the
+# changelog is compressed with the man page below. lintian's overrides say why each is there.
+# The changelog and the overrides belong to the packages alone: CPack installs each component
+# by name, which includes them, while `make install` leaves them out. Of the licence, `make
+# install` keeps the tool's copy, which covers the library it installs as well.
+function(srb_debian_package_documents component package)
+  set(docdir ${CMAKE_INSTALL_DATADIR}/doc/${package})
+  if(NOT package STREQUAL PROJECT_NAME)
+    set(package_only EXCLUDE_FROM_ALL)
+  endif()
+  install(FILES packaging/copyright DESTINATION ${docdir} COMPONENT ${component} ${package_only})
+  install(FILES packaging/changelog DESTINATION ${docdir} COMPONENT ${component} EXCLUDE_FROM_ALL)
+  install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME ${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
+endfunction()
+srb_debian_package_documents(Runtime sarn-runtime-bundle)
+srb_debian_package_documents(Library libsarn-runtime-bundle0)
+srb_debian_package_documents(Development libsarn-runtime-bundle-dev)
 
 # Debian keeps man pages and changelogs gzip-compressed; the staged ones are compressed before
 # packing.
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CompressDebianDocs.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianLdconfigTrigger.cmake)
 include(CPack)

@@ -293,9 +293,12 @@ TEST(Install, PutsEveryFileInItsPlace) {
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleTargets.cmake"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
   }
-  // The Debian changelog and lintian's overrides are the package's alone.
+  // The Debian changelog and lintian's overrides are the packages' alone, and so are the
+  // library packages' copies of the licence.
   EXPECT_FALSE(fs::exists(prefix / "share/doc/sarn-runtime-bundle/changelog"));
   EXPECT_FALSE(fs::exists(prefix / "share/lintian"));
+  for (const char* package : {"libsarn-runtime-bundle0", "libsarn-runtime-bundle-dev"})
+    EXPECT_FALSE(fs::exists(prefix / "share/doc" / package)) << package;
   EXPECT_EQ(fs::read_symlink(prefix / lib / "libsarn-runtime-bundle.so.0"),
             "libsarn-runtime-bundle.so.0.1.0");
   EXPECT_EQ(fs::read_symlink(prefix / lib / "libsarn-runtime-bundle.so"),
@@ -326,18 +329,51 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
                (dir / "packages").string()},
               in_directory(kBuildDir));
   ASSERT_FALSE(HasFailure());
-  const fs::path tool_deb = only_package(dir / "packages", "sarn-runtime-bundle");
-  const fs::path dev_deb = only_package(dir / "packages", "libsarn-runtime-bundle-dev");
+  struct Unpacked {
+    std::string name;
+    fs::path deb;
+    fs::path root;
+  };
+  std::vector<Unpacked> packages;
+  for (const char* name :
+       {"sarn-runtime-bundle", "libsarn-runtime-bundle0", "libsarn-runtime-bundle-dev"}) {
+    packages.push_back({name, only_package(dir / "packages", name), dir / name});
+    run_checked({"dpkg", "-x", packages.back().deb.string(), packages.back().root.string()});
+  }
+  ASSERT_FALSE(HasFailure());
+  const Unpacked& tool_package = packages[0];
+  const Unpacked& library_package = packages[1];
+  const Unpacked& dev_package = packages[2];
+
+  // Each package carries the licence and the changelog of the source all three are built from,
+  // whose latest entry is the packaged version, and lintian finds nothing the package does not
+  // override with its reason (it warns on standard error when run as root).
+  std::string version = run_checked({"dpkg-deb", "-f", tool_package.deb.string(), "Version"}).out;
+  version.pop_back();
+  for (const Unpacked& package : packages) {
+    SCOPED_TRACE(package.name);
+    const fs::path doc = package.root / "usr/share/doc" / package.name;
+    ASSERT_TRUE(fs::is_regular_file(doc / "copyright"));
+    EXPECT_EQ(read_file(doc / "copyright"), read_file(kSourceDir / "packaging/copyright"));
+    const ProcessResult changelog = run_checked(
+        {"sh", "-c", "gzip -dc \"$1\" | head -n 1", "sh", (doc / "changelog.gz").string()});
+    EXPECT_EQ(changelog.out, "sarn-runtime-bundle (" + version + ") unstable; urgency=medium\n");
+    EXPECT_EQ(run_checked({"dpkg-deb", "-f", package.deb.string(), "Source"}).out,
+              "sarn-runtime-bundle\n");
+    const ProcessResult lintian = run_process({"lintian", package.deb.string()});
+    EXPECT_EQ(lintian.out, "");
+    EXPECT_EQ(lintian.status, 0) << lintian.err;
+  }
 
   // libcrypto is the system's, so OpenSSL's security updates reach the tool; libstdc++ and toml++
   // are compiled in. dpkg-shlibdeps finds libc6 and libssl3, and the unpacked tool runs as it is.
-  const std::string depends = run_checked({"dpkg-deb", "-f", tool_deb.string(), "Depends"}).out;
+  const std::string depends =
+      run_checked({"dpkg-deb", "-f", tool_package.deb.string(), "Depends"}).out;
   for (const char* package : {"libc6", "libssl3"})
     EXPECT_NE(depends.find(package), std::string::npos) << package << " not in " << depends;
   for (const char* package : {"libstdc++6", "libgcc-s1", "libtomlplusplus3"})
     EXPECT_EQ(depends.find(package), std::string::npos) << package << " in " << depends;
-  run_checked({"dpkg", "-x", tool_deb.string(), (dir / "root").string()});
-  const fs::path tool = dir / "root/usr/bin/sarn-runtime-bundle";
+  const fs::path tool = tool_package.root / "usr/bin/sarn-runtime-bundle";
   const ProcessResult help = run_checked({tool.string(), "--help"});
   EXPECT_TRUE(help.out.starts_with("Produce and verify Sarn runtime bundles.\n")) << help.out;
   const std::string symbols = run_checked({"readelf", "--sections", "--wide", tool.string()}).out;
@@ -347,59 +383,50 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   for (const char* file : {"usr/share/bash-completion/completions/sarn-runtime-bundle",
                            "usr/share/zsh/vendor-completions/_sarn-runtime-bundle",
                            "usr/share/fish/vendor_completions.d/sarn-runtime-bundle.fish",
-                           "usr/share/doc/sarn-runtime-bundle/bundle-format.md",
-                           "usr/share/doc/sarn-runtime-bundle/copyright"})
-    EXPECT_TRUE(fs::is_regular_file(dir / "root" / file)) << file;
+                           "usr/share/doc/sarn-runtime-bundle/bundle-format.md"})
+    EXPECT_TRUE(fs::is_regular_file(tool_package.root / file)) << file;
   if (has_program("man")) {
     RunOptions plain;
     plain.env = {"PATH=/usr/bin:/bin", "MANPAGER=cat", "MANWIDTH=80"};
     const ProcessResult page = run_checked(
-        {"man", "-l", (dir / "root/usr/share/man/man1/sarn-runtime-bundle.1.gz").string()}, plain);
+        {"man", "-l", (tool_package.root / "usr/share/man/man1/sarn-runtime-bundle.1.gz").string()},
+        plain);
     EXPECT_NE(page.out.find("key generate"), std::string::npos);
   }
 
-  // The changelog's latest entry is the packaged version, and lintian finds nothing the package
-  // does not override with its reason (it warns on standard error when run as root).
-  const std::string version = run_checked({"dpkg-deb", "-f", tool_deb.string(), "Version"}).out;
-  const ProcessResult changelog =
-      run_checked({"sh", "-c", "gzip -dc \"$1\" | head -n 1", "sh",
-                   (dir / "root/usr/share/doc/sarn-runtime-bundle/changelog.gz").string()});
-  EXPECT_EQ(changelog.out, "sarn-runtime-bundle (" + version.substr(0, version.size() - 1) +
-                               ") unstable; urgency=medium\n");
-  const ProcessResult lintian = run_process({"lintian", tool_deb.string()});
-  EXPECT_EQ(lintian.out, "");
-  EXPECT_EQ(lintian.status, 0) << lintian.err;
-
   // The shared library in its own package under its SONAME, in the multiarch directory, with
-  // the shlibs entry that makes programs built against it depend on it.
-  const fs::path library_deb = only_package(dir / "packages", "libsarn-runtime-bundle0");
+  // the shlibs entry that makes programs built against it depend on it, and dpkg's ldconfig
+  // trigger in place of maintainer scripts that run ldconfig themselves.
   const fs::path multiarch = fs::path("usr") / SRB_INSTALL_LIBDIR;
-  run_checked({"dpkg", "-x", library_deb.string(), (dir / "library").string()});
-  EXPECT_TRUE(fs::is_regular_file(dir / "library" / multiarch / "libsarn-runtime-bundle.so.0.1.0"));
-  EXPECT_TRUE(fs::is_symlink(dir / "library" / multiarch / "libsarn-runtime-bundle.so.0"));
-  EXPECT_FALSE(fs::exists(dir / "library" / multiarch / "libsarn-runtime-bundle.so"));
+  const fs::path library_dir = library_package.root / multiarch;
+  EXPECT_TRUE(fs::is_regular_file(library_dir / "libsarn-runtime-bundle.so.0.1.0"));
+  EXPECT_TRUE(fs::is_symlink(library_dir / "libsarn-runtime-bundle.so.0"));
+  EXPECT_FALSE(fs::exists(library_dir / "libsarn-runtime-bundle.so"));
   const std::string library_depends =
-      run_checked({"dpkg-deb", "-f", library_deb.string(), "Depends"}).out;
+      run_checked({"dpkg-deb", "-f", library_package.deb.string(), "Depends"}).out;
   EXPECT_NE(library_depends.find("libssl3"), std::string::npos) << library_depends;
-  run_checked({"dpkg-deb", "-e", library_deb.string(), (dir / "library-control").string()});
-  EXPECT_TRUE(read_file(dir / "library-control/shlibs").starts_with("libsarn-runtime-bundle 0 "));
+  const fs::path control = dir / "library-control";
+  run_checked({"dpkg-deb", "-e", library_package.deb.string(), control.string()});
+  EXPECT_TRUE(read_file(control / "shlibs").starts_with("libsarn-runtime-bundle 0 "));
+  EXPECT_EQ(read_file(control / "triggers"), "activate-noawait ldconfig\n");
+  EXPECT_FALSE(fs::exists(control / "postinst"));
+  EXPECT_FALSE(fs::exists(control / "postrm"));
 
   // The development files name no library that the shared library keeps private.
-  EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_deb.string(), "Depends"}).out,
+  EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_package.deb.string(), "Depends"}).out,
             "libsarn-runtime-bundle0 (= 0.1.0), libssl-dev (>= 3)\n");
-  run_checked({"dpkg", "-x", dev_deb.string(), (dir / "dev").string()});
   for (const fs::path& file :
        {fs::path("usr/include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("usr/include/sarn_runtime_bundle/sarn_runtime_bundle.h"),
         multiarch / "libsarn-runtime-bundle.a", multiarch / "pkgconfig/sarn-runtime-bundle.pc",
         multiarch / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake"})
-    EXPECT_TRUE(fs::is_regular_file(dir / "dev" / file)) << file;
-  EXPECT_TRUE(fs::is_symlink(dir / "dev" / multiarch / "libsarn-runtime-bundle.so"));
-  const std::string config =
-      read_file(dir / "dev" / multiarch / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake");
+    EXPECT_TRUE(fs::is_regular_file(dev_package.root / file)) << file;
+  EXPECT_TRUE(fs::is_symlink(dev_package.root / multiarch / "libsarn-runtime-bundle.so"));
+  const std::string config = read_file(dev_package.root / multiarch /
+                                       "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake");
   for (const char* private_dependency : {"CLI11", "nlohmann", "tomlplusplus"})
     EXPECT_EQ(config.find(private_dependency), std::string::npos) << private_dependency;
-  EXPECT_FALSE(fs::exists(dir / "dev/usr/bin"));
+  EXPECT_FALSE(fs::exists(dev_package.root / "usr/bin"));
 }
 
 // The worked example of the format document is the output of the script that builds it.
