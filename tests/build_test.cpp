@@ -107,12 +107,6 @@ std::string digest_in_manifest(const fs::path& bundle, std::string_view bundle_p
   return text.substr(text.find("hash = \"", at) + 8, 64);
 }
 
-mode_t permissions_of(const fs::path& path) {
-  struct stat status;
-  EXPECT_EQ(::lstat(path.c_str(), &status), 0);
-  return status.st_mode & 07777;
-}
-
 TEST(Build, MirrorsPresentEntriesAndWritesTheExactManifest) {
   TempDir dir;
   make_x86_64_root(dir / "root");

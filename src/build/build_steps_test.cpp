@@ -10,15 +10,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::make_host_root;
+using test::permissions_of;
 using test::read_file;
 using test::TempDir;
 using test::write_file;
-
-mode_t permissions_of(const fs::path& path) {
-  struct stat status;
-  EXPECT_EQ(::lstat(path.c_str(), &status), 0);
-  return status.st_mode & 07777;
-}
 
 class BuildSteps : public ::testing::Test {
  protected:

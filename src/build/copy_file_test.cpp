@@ -16,18 +16,13 @@ namespace srb {
 namespace {
 
 namespace fs = std::filesystem;
+using test::permissions_of;
 using test::read_file;
 using test::TempDir;
 using test::write_file;
 
 constexpr std::string_view kNotRegular =
     "i/o: the source path is neither a regular file nor a symlink to a regular file";
-
-mode_t permissions_of(const fs::path& path) {
-  struct stat status;
-  EXPECT_EQ(::lstat(path.c_str(), &status), 0);
-  return status.st_mode & 07777;
-}
 
 // Sets a umask for one test and puts the old one back.
 class ScopedUmask {

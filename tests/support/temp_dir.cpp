@@ -51,6 +51,13 @@ void write_file(const std::filesystem::path& path, std::string_view content, mod
     throw std::runtime_error("cannot write " + path.string());
 }
 
+mode_t permissions_of(const std::filesystem::path& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0)
+    throw std::runtime_error("cannot read the status of " + path.string());
+  return status.st_mode & 07777;
+}
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("cannot read " + path.string());

@@ -34,6 +34,10 @@ void write_file(const std::filesystem::path& path, std::string_view content, mod
 // The whole content of a file; throws when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
 
+// The permission bits of `path` itself (setuid, setgid and sticky included; a link is not
+// followed); throws when its status cannot be read.
+mode_t permissions_of(const std::filesystem::path& path);
+
 // Lays out a fake host root: each absolute host path (e.g. "/lib64/libc.so.6") becomes a file
 // under `root` whose content names the path, so every file has distinct bytes.
 void make_host_root(const std::filesystem::path& root,
