@@ -42,9 +42,18 @@ void print_manifest_fields(std::ostream& out, const BundleManifest& manifest) {
   if (manifest.publisher_hex) print_field(out, "publisher", "ed25519:" + *manifest.publisher_hex);
 }
 
-int fail(std::ostream& err, std::string_view command, const std::string& message) {
-  err << "sarn-runtime-bundle " << command << ": " << message << '\n';
+// "sarn-runtime-bundle {command}: {text}", the one failure line; without command words (a
+// failure before the command line was read, or of the top-level help) the prefix is the
+// program name alone.
+int fail(std::ostream& err, std::string_view command, std::string_view text) {
+  err << "sarn-runtime-bundle" << (command.empty() ? "" : " ") << command << ": " << text << '\n';
   return kFailure;
+}
+
+// key generate reports the bare operating-system error, without the "i/o: " of Io.
+std::string failure_text(std::string_view command, const BundleError& error) {
+  const auto* io = std::get_if<Io>(&error);
+  return io && command == "key generate" ? render_os_error(io->error) : message(error);
 }
 
 int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
@@ -55,7 +64,7 @@ int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
                              .identity = cmd.identity,
                              .includes = cmd.include};
   const Result<BundleManifest> manifest = build_bundle(request);
-  if (!manifest) return fail(err, "build", message(manifest.error()));
+  if (!manifest) return fail(err, "build", failure_text("build", manifest.error()));
   out << "built bundle at " << display(cmd.out) << '\n';
   print_manifest_fields(out, *manifest);
   if (manifest->signature_hex) print_field(out, "signed", "yes");
@@ -69,7 +78,7 @@ int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
       .require_publisher = cmd.require_publisher,
       .require_signature = cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
   const Result<BundleManifest> manifest = verify_bundle(request);
-  if (!manifest) return fail(err, "verify", message(manifest.error()));
+  if (!manifest) return fail(err, "verify", failure_text("verify", manifest.error()));
   out << "bundle " << display(cmd.dir) << " verified\n";
   print_manifest_fields(out, *manifest);
   return kSuccess;
@@ -78,18 +87,15 @@ int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
 int run_path(const Path& cmd, std::ostream& out, std::ostream& err) {
   const Result<std::string> path =
       resolve_bundle_path(cmd.version, cmd.system ? SystemOnly::yes : SystemOnly::no);
-  if (!path) return fail(err, "path", message(path.error()));
+  if (!path) return fail(err, "path", failure_text("path", path.error()));
   out << lossy_utf8(*path) << '\n';
   return kSuccess;
 }
 
-// key generate reports the bare operating-system error, without the "i/o: " of Io.
 int run_generate(const Generate& cmd, std::ostream& out, std::ostream& err) {
   const Result<std::string> public_hex = generate_identity(cmd.out);
-  if (!public_hex) {
-    const auto* io = std::get_if<Io>(&public_hex.error());
-    return fail(err, "key generate", io ? render_os_error(io->error) : message(public_hex.error()));
-  }
+  if (!public_hex)
+    return fail(err, "key generate", failure_text("key generate", public_hex.error()));
   out << "wrote identity to " << display(cmd.out) << '\n';
   out << "public-key: ed25519:" << *public_hex << '\n';
   return kSuccess;
@@ -97,7 +103,7 @@ int run_generate(const Generate& cmd, std::ostream& out, std::ostream& err) {
 
 int run_pubkey(const Pubkey& cmd, std::ostream& out, std::ostream& err) {
   const Result<SigningKey> key = load_identity(cmd.identity);
-  if (!key) return fail(err, "key pubkey", message(key.error()));
+  if (!key) return fail(err, "key pubkey", failure_text("key pubkey", key.error()));
   out << encode_hex(key->public_key()) << '\n';
   return kSuccess;
 }
@@ -142,10 +148,7 @@ int flush_status(int status, std::string_view command, std::ostream& out, std::o
   out.flush();
   if (!out && status == kSuccess) {
     const int code = errno != 0 ? errno : EIO;
-    const std::string prefix = command.empty() ? "" : " " + std::string(command);
-    err << "sarn-runtime-bundle" << prefix << ": write error: " << render_os_error(os_error(code))
-        << '\n';
-    status = kFailure;
+    status = fail(err, command, "write error: " + render_os_error(os_error(code)));
   }
   err.flush();
   if (!err && status == kSuccess) return kFailure;
@@ -168,11 +171,7 @@ int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
     command = command_words(cli);
     return flush_status(dispatch(cli, out, err), command, out, err);
   } catch (...) {
-    const Io failure{error_of_current_exception()};
-    // key generate reports bare operating-system errors.
-    const std::string text =
-        command == "key generate" ? render_os_error(failure.error) : message(failure);
-    err << "sarn-runtime-bundle" << (command.empty() ? "" : " ") << command << ": " << text << '\n';
+    fail(err, command, failure_text(command, Io{error_of_current_exception()}));
     return flush_status(kFailure, command, out, err);
   }
 }
