@@ -1,5 +1,7 @@
 #include "packaging/render_docs.hpp"
 
+#include "core/text.hpp"
+
 // The bash completion script. The command tree becomes four lookup functions (subcommands,
 // options, how an option's value completes, how positionals complete), each a `case` over the
 // command path such as "key generate"; the completion function itself is fixed text. It uses
@@ -120,7 +122,7 @@ std::string value_word(ValueCompletion value) {
 
 // How the value after an option completes, as _sarn_runtime_bundle_option_value replies.
 std::string value_reply(const DocArgument& argument) {
-  if (argument.value == ValueCompletion::choice) return "choice " + space_joined(argument.choices);
+  if (argument.value == ValueCompletion::choice) return "choice " + joined(argument.choices, " ");
   return value_word(argument.value);
 }
 
@@ -137,7 +139,7 @@ std::string render_bash_completion(const std::vector<DocCommand>& commands) {
   for (const DocCommand& command : commands) {
     const std::string path = command_path(command);
     if (!command.subcommands.empty())
-      subcommands += arm(single_quoted(path), space_joined(command.subcommands));
+      subcommands += arm(single_quoted(path), joined(command.subcommands, " "));
     std::vector<std::string> names;
     for (const DocArgument& argument : command.arguments) {
       if (argument.is_positional()) {
@@ -149,7 +151,7 @@ std::string render_bash_completion(const std::vector<DocCommand>& commands) {
         for (const std::string& name : argument.names)
           option_values += arm(single_quoted(path + "|" + name), value_reply(argument));
     }
-    options += arm(single_quoted(path), space_joined(names));
+    options += arm(single_quoted(path), joined(names, " "));
   }
   std::string script(kHead);
   script += lookup("_sarn_runtime_bundle_subcommands", "The subcommands of a command path.", "$1",

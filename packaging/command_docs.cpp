@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/command_tree.hpp"
+#include "core/text.hpp"
 
 // Walks the CLI11 App of the command tree. Names, value names, help texts and whether an
 // argument is required come from CLI11 itself; what CLI11 is not told (path or text, repeatable)
@@ -87,15 +88,8 @@ std::vector<DocCommand> describe_commands(const CommandTree& tree) {
   return commands;
 }
 
-std::string space_joined(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& word : words)
-    text += (text.empty() ? "" : " ") + word;
-  return text;
-}
-
 std::string command_path(const DocCommand& command) {
-  return space_joined(command.words);
+  return joined(command.words, " ");
 }
 
 const DocCommand& parent_of(const std::vector<DocCommand>& commands, const DocCommand& command) {

@@ -44,9 +44,6 @@ struct DocCommand {
 // Every command of the tree, the program first, each command before its own subcommands.
 std::vector<DocCommand> describe_commands(const CommandTree& tree);
 
-// The words joined by single spaces.
-std::string space_joined(const std::vector<std::string>& words);
-
 // The command words joined by spaces: "key generate"; "" for the program itself.
 std::string command_path(const DocCommand& command);
 

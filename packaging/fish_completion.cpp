@@ -1,5 +1,7 @@
 #include "packaging/render_docs.hpp"
 
+#include "core/text.hpp"
+
 // The fish completion script. One helper function reads the command path from the words typed
 // so far (as the bash script does); every completion is then conditioned on that path, so an
 // option is offered exactly where the command it belongs to has been typed.
@@ -51,7 +53,7 @@ std::string option_line(const DocCommand& command, const DocArgument& argument) 
   if (argument.value == ValueCompletion::file) line += " -r -F";
   if (argument.value == ValueCompletion::word) line += " -x";
   if (argument.value == ValueCompletion::choice)
-    line += " -x -a " + fish_quoted(space_joined(argument.choices));
+    line += " -x -a " + fish_quoted(joined(argument.choices, " "));
   return line + " -d " + fish_quoted(first_sentence(argument.help)) + "\n";
 }
 

@@ -1,5 +1,7 @@
 #include "packaging/render_docs.hpp"
 
+#include "core/text.hpp"
+
 // The zsh completion function file: one function per command. A command with subcommands
 // offers their names and hands the rest of the line to the chosen one's function; every other
 // command describes its options and positionals to _arguments.
@@ -36,7 +38,7 @@ std::string action(const DocArgument& argument, const DocCommand& parent) {
     case ValueCompletion::command:
       return "(" + help_topics(parent) + ")";
     case ValueCompletion::choice:
-      return "(" + space_joined(argument.choices) + ")";
+      return "(" + joined(argument.choices, " ") + ")";
     case ValueCompletion::word:
     case ValueCompletion::none:
       break;
@@ -51,10 +53,7 @@ std::string argument_spec(const DocArgument& argument, const DocCommand& parent)
     return single_quoted((argument.repeat == Repeat::yes ? "*::" : ":") + value);
   const std::string help = "[" + bracketed(first_sentence(argument.help)) + "]";
   if (argument.names.size() > 1) {  // -h and --help: either ends the command line
-    std::string names;
-    for (const std::string& name : argument.names)
-      names += (names.empty() ? "" : ",") + name;
-    return "'(- *)'{" + names + "}" + single_quoted(help);
+    return "'(- *)'{" + joined(argument.names, ",") + "}" + single_quoted(help);
   }
   const std::string repeat = argument.repeat == Repeat::yes ? "*" : "";
   if (argument.value_name.empty()) return single_quoted(repeat + argument.names[0] + help);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/command_tree.hpp"
+#include "core/text.hpp"
 #include "packaging/command_docs.hpp"
 #include "support/process.hpp"
 #include "support/run_checked.hpp"
@@ -54,13 +55,6 @@ std::vector<TreeCommand> tree_commands() {
   return commands;
 }
 
-std::string joined(const std::vector<std::string>& words, const std::string& separator = " ") {
-  std::string out;
-  for (const std::string& word : words)
-    out += (out.empty() ? "" : separator) + word;
-  return out;
-}
-
 std::set<std::string> lines_of(const std::string& text) {
   std::set<std::string> lines;
   std::istringstream in(text);
@@ -99,7 +93,7 @@ std::set<std::string> bash_complete(std::vector<std::string> words, const fs::pa
 
 TEST(GeneratedDocs, BashCompletesEveryOptionOfEveryCommand) {
   for (const TreeCommand& command : tree_commands()) {
-    SCOPED_TRACE(joined(command.words));
+    SCOPED_TRACE(joined(command.words, " "));
     std::vector<std::string> words = command.words;
     words.push_back("-");
     EXPECT_EQ(bash_complete(words), command.option_names);
@@ -109,8 +103,8 @@ TEST(GeneratedDocs, BashCompletesEveryOptionOfEveryCommand) {
 TEST(GeneratedDocs, FishCompletesEveryOptionOfEveryCommand) {
   if (!has_program("fish")) GTEST_SKIP() << "fish is not installed";
   for (const TreeCommand& command : tree_commands()) {
-    SCOPED_TRACE(joined(command.words));
-    const std::string line = joined({"sarn-runtime-bundle", joined(command.words), "-"});
+    SCOPED_TRACE(joined(command.words, " "));
+    const std::string line = joined({"sarn-runtime-bundle", joined(command.words, " "), "-"}, " ");
     const ProcessResult result =
         run_process({"fish", "--no-config", "-c",
                      "source $argv[1]; complete -C $argv[2] | string split -f1 \\t",
@@ -139,7 +133,7 @@ TEST(GeneratedDocs, FishOffersTheArchitectures) {
 TEST(GeneratedDocs, ZshFunctionOfEveryCommandNamesItsOptions) {
   const std::string script = read_file(kDocsDir / "_sarn-runtime-bundle");
   for (const TreeCommand& command : tree_commands()) {
-    SCOPED_TRACE(joined(command.words));
+    SCOPED_TRACE(joined(command.words, " "));
     const std::string name = command.words.empty()
                                  ? std::string("_sarn-runtime-bundle() {\n")
                                  : "_sarn-runtime-bundle_" + joined(command.words, "_") + "() {\n";
@@ -212,8 +206,9 @@ TEST(GeneratedDocs, ManPageRendersWithoutWarningsAndDocumentsEveryOption) {
   EXPECT_EQ(result.err, "");
   for (const TreeCommand& command : tree_commands()) {
     if (command.words.empty()) continue;
-    SCOPED_TRACE(joined(command.words));
-    const std::set<std::string> words = rendered_option_words(result.out, joined(command.words));
+    SCOPED_TRACE(joined(command.words, " "));
+    const std::set<std::string> words =
+        rendered_option_words(result.out, joined(command.words, " "));
     for (const std::string& option : command.option_names)
       EXPECT_TRUE(words.contains(option)) << option;
   }

@@ -14,13 +14,6 @@
 namespace srb {
 namespace {
 
-std::string joined(const std::vector<std::string>& names) {
-  std::string text;
-  for (const std::string& name : names)
-    text += (text.empty() ? "" : ", ") + name;
-  return text;
-}
-
 std::string describe(const UsageError& error) {
   const std::string shown = lossy_utf8(error.subject);
   switch (error.problem) {
@@ -35,7 +28,7 @@ std::string describe(const UsageError& error) {
     case UsageProblem::missing_required:
       return (error.missing.size() == 1 ? "the following required argument was not provided: "
                                         : "the following required arguments were not provided: ") +
-             joined(error.missing);
+             joined(error.missing, ", ");
     case UsageProblem::missing_subcommand:
       return "a subcommand is required but one was not provided";
     case UsageProblem::repeated_argument:

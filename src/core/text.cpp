@@ -170,4 +170,13 @@ std::string quoted_text(std::string_view bytes) {
   return out + "\"";
 }
 
+std::string joined(const std::vector<std::string>& words, std::string_view separator) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += separator;
+    text += words[i];
+  }
+  return text;
+}
+
 }  // namespace srb

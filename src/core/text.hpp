@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace srb {
 
@@ -33,5 +34,8 @@ std::string display(const std::filesystem::path& path);
 // A double-quoted form of a text: \" \\ \t \r \n \0 escaped, other control characters as
 // \u{hex}. Invalid UTF-8 bytes, which only paths can hold, are written as \xHH.
 std::string quoted_text(std::string_view bytes);
+
+// The words with `separator` between each two: joined({"key", "generate"}, " ") is "key generate".
+std::string joined(const std::vector<std::string>& words, std::string_view separator);
 
 }  // namespace srb

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "core/text.hpp"
+
 namespace srb::test {
 
 ProcessResult run_checked(const std::vector<std::string>& args, const RunOptions& options) {
   ProcessResult result = run_process(args, options);
-  std::string command;
-  for (const std::string& arg : args)
-    command += (command.empty() ? "" : " ") + arg;
-  EXPECT_EQ(result.status, 0) << command << "\n" << result.out << result.err;
+  EXPECT_EQ(result.status, 0) << joined(args, " ") << "\n" << result.out << result.err;
   return result;
 }
 
