@@ -105,7 +105,7 @@ Result<WrittenFile> copy_opened_source(OpenedSource& source, const Destination& 
         .device = existing->st_dev, .inode = existing->st_ino, .final_mode = std::nullopt};
   TRY(make_blocking(source.fd.get()));
 
-  TRY_ASSIGN(UniqueFd out, create_fresh_file(destination.directory, name, 0600, destination.shown));
+  TRY_ASSIGN(UniqueFd out, create_fresh_file_over(destination.directory, name, 0600, existing));
   struct stat created;
   // The umask may have taken bits the digest step needs to read the file back.
   if (::fchmod(out.get(), 0600) != 0 || ::fstat(out.get(), &created) != 0)

@@ -82,6 +82,11 @@ Result<std::optional<struct stat>> entry_to_write(int directory, const char* nam
 Result<UniqueFd> create_fresh_file(int directory, const char* name, mode_t mode,
                                    const std::filesystem::path& shown) {
   TRY_ASSIGN(const std::optional<struct stat> existing, entry_to_write(directory, name, shown));
+  return create_fresh_file_over(directory, name, mode, existing);
+}
+
+Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t mode,
+                                        const std::optional<struct stat>& existing) {
   if (existing && S_ISDIR(existing->st_mode)) return Io{os_error(EISDIR)};
   // Someone else may have removed it meanwhile; the O_EXCL creation below settles the race.
   if (existing && ::unlinkat(directory, name, 0) != 0 && errno != ENOENT)

@@ -42,6 +42,11 @@ Result<std::optional<struct stat>> entry_to_write(int directory, const char* nam
 Result<UniqueFd> create_fresh_file(int directory, const char* name, mode_t mode,
                                    const std::filesystem::path& shown);
 
+// create_fresh_file for a caller that has already looked at `name` with entry_to_write and holds
+// what it found in `existing`, so the entry is not looked at twice.
+Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t mode,
+                                        const std::optional<struct stat>& existing);
+
 // create_fresh_file, then the whole text written and the file closed.
 Result<void> write_fresh_file(int directory, const char* name, std::string_view text, mode_t mode,
                               const std::filesystem::path& shown);
