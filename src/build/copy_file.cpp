@@ -68,16 +68,6 @@ Result<void> copy_content(int in, int out) {
   return {};
 }
 
-bool is_same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-Result<void> make_blocking(int fd) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return Io{last_os_error()};
-  return {};
-}
-
 }  // namespace
 
 Result<OpenedSource> open_host_source(const std::filesystem::path& source) {
@@ -103,7 +93,7 @@ Result<WrittenFile> copy_opened_source(OpenedSource& source, const Destination& 
   if (existing && S_ISREG(existing->st_mode) && is_same_file(*existing, source.status))
     return WrittenFile{
         .device = existing->st_dev, .inode = existing->st_ino, .final_mode = std::nullopt};
-  TRY(make_blocking(source.fd.get()));
+  if (!make_blocking(source.fd.get())) return Io{last_os_error()};
 
   TRY_ASSIGN(UniqueFd out, create_fresh_file_over(destination.directory, name, 0600, existing));
   struct stat created;

@@ -1,5 +1,6 @@
 #include "core/unique_fd.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,11 @@ Result<void> UniqueFd::close() {
   // Linux releases the descriptor even when close fails, so it is never retried.
   if (::close(fd) != 0) return Io{last_os_error()};
   return {};
+}
+
+bool make_blocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 ssize_t read_some(int fd, void* buffer, std::size_t size) {

@@ -1,6 +1,7 @@
 #pragma once
 // UniqueFd: the one owner of an open file descriptor, closed on every path out of a scope.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -40,6 +41,15 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// Clears O_NONBLOCK. A file opened non-blocking so that the open could not wait (a FIFO without a
+// writer or reader) is then read or written whole. False with errno set on failure.
+bool make_blocking(int fd);
+
+// True when the two statuses are of one file: the same device and inode.
+inline bool is_same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // One read(2) that an interrupting signal never ends: the result of the first attempt that is not
 // EINTR, so -1 with errno set on failure and 0 at end of file.

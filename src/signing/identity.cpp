@@ -35,10 +35,7 @@ constexpr std::size_t kReadChunk = 4096;
 // Opened non-blocking, a FIFO without a writer cannot stall the open; reads then block again,
 // so a pipe whose writer is busy (a shell's process substitution) is still read whole.
 Result<SecretString> read_all(int fd) {
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-    return IdentityRead{last_os_error()};
-  }
+  if (!make_blocking(fd)) return IdentityRead{last_os_error()};
   SecretString text;
   for (;;) {
     const std::size_t used = text.size();

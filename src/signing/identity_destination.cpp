@@ -24,10 +24,6 @@ bool is_trusted_owner(uid_t owner) {
   return owner == ::geteuid() || owner == 0;
 }
 
-bool is_same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // True when a descriptor of this process already refers to the file: a pipe or socket that the
 // process was handed, as /dev/stdout names it, which under sudo belongs to the invoking user.
 bool is_held_by_process(const struct stat& file) {
@@ -84,9 +80,7 @@ Result<void> open_identity_destination(const std::filesystem::path& out, UniqueF
     return ForeignSecretFile{out};
   }
   // Writes wait again, so a pipe whose reader is slow still takes the whole text.
-  const int status_flags = ::fcntl(file.get(), F_GETFL);
-  if (status_flags < 0 || ::fcntl(file.get(), F_SETFL, status_flags & ~O_NONBLOCK) != 0)
-    return Io{last_os_error()};
+  if (!make_blocking(file.get())) return Io{last_os_error()};
   return {};
 }
 
