@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cerrno>
-#include <system_error>
 
 #include <openssl/crypto.h>
 
