@@ -39,6 +39,8 @@ enum class ErrorKind : int {
   UnsafeDestination = SRB_ERROR_UNSAFE_DESTINATION,
   DestinationChanged = SRB_ERROR_DESTINATION_CHANGED,
   ForeignSecretFile = SRB_ERROR_FOREIGN_SECRET_FILE,
+  InvalidVersionTag = SRB_ERROR_INVALID_VERSION_TAG,
+  VersionMismatch = SRB_ERROR_VERSION_MISMATCH,
 };
 
 // One failure: its kind, and its message as the tool prints it after

@@ -53,6 +53,8 @@ TEST(PublicErrors, EveryKindKeepsItsNumber) {
       {UnsafeDestination{}, SRB_ERROR_UNSAFE_DESTINATION},
       {DestinationChanged{}, SRB_ERROR_DESTINATION_CHANGED},
       {ForeignSecretFile{}, SRB_ERROR_FOREIGN_SECRET_FILE},
+      {InvalidVersionTag{}, SRB_ERROR_INVALID_VERSION_TAG},
+      {VersionMismatch{}, SRB_ERROR_VERSION_MISMATCH},
   };
   ASSERT_EQ(std::size(cases), std::variant_size_v<BundleError>)
       << "a new kind needs its row here and its number in sarn_runtime_bundle.h";
@@ -70,6 +72,8 @@ TEST(PublicErrors, MismatchMessagesNameEachValueInItsPlace) {
             "bundle publisher bb does not match required aa");
   EXPECT_EQ(to_public(ArchMismatch{.arch = "aarch64", .required = "x86_64"}).message,
             "bundle arch \"aarch64\" does not match host arch \"x86_64\"");
+  EXPECT_EQ(to_public(VersionMismatch{.version = "1.0", .required = "2.0"}).message,
+            "bundle version \"1.0\" does not match required version \"2.0\"");
 }
 
 struct ErrorFree {

@@ -5,7 +5,7 @@
 namespace srb {
 
 // The C header numbers every kind; a kind added to BundleError needs its number there first.
-static_assert(std::variant_size_v<BundleError> == SRB_ERROR_FOREIGN_SECRET_FILE,
+static_assert(std::variant_size_v<BundleError> == SRB_ERROR_VERSION_MISMATCH,
               "a new BundleError kind needs its stable number in sarn_runtime_bundle.h");
 
 api::ErrorKind error_kind(const BundleError& error) {

@@ -106,6 +106,14 @@ struct Render {
   std::string operator()(const ForeignSecretFile& e) const {
     return "refusing to write a secret to a file owned by another user: " + display(e.path);
   }
+  std::string operator()(const InvalidVersionTag& e) const {
+    return concat("invalid version tag ", quoted_text(e.tag),
+                  ": a version tag must be a single file name");
+  }
+  std::string operator()(const VersionMismatch& e) const {
+    return concat("bundle version ", quoted_text(e.version), " does not match required version ",
+                  quoted_text(e.required));
+  }
 };
 
 }  // namespace

@@ -110,6 +110,17 @@ struct ForeignSecretFile {
   std::filesystem::path path;
 };
 
+// A version tag that is not a single plain file name, so it would name a directory other than
+// the one bundle it stands for (empty, ".", "..", or holding "/" or NUL).
+struct InvalidVersionTag {
+  std::string tag;
+};
+// A bundle whose manifest declares another version than the one the caller asked for.
+struct VersionMismatch {
+  std::string version;   // the manifest's
+  std::string required;  // the caller's
+};
+
 // Kinds are only ever appended: a kind's position is its number to callers that see numbers only
 // (the library's C interface, srb_error_kind).
 using BundleError =
@@ -118,7 +129,8 @@ using BundleError =
                  DataDirUnresolvable, InvalidSourceDateEpoch, SignatureRequired, SignatureInvalid,
                  PublisherMismatch, ArchMismatch, UnsupportedArch, IdentityRead, IdentityInvalid,
                  MalformedSignatureField, IncludeMissing, IncludeNoFileName, DuplicateInclude,
-                 IncludeInvalidFileName, UnsafeDestination, DestinationChanged, ForeignSecretFile>;
+                 IncludeInvalidFileName, UnsafeDestination, DestinationChanged, ForeignSecretFile,
+                 InvalidVersionTag, VersionMismatch>;
 
 // The message text of an error, without a trailing line feed.
 std::string message(const BundleError& error);
