@@ -314,10 +314,11 @@ TEST(Build, RefusedIncludesStopTheBuildBeforeTheManifest) {
                                              (dir / "y/libfirst.so").string() + "\n"},
       {x + "/a\\b.so",
        prefix + "has a file name that is not a valid bundle path: " + x + "/a\\b.so\n"},
+      // The message shows the tab and the line feed escaped: the error stays one line.
       {x + "/a\tb.so",
-       prefix + "has a file name that is not a valid bundle path: " + x + "/a\tb.so\n"},
+       prefix + "has a file name that is not a valid bundle path: " + x + "/a\\tb.so\n"},
       {x + "/a\nb.so",
-       prefix + "has a file name that is not a valid bundle path: " + x + "/a\nb.so\n"},
+       prefix + "has a file name that is not a valid bundle path: " + x + "/a\\nb.so\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.include);
