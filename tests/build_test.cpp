@@ -11,6 +11,7 @@
 #include <map>
 
 #include "build/host_sources.hpp"
+#include "manifest/manifest.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/sysroot_fixture.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -152,6 +153,31 @@ TEST(Build, SignsWithAnIdentity) {
   EXPECT_EQ(pubkey.out, std::string(kPublisher) + "\n");
 }
 
+// The version is stored as given, but the summary cannot be made to show a line of its own (a
+// "signed" line, here) or a terminal escape; nor can the out path.
+TEST(Build, SummaryShowsControlCharactersEscapedButTheManifestKeepsThem) {
+  TempDir dir;
+  make_x86_64_root(dir / "root");
+  const std::string version = "2\n  signed   : yes\x1B[0m";
+  RunOptions options = with_epoch();
+  options.cwd = dir.path();
+  const ProcessResult r = run_tool(
+      {"build", "--version", version, "--out", "out\rx", "--from", "root", "--arch", "x86_64"},
+      options);
+  ASSERT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  const Result<BundleManifest> written = load_manifest(dir / "out\rx");
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->version, version);
+  EXPECT_EQ(r.out,
+            "built bundle at out\\rx\n"
+            "  version  : 2\\n  signed   : yes\\u{1b}[0m\n"
+            "  arch     : x86_64\n"
+            "  files    : 4\n"
+            "  root-hash: blake3:" +
+                written->root_hash + "\n");
+}
+
 TEST(Build, Aarch64TableUnderARootWithoutLoaderCache) {
   TempDir dir;
   make_host_root(dir / "root", {"/lib/ld-linux-aarch64.so.1", "/usr/lib64/libc.so.6"});
@@ -288,10 +314,11 @@ TEST(Build, RefusedIncludesStopTheBuildBeforeTheManifest) {
                                              (dir / "y/libfirst.so").string() + "\n"},
       {x + "/a\\b.so",
        prefix + "has a file name that is not a valid bundle path: " + x + "/a\\b.so\n"},
+      // The message shows the tab and the line feed escaped: the error stays one line.
       {x + "/a\tb.so",
-       prefix + "has a file name that is not a valid bundle path: " + x + "/a\tb.so\n"},
+       prefix + "has a file name that is not a valid bundle path: " + x + "/a\\tb.so\n"},
       {x + "/a\nb.so",
-       prefix + "has a file name that is not a valid bundle path: " + x + "/a\nb.so\n"},
+       prefix + "has a file name that is not a valid bundle path: " + x + "/a\\nb.so\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.include);

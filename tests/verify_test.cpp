@@ -218,16 +218,29 @@ TEST(VerifyCommand, ComparesTheArchitectureExactlyAndFirst) {
 // Each path is refused before it is looked up: some name files that exist, in the bundle or on
 // the host, and would otherwise fail differently or pass.
 TEST(VerifyCommand, RefusesInvalidPayloadPathsBeforeReadingThem) {
+  // The path as the message shows it: a tab or a line feed escaped.
+  const struct {
+    const char* path;
+    const char* shown;
+  } paths[] = {{"lib/../x", "lib/../x"},
+               {"/etc/passwd", "/etc/passwd"},
+               {"bundle.toml", "bundle.toml"},
+               {"lib/x\ty", "lib/x\\ty"},
+               {"lib/x\ny", "lib/x\\ny"},
+               {"lib\\libc.so.6", "lib\\libc.so.6"},
+               {"./lib/libc.so.6", "./lib/libc.so.6"},
+               {"lib//libc.so.6", "lib//libc.so.6"},
+               {"lib/", "lib/"},
+               {"", ""}};
   std::vector<Case> cases;
-  for (const char* path : {"lib/../x", "/etc/passwd", "bundle.toml", "lib/x\ty", "lib/x\ny",
-                           "lib\\libc.so.6", "./lib/libc.so.6", "lib//libc.so.6", "lib/", ""}) {
-    cases.push_back({path, [path](Scene& s) {
+  for (const auto& p : paths) {
+    cases.push_back({p.path, [p](Scene& s) {
                        write_file(s.dir / "x", "x\n");
                        s.manifest.files.insert(
                            s.manifest.files.begin(),
-                           BundleFile{.path = path, .hash = digest_of(s.dir / "x"), .size = 2});
+                           BundleFile{.path = p.path, .hash = digest_of(s.dir / "x"), .size = 2});
                        s.rewrite();
-                       return "invalid payload path in bundle.toml: " + std::string(path);
+                       return "invalid payload path in bundle.toml: " + std::string(p.shown);
                      }});
   }
   run_cases(cases, Signed::no);
@@ -339,6 +352,56 @@ TEST(VerifyCommand, RejectsWhateverThePayloadHoldsBeyondTheList) {
              s.manifest.root_hash = std::string(64, 'a');
              s.rewrite();
              return hash_mismatch(std::string(64, 'a'), real);
+           }},
+      },
+      Signed::no);
+}
+
+// A version or a file name can hold a line feed, a carriage return or a terminal escape. verify
+// prints each escaped, so neither a terminal nor a script reading the output can be shown a line
+// (a publisher, here) or a colour that the bundle does not have.
+TEST(VerifyCommand, PrintsControlCharactersFromTheBundleEscaped) {
+  const std::string key_hex(64, 'e');
+  {
+    SCOPED_TRACE("a version that forges a publisher line");
+    const TempDir temp;
+    const fs::path dir = temp / "bundle\t1";
+    const BundleManifest manifest =
+        make_bundle(dir, {"1\n  publisher: ed25519:" + key_hex + "\x1B[31m", "x86_64", kPayload});
+    const ProcessResult result = run_verify(dir, {});
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "bundle " + (temp / "bundle\\t1").string() +
+                              " verified\n"
+                              "  version  : 1\\n  publisher: ed25519:" +
+                              key_hex +
+                              "\\u{1b}[31m\n"
+                              "  arch     : x86_64\n"
+                              "  files    : 3\n"
+                              "  root-hash: blake3:" +
+                              manifest.root_hash + "\n");
+  }
+  const std::string name = "lib/a\x1B[2K\rb.so";
+  const std::string shown = "lib/a\\u{1b}[2K\\rb.so";
+  run_cases(
+      {
+          {"listed name missing",
+           [&](Scene& s) {
+             s.manifest.files.push_back({name, s.manifest.files[kLibc].hash, 0});
+             s.rewrite();
+             return "file listed in bundle.toml is missing from the payload: " + shown;
+           }},
+          {"unlisted name",
+           [&](Scene& s) {
+             write_file(s.dir / name, "");
+             return unlisted(shown);
+           }},
+          {"listed name not a regular file",
+           [&](Scene& s) {
+             fs::create_directory(s.dir / name);
+             s.manifest.files.push_back({name, s.manifest.files[kLibc].hash, 0});
+             s.rewrite();
+             return not_regular(shown);
            }},
       },
       Signed::no);
@@ -482,8 +545,9 @@ TEST(VerifyCommand, RefusesAForgedListHiddenInOnePath) {
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{}, {"--require-publisher", *real.publisher_hex}}) {
     SCOPED_TRACE(options.size());
-    expect_failure(run_verify(temp / "forged", options),
-                   "invalid payload path in bundle.toml: " + forged_path);
+    expect_failure(
+        run_verify(temp / "forged", options),
+        "invalid payload path in bundle.toml: lib/x\\t" + real.files[0].hash + "\\nlib/y");
   }
 }
 
@@ -498,7 +562,7 @@ TEST(VerifyCommand, RefusesAPathThatTheSystemWouldCutAtNul) {
   manifest.root_hash = compute_root_hash(manifest.files);
   write_manifest(temp / "bundle", manifest);
   expect_failure(run_verify(temp / "bundle", {}),
-                 "invalid payload path in bundle.toml: " + phantom);
+                 "invalid payload path in bundle.toml: lib/x\\0copy");
 }
 
 TEST(VerifyCommand, SurvivesATreeThousandsOfLevelsDeep) {

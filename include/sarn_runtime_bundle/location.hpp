@@ -14,7 +14,8 @@ enum class SystemOnly { no, yes };
 
 // The bundle directory for a version tag, as a byte string: the per-user one if it holds that
 // version, else the system one if it does, else the per-user one. With SystemOnly::yes the
-// system one, looking at nothing.
+// system one, looking at nothing. A tag that is not a single file name (empty, ".", "..", or
+// holding "/" or NUL) fails with ErrorKind::InvalidVersionTag.
 SARN_RUNTIME_BUNDLE_API Result<std::string> resolve_bundle_path(std::string_view version,
                                                                 SystemOnly system);
 

@@ -133,7 +133,8 @@ SARN_RUNTIME_BUNDLE_API srb_manifest *srb_verify(const srb_verify_request *reque
 
 /* The directory of the bundle for a version tag, to be freed with srb_string_free: the per-user
  * one if it holds that version, else the system one if it does, else the per-user one. With
- * `system_only` non-zero, the system location, looking at nothing. */
+ * `system_only` non-zero, the system location, looking at nothing. A tag that is not a single
+ * file name (empty, ".", "..", or holding "/") fails with SRB_ERROR_INVALID_VERSION_TAG. */
 SARN_RUNTIME_BUNDLE_API char *srb_resolve_bundle_path(const char *version, int system_only,
                                                       srb_error **error);
 SARN_RUNTIME_BUNDLE_API void srb_string_free(char *text);

@@ -261,6 +261,39 @@ TEST(CInterface, ResolvesTheSystemLocationWithoutLooking) {
   srb_string_free(path);
 }
 
+// A launcher takes the tag from an application's metadata; whatever the tag, the answer stays a
+// directory right below a root. Plain names that merely look odd are still tags.
+TEST(Interfaces, ResolveRefusesATagThatIsNotOneFileName) {
+  const std::string refused[] = {
+      "", ".", "..", "a/b", "/tmp/x", "../../..", "a/", "/", std::string("1.0\0x", 5)};
+  for (const std::string& tag : refused) {
+    SCOPED_TRACE(testing::PrintToString(tag));
+    const std::string expected = message(InvalidVersionTag{tag});
+    for (const api::SystemOnly system : {api::SystemOnly::yes, api::SystemOnly::no}) {
+      const api::Result<std::string> path = api::resolve_bundle_path(tag, system);
+      ASSERT_FALSE(path) << *path;
+      EXPECT_EQ(path.error().kind, api::ErrorKind::InvalidVersionTag);
+      EXPECT_EQ(path.error().message, expected);
+    }
+    if (tag.find('\0') != std::string::npos) continue;  // a C string ends at the NUL
+    for (const int system_only : {1, 0}) {
+      srb_error* error = nullptr;
+      char* path = srb_resolve_bundle_path(tag.c_str(), system_only, &error);
+      EXPECT_EQ(path, nullptr) << path;
+      srb_string_free(path);
+      ASSERT_NE(error, nullptr);
+      EXPECT_EQ(srb_error_get_kind(error), SRB_ERROR_INVALID_VERSION_TAG);
+      EXPECT_EQ(srb_error_message(error), expected);
+      srb_error_free(error);
+    }
+  }
+  for (const std::string tag : {"...", "..1", ".hidden", "1.0 beta", "a\\b"}) {
+    const api::Result<std::string> path = api::resolve_bundle_path(tag, api::SystemOnly::yes);
+    ASSERT_TRUE(path) << tag;
+    EXPECT_EQ(*path, "/usr/lib/sarn-runtime/" + tag);
+  }
+}
+
 TEST(CppInterface, RecordsRoundTripThroughTheToolsOwn) {
   TempDir dir;
   const SigningKey key = test_key();

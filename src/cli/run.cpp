@@ -26,12 +26,14 @@ namespace {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-// Two spaces, the label padded to nine characters, ": ", the value.
+// Two spaces, the label padded to nine characters, ": ", the value. The values come from the
+// manifest, so a line feed or a terminal escape in them is printed escaped: it must not fake a
+// line of its own (a publisher) for whoever reads the summary.
 void print_field(std::ostream& out, std::string_view label, std::string_view value) {
   std::string line = "  ";
   line += label;
   line.resize(11, ' ');
-  out << line << ": " << value << '\n';
+  out << line << ": " << printable(value) << '\n';
 }
 
 void print_manifest_fields(std::ostream& out, const BundleManifest& manifest) {

@@ -27,6 +27,9 @@ std::string concat(const Parts&... parts) {
   return out;
 }
 
+// Every field that comes from a manifest, a payload tree or the command line goes through
+// printable() or quoted_text(): a control character in a file name or a version must not reach a
+// terminal or a script reading the output as itself. The detail texts are built escaped already.
 struct Render {
   std::string operator()(const Io& e) const { return "i/o: " + render_os_error(e.error); }
   std::string operator()(const NoBundleSources& e) const {
@@ -39,25 +42,26 @@ struct Render {
     return "bundle.toml parse error: " + e.detail;
   }
   std::string operator()(const HashMismatch& e) const {
-    return concat("hash mismatch: expected ", e.expected, " in bundle.toml, computed ", e.computed);
+    return concat("hash mismatch: expected ", printable(e.expected), " in bundle.toml, computed ",
+                  printable(e.computed));
   }
   std::string operator()(const MissingFromPayload& e) const {
-    return "file listed in bundle.toml is missing from the payload: " + e.path;
+    return "file listed in bundle.toml is missing from the payload: " + printable(e.path);
   }
   std::string operator()(const UnlistedPayloadFile& e) const {
-    return "file present in payload but not listed in bundle.toml: " + e.path;
+    return "file present in payload but not listed in bundle.toml: " + printable(e.path);
   }
   std::string operator()(const InvalidPayloadPath& e) const {
-    return "invalid payload path in bundle.toml: " + e.path;
+    return "invalid payload path in bundle.toml: " + printable(e.path);
   }
   std::string operator()(const NotRegularFile& e) const {
-    return "payload entry is not a regular file: " + e.path;
+    return "payload entry is not a regular file: " + printable(e.path);
   }
   std::string operator()(const DataDirUnresolvable&) const {
     return concat("home / data-dir not resolvable ", kDash, " set XDG_DATA_HOME or HOME");
   }
   std::string operator()(const InvalidSourceDateEpoch& e) const {
-    return "SOURCE_DATE_EPOCH must be an unsigned unix timestamp: " + lossy_utf8(e.value);
+    return "SOURCE_DATE_EPOCH must be an unsigned unix timestamp: " + printable(e.value);
   }
   std::string operator()(const SignatureRequired&) const {
     return concat("bundle is not signed ", kDash,
@@ -67,14 +71,15 @@ struct Render {
     return "bundle signature does not verify against embedded publisher";
   }
   std::string operator()(const PublisherMismatch& e) const {
-    return concat("bundle publisher ", e.publisher, " does not match required ", e.required);
+    return concat("bundle publisher ", printable(e.publisher), " does not match required ",
+                  printable(e.required));
   }
   std::string operator()(const ArchMismatch& e) const {
     return concat("bundle arch ", quoted_text(e.arch), " does not match host arch ",
                   quoted_text(e.required));
   }
   std::string operator()(const UnsupportedArch& e) const {
-    return concat("no host source table for arch ", e.arch, " ", kDash,
+    return concat("no host source table for arch ", printable(e.arch), " ", kDash,
                   " supported: x86_64, aarch64");
   }
   std::string operator()(const IdentityRead& e) const {

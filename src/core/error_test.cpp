@@ -72,7 +72,7 @@ TEST(BundleErrorMessage, RendersEveryKind) {
       {DuplicateInclude{"/b/libx.so"},
        "extra lib to include has the same file name as an earlier one: /b/libx.so"},
       {IncludeInvalidFileName{"/opt/a\tb.so"},
-       "extra lib to include has a file name that is not a valid bundle path: /opt/a\tb.so"},
+       "extra lib to include has a file name that is not a valid bundle path: /opt/a\\tb.so"},
       {UnsafeDestination{"out/lib/lib64"},
        "bundle destination is a symbolic link or special file: out/lib/lib64"},
       {UnsafeDestination{"/tmp/b\xFF/bundle.toml"},
@@ -83,6 +83,47 @@ TEST(BundleErrorMessage, RendersEveryKind) {
        "bundle file changed during the build: b/etc/ld.so.cache\xEF\xBF\xBD"},
       {ForeignSecretFile{"/tmp/k\xFF/id.json"},
        "refusing to write a secret to a file owned by another user: /tmp/k\xEF\xBF\xBD/id.json"},
+      {InvalidVersionTag{"../../.."},
+       "invalid version tag \"../../..\": a version tag must be a single file name"},
+      {InvalidVersionTag{""}, "invalid version tag \"\": a version tag must be a single file name"},
+  };
+  for (const MessageCase& c : cases) {
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(message(c.error), c.message);
+  }
+}
+
+// A file name, a manifest value or an argument can hold a line feed or a terminal escape; the
+// message shows it escaped, so the error stays one line that says what it seems to say. Quoted
+// fields keep their quotes, and a backslash in an unquoted one stays a single backslash.
+TEST(BundleErrorMessage, ShowsControlCharactersInFieldsEscaped) {
+  const std::string hostile = "a\x1B[31m\rb\n\\c";
+  const std::string shown = "a\\u{1b}[31m\\rb\\n\\c";
+  const MessageCase cases[] = {
+      {ManifestMissing{"/tmp/" + hostile + "/bundle.toml"},
+       "bundle.toml not found at /tmp/" + shown + "/bundle.toml"},
+      {HashMismatch{.expected = hostile, .computed = "bb22"},
+       "hash mismatch: expected " + shown + " in bundle.toml, computed bb22"},
+      {MissingFromPayload{"lib/" + hostile},
+       "file listed in bundle.toml is missing from the payload: lib/" + shown},
+      {UnlistedPayloadFile{"lib/" + hostile},
+       "file present in payload but not listed in bundle.toml: lib/" + shown},
+      {InvalidPayloadPath{hostile}, "invalid payload path in bundle.toml: " + shown},
+      {NotRegularFile{hostile}, "payload entry is not a regular file: " + shown},
+      {InvalidSourceDateEpoch{hostile},
+       "SOURCE_DATE_EPOCH must be an unsigned unix timestamp: " + shown},
+      {PublisherMismatch{.required = hostile, .publisher = "\xC2\x9B" + hostile},
+       "bundle publisher \\u{9b}" + shown + " does not match required " + shown},
+      {UnsupportedArch{hostile},
+       "no host source table for arch " + shown + " \xE2\x80\x94 supported: x86_64, aarch64"},
+      {IncludeMissing{"/opt/" + hostile},
+       "extra lib to include is missing from the host: /opt/" + shown},
+      {DestinationChanged{"b/lib/" + hostile},
+       "bundle file changed during the build: b/lib/" + shown},
+      {InvalidVersionTag{std::string("1\n/\0", 4)},
+       "invalid version tag \"1\\n/\\0\": a version tag must be a single file name"},
+      {VersionMismatch{.version = hostile, .required = "1"},
+       "bundle version \"a\\u{1b}[31m\\rb\\n\\\\c\" does not match required version \"1\""},
   };
   for (const MessageCase& c : cases) {
     SCOPED_TRACE(c.message);

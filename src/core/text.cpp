@@ -8,6 +8,8 @@
 namespace srb {
 namespace {
 
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
 struct Decoded {
   std::size_t length;  // bytes consumed: the character, or the maximal invalid subpart
   bool valid;
@@ -69,14 +71,9 @@ void append_hex_escape(std::string& out, const char* format, unsigned value) {
   out += buffer;
 }
 
-void append_quoted_char(std::string& out, std::string_view bytes, char32_t c) {
+// A character of valid UTF-8 as printed: a control character escaped, anything else as it is.
+void append_printable_char(std::string& out, std::string_view bytes, char32_t c) {
   switch (c) {
-    case '"':
-      out += "\\\"";
-      return;
-    case '\\':
-      out += "\\\\";
-      return;
     case '\t':
       out += "\\t";
       return;
@@ -94,6 +91,16 @@ void append_quoted_char(std::string& out, std::string_view bytes, char32_t c) {
     append_hex_escape(out, "\\u{%x}", static_cast<unsigned>(c));
   } else {
     out += bytes;
+  }
+}
+
+// The same inside double quotes, where the quote and the backslash are escaped too.
+void append_quoted_char(std::string& out, std::string_view bytes, char32_t c) {
+  if (c == '"' || c == '\\') {
+    out += '\\';
+    out += static_cast<char>(c);
+  } else {
+    append_printable_char(out, bytes, c);
   }
 }
 
@@ -145,14 +152,29 @@ std::string lossy_utf8(std::string_view bytes) {
   out.reserve(bytes.size());
   for (std::size_t pos = 0; pos < bytes.size();) {
     const Decoded d = decode_at(bytes, pos);
-    out += d.valid ? bytes.substr(pos, d.length) : std::string_view("\xEF\xBF\xBD");
+    out += d.valid ? bytes.substr(pos, d.length) : kReplacement;
+    pos += d.length;
+  }
+  return out;
+}
+
+std::string printable(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const Decoded d = decode_at(bytes, pos);
+    if (d.valid) {
+      append_printable_char(out, bytes.substr(pos, d.length), d.code_point);
+    } else {
+      out += kReplacement;
+    }
     pos += d.length;
   }
   return out;
 }
 
 std::string display(const std::filesystem::path& path) {
-  return lossy_utf8(path.native());
+  return printable(path.native());
 }
 
 std::string quoted_text(std::string_view bytes) {

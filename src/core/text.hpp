@@ -28,7 +28,13 @@ bool is_control_character(char32_t c);
 // The bytes with each maximal invalid UTF-8 subsequence replaced by U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
 
-// A path as printed: its bytes as UTF-8, invalid sequences shown as U+FFFD.
+// A text as printed unquoted, so that it can neither move the cursor, start a terminal escape
+// nor begin a line of its own: invalid sequences shown as U+FFFD, and tab, carriage return, line
+// feed and NUL as \t \r \n \0, other control characters as \u{hex}, the way quoted_text writes
+// them. Everything else, a backslash included, is left as it is, so ordinary text is unchanged.
+std::string printable(std::string_view bytes);
+
+// A path as printed: printable() of its bytes.
 std::string display(const std::filesystem::path& path);
 
 // A double-quoted form of a text: \" \\ \t \r \n \0 escaped, other control characters as

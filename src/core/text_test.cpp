@@ -63,6 +63,42 @@ TEST(QuotedText, WritesInvalidBytesAsUpperCaseHex) {
 TEST(Display, ShowsPathBytesAsUtf8) {
   EXPECT_EQ(display("/tmp/b"), "/tmp/b");
   EXPECT_EQ(display("/tmp/\xFF\xC3/b\xC3\xA9"), "/tmp/\xEF\xBF\xBD\xEF\xBF\xBD/b\xC3\xA9");
+  EXPECT_EQ(display("lib/\x1B[31m\r.so"), "lib/\\u{1b}[31m\\r.so");
+}
+
+// A printed field escapes control characters as a quoted one does, but without the quotes and
+// leaving quotes and backslashes alone, so that ordinary text prints as it always has.
+TEST(Printable, EscapesControlCharactersOnly) {
+  const struct {
+    std::string bytes;
+    std::string printed;
+    std::string quoted;
+  } cases[] = {
+      {"", "", R"("")"},
+      {"1.0.0 x86_64 lib/libc.so.6", "1.0.0 x86_64 lib/libc.so.6",
+       R"("1.0.0 x86_64 lib/libc.so.6")"},
+      {R"(a\b "c" \n)", R"(a\b "c" \n)", R"("a\\b \"c\" \\n")"},
+      {"\t\r\n", R"(\t\r\n)", R"("\t\r\n")"},
+      {std::string("a\0b", 3), R"(a\0b)", R"("a\0b")"},
+      {"\x01\x1B[31m\x1F", R"(\u{1}\u{1b}[31m\u{1f})", R"("\u{1}\u{1b}[31m\u{1f}")"},
+      {"\x7F", R"(\u{7f})", R"("\u{7f}")"},
+      {"\xC2\x80\xC2\x85\xC2\x9B\xC2\x9F", R"(\u{80}\u{85}\u{9b}\u{9f})",
+       R"("\u{80}\u{85}\u{9b}\u{9f}")"},
+      {"\xC2\xA0\xC3\xA9\xE2\x80\x94\xE2\x80\xA8\xF0\x9F\x98\x80",
+       "\xC2\xA0\xC3\xA9\xE2\x80\x94\xE2\x80\xA8\xF0\x9F\x98\x80",
+       "\"\xC2\xA0\xC3\xA9\xE2\x80\x94\xE2\x80\xA8\xF0\x9F\x98\x80\""},
+      {"1\n  publisher: ed25519:00\x1B[31m", R"(1\n  publisher: ed25519:00\u{1b}[31m)",
+       R"("1\n  publisher: ed25519:00\u{1b}[31m")"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(printable(c.bytes), c.printed);
+    EXPECT_EQ(quoted_text(c.bytes), c.quoted);
+  }
+  // A lone C1 byte is no character: it is replaced, never passed on raw.
+  EXPECT_EQ(printable("a\x9B"
+                      "b\xFF"),
+            "a" + replaced(1) + "b" + replaced(1));
 }
 
 // "a", "é" (2 bytes), "€" (3 bytes), U+1F600 (4 bytes).

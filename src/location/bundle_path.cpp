@@ -1,9 +1,10 @@
 #include "location/bundle_path.hpp"
 
-// Answers where the bundle for a version tag lives. With --system it is the system location,
-// without looking at anything. Otherwise the per-user candidate wins when installed, then the
-// system candidate when installed; failing both, the per-user candidate is where the version
-// would go, and only then does a missing home directory become an error.
+// Answers where the bundle for a version tag lives; the tag must be a single file name. With
+// --system it is the system location, without looking at anything. Otherwise the per-user candidate
+// wins when installed, then the system candidate when installed; failing both, the per-user
+// candidate is where the version would go, and only then does a missing home directory become an
+// error.
 
 #include <sys/stat.h>
 
@@ -20,9 +21,18 @@ bool is_installed(const std::string& candidate) {
   return ::stat(join_path(candidate, "bundle.toml").c_str(), &status) == 0;
 }
 
+// A launcher may take the tag from an application's own metadata, so the tag must not be able to
+// point anywhere but one directory right below a root: "/tmp/x" would replace the root, ".."
+// climb out of it, "" or "." name the root itself, and a NUL would cut the path short.
+bool is_plain_version_tag(std::string_view tag) {
+  return !tag.empty() && tag != "." && tag != ".." &&
+         tag.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
 }  // namespace
 
 Result<std::string> resolve_bundle_path(std::string_view version, SystemOnly system) {
+  if (!is_plain_version_tag(version)) return InvalidVersionTag{std::string(version)};
   const std::string system_candidate = join_path(SYSTEM_BUNDLE_ROOT, version);
   if (system == SystemOnly::yes) return system_candidate;
 

@@ -14,8 +14,10 @@ enum class SystemOnly { no, yes };
 
 // The bundle directory for a version tag, as a byte string. With SystemOnly::yes the system root
 // joined with the tag, looking at nothing. Otherwise the first of the per-user and the system
-// candidate holding a bundle.toml, else the per-user candidate. Fails with DataDirUnresolvable
-// only when the system root does not have the version and no per-user root can be found.
+// candidate holding a bundle.toml, else the per-user candidate. Fails with InvalidVersionTag
+// when the tag is not a single file name (empty, ".", "..", or holding "/" or NUL), and with
+// DataDirUnresolvable only when the system root does not have the version and no per-user root
+// can be found.
 Result<std::string> resolve_bundle_path(std::string_view version, SystemOnly system);
 
 }  // namespace srb

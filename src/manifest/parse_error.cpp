@@ -81,7 +81,8 @@ std::string describe_parse_error(std::string_view text, TextPosition where,
   out += "\n" + gutter + " |\n" + number + " |";
   if (!excerpt.shown.empty()) out += " " + excerpt.shown;
   out += "\n" + gutter + " | " + excerpt.pad + "^\n";
-  return out.append(reason);
+  // The reason can quote a character of the text (toml++ writes a C1 control as it is).
+  return out.append(printable(reason));
 }
 
 }  // namespace srb

@@ -21,7 +21,8 @@ struct TextPosition {
 //   invalid value: integer `-1`, expected u64
 // Accepts any text and position: a line past the end shows empty, the caret stops one past the
 // end of its line, a long line is cut to a window around the caret, and control characters and
-// invalid UTF-8 show as U+FFFD so the terminal only ever receives printable text.
+// invalid UTF-8 show as U+FFFD so the terminal only ever receives printable text; in the reason
+// they are escaped, as printable() writes them.
 std::string describe_parse_error(std::string_view text, TextPosition where,
                                  std::string_view reason);
 

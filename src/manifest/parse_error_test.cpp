@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text.hpp"
 #include "manifest/manifest.hpp"
 
 namespace srb {
@@ -101,6 +102,29 @@ TEST(DescribeParseError, CutsLongLinesToAWindowAroundTheCaret) {
     }
     EXPECT_EQ(source.starts_with("1 | ..."), column > 61);
     EXPECT_EQ(source.ends_with("..."), column < 4941);
+  }
+}
+
+// Whatever the document holds, the detail is five lines of printable text: a control character
+// the parser quotes in its reason must not reach the terminal either.
+TEST(DescribeParseError, HoldsNoControlCharacterButItsLineFeeds) {
+  for (const std::string text : {"\xC2\x9B = 1\n", "\x1B = 1\n", "v = \"a\x1B[31m\"\n",
+                                 "\"a\\u001b\\n\" = 1\n\"a\\u001b\\n\" = 2\n"}) {
+    SCOPED_TRACE(text);
+    const Result<BundleManifest> read = parse_manifest(text);
+    ASSERT_FALSE(read);
+    const std::string detail = std::get<ManifestParse>(read.error()).detail;
+    ASSERT_TRUE(is_valid_utf8(detail));
+    std::size_t line_feeds = 0;
+    for (std::size_t pos = 0; pos < detail.size();) {
+      const std::size_t length = utf8_sequence_length(static_cast<unsigned char>(detail[pos]));
+      const char32_t c = utf8_code_point(detail.substr(pos, length));
+      line_feeds += c == '\n';
+      EXPECT_TRUE(c == '\n' || c == '\t' || !is_control_character(c))
+          << static_cast<unsigned>(c) << " in " << detail;
+      pos += length;
+    }
+    EXPECT_EQ(line_feeds, 4u) << detail;
   }
 }
 
