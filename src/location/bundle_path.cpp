@@ -11,7 +11,6 @@
 #include "location/user_root.hpp"
 
 namespace srb {
-namespace {
 
 // Installed means bundle.toml can be stat'ed through links; whatever it is, and whatever
 // stops the stat, is not looked into further.
@@ -19,8 +18,6 @@ bool is_installed(const std::string& candidate) {
   struct stat status {};
   return ::stat(join_path(candidate, "bundle.toml").c_str(), &status) == 0;
 }
-
-}  // namespace
 
 Result<std::string> resolve_bundle_path(std::string_view version, SystemOnly system) {
   const std::string system_candidate = join_path(SYSTEM_BUNDLE_ROOT, version);
