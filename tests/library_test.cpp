@@ -291,5 +291,44 @@ TEST(SharedLibrary, ExportsVersionedCFunctionsAloneUnderItsSoname) {
   EXPECT_EQ(fs::path(library).filename(), "libsarn-runtime-bundle.so." + version);
 }
 
+// find_package(SarnRuntimeBundle X.Y) accepts what the SONAME promises: any release of the same
+// major version at or above the one asked for, never another major version. The version file is
+// checked as if the installed release were M.3.2, so that an older minor version can be asked for.
+TEST(SharedLibrary, CMakePackageVersionFollowsTheSoname) {
+  const std::string major = std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR);
+  const std::string version = srb_version();
+  std::string version_file = read_file(kBuildDir / "SarnRuntimeBundleConfigVersion.cmake");
+  const std::string stated = "set(PACKAGE_VERSION \"" + version + "\")";
+  const std::size_t at = version_file.find(stated);
+  ASSERT_NE(at, std::string::npos) << "the package version is the library's";
+  version_file.replace(at, stated.size(), "set(PACKAGE_VERSION \"" + major + ".3.2\")");
+  const struct {
+    std::string requested;
+    bool compatible;
+  } cases[] = {
+      {major + ".1", true},
+      {major + ".3.2", true},
+      {major, true},
+      {major + ".4", false},
+      {std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR + 1) + ".0", false},
+      {std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR - 1) + ".9", false},
+  };
+  TempDir dir;
+  write_file(dir / "version.cmake", version_file);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.requested);
+    write_file(dir / "check.cmake", "set(PACKAGE_FIND_VERSION " + c.requested +
+                                        ")\nstring(REPLACE . \";\" parts ${PACKAGE_FIND_VERSION})\n"
+                                        "list(GET parts 0 PACKAGE_FIND_VERSION_MAJOR)\n"
+                                        "include(\"" +
+                                        (dir / "version.cmake").string() +
+                                        "\")\n"
+                                        "message(\"${PACKAGE_VERSION_COMPATIBLE}\")\n");
+    const ProcessResult result =
+        run_checked({SRB_CMAKE_COMMAND, "-P", (dir / "check.cmake").string()});
+    EXPECT_EQ(result.err, c.compatible ? "TRUE\n" : "FALSE\n");
+  }
+}
+
 }  // namespace
 }  // namespace srb::test
