@@ -18,8 +18,10 @@ set_target_properties(srb_static PROPERTIES OUTPUT_NAME sarn-runtime-bundle EXPO
 set_target_properties(blake3 PROPERTIES OUTPUT_NAME sarn_runtime_bundle_blake3 EXPORT_NAME Blake3)
 target_include_directories(srb_shared INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_include_directories(srb_static INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-target_compile_features(srb_shared INTERFACE cxx_std_20)
-target_compile_features(srb_static INTERFACE cxx_std_20)
+# The C++ headers are C++17 and ask no more of a consumer; the C header asks nothing, and a C
+# program's compile line gets no C++ flag from this.
+target_compile_features(srb_shared INTERFACE cxx_std_17)
+target_compile_features(srb_static INTERFACE cxx_std_17)
 
 install(TARGETS srb_shared EXPORT SarnRuntimeBundleTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Library
@@ -42,9 +44,10 @@ install(EXPORT SarnRuntimeBundleTargets NAMESPACE SarnRuntimeBundle::
         DESTINATION ${SRB_PACKAGE_CMAKE_DIR} COMPONENT Development)
 configure_package_config_file(cmake/SarnRuntimeBundleConfig.cmake.in
   ${PROJECT_BINARY_DIR}/SarnRuntimeBundleConfig.cmake INSTALL_DESTINATION ${SRB_PACKAGE_CMAKE_DIR})
-# Before 1.0 a minor version may change the interface.
+# The major version is the SONAME's: within it the ABI only grows (docs/library.md), so a program
+# asking for 1.0 takes any 1.x, and never 2.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/SarnRuntimeBundleConfigVersion.cmake
-  COMPATIBILITY SameMinorVersion)
+  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/SarnRuntimeBundleConfig.cmake
               ${PROJECT_BINARY_DIR}/SarnRuntimeBundleConfigVersion.cmake
         DESTINATION ${SRB_PACKAGE_CMAKE_DIR} COMPONENT Development)

@@ -1,5 +1,5 @@
 # `make package`: Debian packages made by CPack from the install rules, one per component:
-# sarn-runtime-bundle (the tool, its man page and completions), libsarn-runtime-bundle0 (the
+# sarn-runtime-bundle (the tool, its man page and completions), libsarn-runtime-bundle1 (the
 # shared library) and libsarn-runtime-bundle-dev (headers, static archive, pkg-config file and
 # CMake package). Dependencies on shared libraries are read from the binaries by dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
@@ -29,7 +29,7 @@ installed ones.")
 
 # The shared library in a package named after its SONAME, with a shlibs file (and the ldconfig
 # trigger) so that programs built against it depend on it correctly.
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libsarn-runtime-bundle0)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libsarn-runtime-bundle${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
@@ -42,9 +42,9 @@ verify and locate runtime bundles from a program of one's own.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libsarn-runtime-bundle-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
-    "libsarn-runtime-bundle0 (= ${PROJECT_VERSION}), libssl-dev (>= 3)")
+    "libsarn-runtime-bundle${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), libssl-dev (>= 3)")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn runtime bundles (development files)
-Headers for C and C++20, the static archive, a pkg-config file and a CMake
+Headers for C and C++17, the static archive, a pkg-config file and a CMake
 package of sarn-runtime-bundle's library: build, verify and locate runtime
 bundles from a program of one's own.")
 
@@ -64,7 +64,7 @@ function(srb_debian_package_documents component package)
           RENAME ${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
 endfunction()
 srb_debian_package_documents(Runtime sarn-runtime-bundle)
-srb_debian_package_documents(Library libsarn-runtime-bundle0)
+srb_debian_package_documents(Library libsarn-runtime-bundle${PROJECT_VERSION_MAJOR})
 srb_debian_package_documents(Development libsarn-runtime-bundle-dev)
 
 # Debian keeps man pages and changelogs gzip-compressed; the staged ones are compressed before

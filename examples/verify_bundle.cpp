@@ -1,5 +1,6 @@
-// verify_bundle DIR [PUBLISHER_HEX]: checks a runtime bundle in-process, as a launcher would
-// before mounting it, and insists on a signature by the given publisher when one is named.
+// verify_bundle DIR [PUBLISHER_HEX]: checks a runtime bundle in-process, as a launcher does
+// before it runs a program on it, and insists on a signature by the given publisher when one is
+// named. The library's C++ headers are C++17.
 
 #include <sarn_runtime_bundle/bundle.hpp>
 

@@ -281,7 +281,7 @@ TEST(Install, PutsEveryFileInItsPlace) {
         fs::path("share/doc/sarn-runtime-bundle/copyright"),
         fs::path("include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("include/sarn_runtime_bundle/sarn_runtime_bundle.h"),
-        lib / "libsarn-runtime-bundle.so.0.1.0", lib / "libsarn-runtime-bundle.a",
+        lib / "libsarn-runtime-bundle.so.1.0.0", lib / "libsarn-runtime-bundle.a",
         lib / "libsarn_runtime_bundle_blake3.a", lib / "pkgconfig/sarn-runtime-bundle.pc",
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake",
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfigVersion.cmake",
@@ -292,12 +292,12 @@ TEST(Install, PutsEveryFileInItsPlace) {
   // library packages' copies of the licence.
   EXPECT_FALSE(fs::exists(prefix / "share/doc/sarn-runtime-bundle/changelog"));
   EXPECT_FALSE(fs::exists(prefix / "share/lintian"));
-  for (const char* package : {"libsarn-runtime-bundle0", "libsarn-runtime-bundle-dev"})
+  for (const char* package : {"libsarn-runtime-bundle1", "libsarn-runtime-bundle-dev"})
     EXPECT_FALSE(fs::exists(prefix / "share/doc" / package)) << package;
-  EXPECT_EQ(fs::read_symlink(prefix / lib / "libsarn-runtime-bundle.so.0"),
-            "libsarn-runtime-bundle.so.0.1.0");
+  EXPECT_EQ(fs::read_symlink(prefix / lib / "libsarn-runtime-bundle.so.1"),
+            "libsarn-runtime-bundle.so.1.0.0");
   EXPECT_EQ(fs::read_symlink(prefix / lib / "libsarn-runtime-bundle.so"),
-            "libsarn-runtime-bundle.so.0");
+            "libsarn-runtime-bundle.so.1");
   // Only the public headers: none of the tool's own from src/.
   for (const char* internal : {"core", "verify", "build", "cli"})
     EXPECT_FALSE(fs::exists(prefix / "include/sarn_runtime_bundle" / internal)) << internal;
@@ -331,7 +331,7 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   };
   std::vector<Unpacked> packages;
   for (const char* name :
-       {"sarn-runtime-bundle", "libsarn-runtime-bundle0", "libsarn-runtime-bundle-dev"}) {
+       {"sarn-runtime-bundle", "libsarn-runtime-bundle1", "libsarn-runtime-bundle-dev"}) {
     packages.push_back({name, only_package(dir / "packages", name), dir / name});
     run_checked({"dpkg", "-x", packages.back().deb.string(), packages.back().root.string()});
   }
@@ -394,22 +394,22 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   // trigger in place of maintainer scripts that run ldconfig themselves.
   const fs::path multiarch = fs::path("usr") / SRB_INSTALL_LIBDIR;
   const fs::path library_dir = library_package.root / multiarch;
-  EXPECT_TRUE(fs::is_regular_file(library_dir / "libsarn-runtime-bundle.so.0.1.0"));
-  EXPECT_TRUE(fs::is_symlink(library_dir / "libsarn-runtime-bundle.so.0"));
+  EXPECT_TRUE(fs::is_regular_file(library_dir / "libsarn-runtime-bundle.so.1.0.0"));
+  EXPECT_TRUE(fs::is_symlink(library_dir / "libsarn-runtime-bundle.so.1"));
   EXPECT_FALSE(fs::exists(library_dir / "libsarn-runtime-bundle.so"));
   const std::string library_depends =
       run_checked({"dpkg-deb", "-f", library_package.deb.string(), "Depends"}).out;
   EXPECT_NE(library_depends.find("libssl3"), std::string::npos) << library_depends;
   const fs::path control = dir / "library-control";
   run_checked({"dpkg-deb", "-e", library_package.deb.string(), control.string()});
-  EXPECT_TRUE(read_file(control / "shlibs").starts_with("libsarn-runtime-bundle 0 "));
+  EXPECT_TRUE(read_file(control / "shlibs").starts_with("libsarn-runtime-bundle 1 "));
   EXPECT_EQ(read_file(control / "triggers"), "activate-noawait ldconfig\n");
   EXPECT_FALSE(fs::exists(control / "postinst"));
   EXPECT_FALSE(fs::exists(control / "postrm"));
 
   // The development files name no library that the shared library keeps private.
   EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_package.deb.string(), "Depends"}).out,
-            "libsarn-runtime-bundle0 (= 0.1.0), libssl-dev (>= 3)\n");
+            "libsarn-runtime-bundle1 (= 1.0.0), libssl-dev (>= 3)\n");
   for (const fs::path& file :
        {fs::path("usr/include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("usr/include/sarn_runtime_bundle/sarn_runtime_bundle.h"),

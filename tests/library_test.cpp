@@ -1,7 +1,9 @@
 // The library as its users get it: installed with `cmake --install` into a scratch prefix, then
-// used by a C++ program through CMake's find_package, by a C program through pkg-config and a
-// plain cc, and by a program whose own headers share names with ours; and the shared library's
-// exported symbols.
+// used by a C++17 program through CMake's find_package, by a C program through pkg-config and a
+// plain cc, and by programs whose own headers share names with ours, built as C++17, C++20 and
+// with the old std::string ABI; and the shared library's exported symbols.
+
+#include <sarn_runtime_bundle/sarn_runtime_bundle.h>
 
 #include <gtest/gtest.h>
 
@@ -88,7 +90,7 @@ TEST(Install, ExampleProgramVerifiesABundleThroughTheLibrary) {
   }
   // The shared one really loads the installed library.
   const std::string needed = run_checked({"readelf", "-d", examples[0]}).out;
-  EXPECT_NE(needed.find("[libsarn-runtime-bundle.so.0]"), std::string::npos) << needed;
+  EXPECT_NE(needed.find("[libsarn-runtime-bundle.so.1]"), std::string::npos) << needed;
 
   const std::string mismatch = hash_mismatch_after_tampering(dir / "bundle", manifest);
   for (const std::string& example : examples) {
@@ -150,13 +152,14 @@ TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
   const std::string mismatch = hash_mismatch_after_tampering(dir / "bundle", manifest);
   const ProcessResult tampered = run_process({program, bundle});
   EXPECT_EQ(tampered.status, 1);
-  EXPECT_EQ(tampered.err, "verify_bundle: " + mismatch + " (kind 5)\n");
+  EXPECT_EQ(tampered.err, "verify_bundle: " + mismatch + " (kind 5, file etc/ld.so.cache)\n");
 }
 
 // A consumer's own verify/verify.hpp, core/result.hpp and TRY macro stay its own: the installed
 // headers include only each other by their <sarn_runtime_bundle/...> names and define no macro
-// outside that prefix. Built with g++ and -I alone, no CMake.
-TEST(Install, ConsumerWithHeadersOfTheSameNamesBuilds) {
+// outside that prefix. Built with g++ and -I alone, no CMake, as C++17 and C++20, and with the
+// old std::string ABI, which links because no C++ type crosses the shared library.
+TEST(Install, ConsumersWithOwnHeadersAndAnyStandardOrStringAbiBuild) {
   if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
   TempDir dir;
   install_to(dir / "prefix");
@@ -167,19 +170,39 @@ TEST(Install, ConsumerWithHeadersOfTheSameNamesBuilds) {
 #include <core/result.hpp>
 #include <sarn_runtime_bundle/bundle.hpp>
 #include <iostream>
-int main() {
+int main(int, char** argv) {
   const srb::Result<std::string> path = srb::resolve_bundle_path("4.2", srb::SystemOnly::yes);
   std::cout << TRY(own_verify()) << ' ' << *path << '\n';
+  srb::VerifyRequest request;
+  request.bundle_dir = argv[1];
+  request.require_version = "4.2";
+  const srb::Result<srb::BundleManifest> verified = srb::verify_bundle(request);
+  if (!verified)
+    std::cout << static_cast<int>(verified.error().kind) << ' ' << verified.error().message << ' '
+              << verified.error().path.value_or("-") << ' ' << verified.error().os_code << '\n';
 }
 )");
   const fs::path include_dir = dir / "prefix/include";
-  run_checked({"g++", "-std=c++20", "-Wall", "-Wextra", "-Wpedantic", "-Werror",
-               "-I" + (dir / "own").string(), "-I" + include_dir.string(), "-o",
-               (dir / "consumer").string(), (dir / "main.cpp").string(),
-               "-L" + (dir / "prefix" / kLibDir).string(), "-lsarn-runtime-bundle",
-               "-Wl,-rpath," + (dir / "prefix" / kLibDir).string()});
-  ASSERT_FALSE(HasFailure());
-  EXPECT_EQ(run_checked({(dir / "consumer").string()}).out, "7 /usr/lib/sarn-runtime/4.2\n");
+  const std::vector<std::vector<std::string>> variants = {
+      {"-std=c++17"}, {"-std=c++20"}, {"-std=c++17", "-D_GLIBCXX_USE_CXX11_ABI=0"}};
+  const std::string absent = (dir / "absent").string();
+  for (const std::vector<std::string>& flags : variants) {
+    const std::string name = "consumer" + std::to_string(&flags - variants.data());
+    SCOPED_TRACE(flags.back());
+    std::vector<std::string> compile = {"g++", "-Wall", "-Wextra", "-Wpedantic", "-Werror"};
+    compile.insert(compile.end(), flags.begin(), flags.end());
+    for (const std::string& rest :
+         {"-I" + (dir / "own").string(), "-I" + include_dir.string(), std::string("-o"),
+          (dir / name).string(), (dir / "main.cpp").string(),
+          "-L" + (dir / "prefix" / kLibDir).string(), std::string("-lsarn-runtime-bundle"),
+          "-Wl,-rpath," + (dir / "prefix" / kLibDir).string()})
+      compile.push_back(rest);
+    run_checked(compile);
+    if (HasFailure()) return;
+    EXPECT_EQ(run_checked({(dir / name).string(), absent}).out,
+              "7 /usr/lib/sarn-runtime/4.2\n3 bundle.toml not found at " + absent +
+                  "/bundle.toml " + absent + "/bundle.toml 2\n");
+  }
 
   const std::regex define(R"(^\s*#\s*define\s+(\w+))");
   const std::regex include(R"(^\s*#\s*include\s+(\S+))");
@@ -227,34 +250,84 @@ std::set<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-// Only the interface leaves the shared library: the C functions (srb_) and the C++ namespace
-// sarn_runtime_bundle, never BLAKE3's entry points, the tool's own srb:: functions or the C++
-// runtime's template instances.
-TEST(SharedLibrary, ExportsTheInterfaceAloneUnderItsSoname) {
+// Only the C interface leaves the shared library, every function under the version node of the
+// first ABI: never BLAKE3's entry points, the tool's own srb:: functions, a C++ symbol of any
+// kind or the C++ runtime's template instances. Its file name carries the project's version
+// and its SONAME the major number alone.
+TEST(SharedLibrary, ExportsVersionedCFunctionsAloneUnderItsSoname) {
   if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
   const std::string library = SRB_SHARED_LIBRARY;
-  const std::set<std::string> symbols =
-      lines_of(run_checked({"sh", "-c", "nm -D --defined-only \"$1\" | awk '{print $3}' | c++filt",
-                            "sh", library})
-                   .out);
+  const std::set<std::string> symbols = lines_of(
+      run_checked(
+          {"sh", "-c",
+           "nm --dynamic --defined-only --with-symbol-versions \"$1\" | awk '{print $2, $3}'", "sh",
+           library})
+          .out);
+  const std::string node = "SARN_RUNTIME_BUNDLE_1.0";
   std::set<std::string> c_functions;
   for (const std::string& symbol : symbols) {
-    if (symbol.starts_with("srb_"))
-      c_functions.insert(symbol);
-    else
-      EXPECT_TRUE(symbol.starts_with("sarn_runtime_bundle::")) << symbol;
+    if (symbol == "A " + node) continue;  // the version node itself
+    const std::size_t at = symbol.find("@@");
+    EXPECT_TRUE(symbol.starts_with("T srb_") && at != std::string::npos &&
+                symbol.substr(at + 2) == node)
+        << symbol;
+    c_functions.insert(symbol.substr(2, at - 2));
   }
   for (const char* expected :
-       {"srb_verify", "srb_build", "srb_resolve_bundle_path", "srb_error_get_kind",
-        "srb_error_message", "srb_error_free", "srb_manifest_root_hash", "srb_string_free"})
+       {"srb_version", "srb_verify", "srb_verify_request_require_version", "srb_build",
+        "srb_resolve_bundle_path", "srb_error_get_kind", "srb_error_message", "srb_error_path",
+        "srb_error_os_code", "srb_error_free", "srb_manifest_load", "srb_manifest_parse",
+        "srb_manifest_render", "srb_manifest_compute_root_hash", "srb_identity_generate",
+        "srb_identity_public_key", "srb_string_free"})
     EXPECT_TRUE(c_functions.contains(expected)) << expected;
-  EXPECT_TRUE(symbols.contains(
-      "sarn_runtime_bundle::verify_bundle(sarn_runtime_bundle::VerifyRequest const&)"));
 
+  const std::string version = srb_version();
+  const std::string major = std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR);
+  EXPECT_TRUE(version.starts_with(major + ".")) << version;
   const std::string dynamic = run_checked({"readelf", "-d", library}).out;
-  EXPECT_NE(dynamic.find("Library soname: [libsarn-runtime-bundle.so.0]"), std::string::npos)
+  EXPECT_NE(dynamic.find("Library soname: [libsarn-runtime-bundle.so." + major + "]"),
+            std::string::npos)
       << dynamic;
-  EXPECT_EQ(fs::path(library).filename(), "libsarn-runtime-bundle.so.0.1.0");
+  EXPECT_EQ(fs::path(library).filename(), "libsarn-runtime-bundle.so." + version);
+}
+
+// find_package(SarnRuntimeBundle X.Y) accepts what the SONAME promises: any release of the same
+// major version at or above the one asked for, never another major version. The version file is
+// checked as if the installed release were M.3.2, so that an older minor version can be asked for.
+TEST(SharedLibrary, CMakePackageVersionFollowsTheSoname) {
+  const std::string major = std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR);
+  const std::string version = srb_version();
+  std::string version_file = read_file(kBuildDir / "SarnRuntimeBundleConfigVersion.cmake");
+  const std::string stated = "set(PACKAGE_VERSION \"" + version + "\")";
+  const std::size_t at = version_file.find(stated);
+  ASSERT_NE(at, std::string::npos) << "the package version is the library's";
+  version_file.replace(at, stated.size(), "set(PACKAGE_VERSION \"" + major + ".3.2\")");
+  const struct {
+    std::string requested;
+    bool compatible;
+  } cases[] = {
+      {major + ".1", true},
+      {major + ".3.2", true},
+      {major, true},
+      {major + ".4", false},
+      {std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR + 1) + ".0", false},
+      {std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR - 1) + ".9", false},
+  };
+  TempDir dir;
+  write_file(dir / "version.cmake", version_file);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.requested);
+    write_file(dir / "check.cmake", "set(PACKAGE_FIND_VERSION " + c.requested +
+                                        ")\nstring(REPLACE . \";\" parts ${PACKAGE_FIND_VERSION})\n"
+                                        "list(GET parts 0 PACKAGE_FIND_VERSION_MAJOR)\n"
+                                        "include(\"" +
+                                        (dir / "version.cmake").string() +
+                                        "\")\n"
+                                        "message(\"${PACKAGE_VERSION_COMPATIBLE}\")\n");
+    const ProcessResult result =
+        run_checked({SRB_CMAKE_COMMAND, "-P", (dir / "check.cmake").string()});
+    EXPECT_EQ(result.err, c.compatible ? "TRUE\n" : "FALSE\n");
+  }
 }
 
 }  // namespace

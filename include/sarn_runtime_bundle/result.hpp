@@ -1,7 +1,13 @@
 #pragma once
 // Result<T>: the value of an operation, or the Error that stopped it. Its member names are
-// std::expected's.
+// std::expected's. Like every C++ header here it is inline code over the C interface
+// (sarn_runtime_bundle.h), compiled into the program that includes it: no C++ type crosses the
+// shared library, so any C++17 or later compiler and standard library may use it.
 
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -11,7 +17,8 @@
 
 namespace sarn_runtime_bundle {
 
-// The kinds of sarn_runtime_bundle.h, with the same fixed values.
+// The kinds of sarn_runtime_bundle.h, with the same fixed values. New kinds are appended, so a
+// program must expect values it does not name.
 enum class ErrorKind : int {
   Io = SRB_ERROR_IO,
   NoBundleSources = SRB_ERROR_NO_BUNDLE_SOURCES,
@@ -43,11 +50,14 @@ enum class ErrorKind : int {
   VersionMismatch = SRB_ERROR_VERSION_MISMATCH,
 };
 
-// One failure: its kind, and its message as the tool prints it after
-// "sarn-runtime-bundle {command}: " (no trailing line feed).
+// One failure: its kind, its message as the tool prints it after
+// "sarn-runtime-bundle {command}: " (no trailing line feed), the file it concerns as the message
+// shows it (srb_error_path), and the OS error number behind it (srb_error_os_code).
 struct Error {
   ErrorKind kind = ErrorKind::Io;
   std::string message;
+  std::optional<std::string> path;
+  int os_code = 0;  // errno; 0 when none
 };
 
 inline const std::string& message(const Error& error) {
@@ -57,10 +67,9 @@ inline const std::string& message(const Error& error) {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  template <typename U = T>
-  requires(std::is_convertible_v<U&&, T> && !std::is_same_v<std::remove_cvref_t<U>, Error>)
-      Result(U&& value)
-      : state_(std::in_place_index<0>, std::forward<U>(value)) {}
+  template <typename U = T, typename = std::enable_if_t<std::is_convertible_v<U&&, T> &&
+                                                        !std::is_same_v<std::decay_t<U>, Error>>>
+  Result(U&& value) : state_(std::in_place_index<0>, std::forward<U>(value)) {}
   Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}
 
   bool has_value() const { return state_.index() == 0; }
@@ -81,6 +90,66 @@ class [[nodiscard]] Result {
  private:
   std::variant<T, Error> state_;
 };
+
+// What the wrappers share: ownership of the C handles, and texts and errors copied out of them.
+namespace detail {
+
+struct CFree {
+  void operator()(srb_error* error) const { srb_error_free(error); }
+  void operator()(srb_manifest* manifest) const { srb_manifest_free(manifest); }
+  void operator()(srb_verify_request* request) const { srb_verify_request_free(request); }
+  void operator()(srb_build_request* request) const { srb_build_request_free(request); }
+  void operator()(char* text) const { srb_string_free(text); }
+};
+template <typename Handle>
+using Owned = std::unique_ptr<Handle, CFree>;
+
+// A text the C interface handed out with its length; NULL is the empty text.
+inline std::string text(const char* data, std::size_t length) {
+  return data ? std::string(data, length) : std::string();
+}
+
+// A handle the C interface could not make, or a setter that could not copy: memory ran out.
+template <typename Handle>
+Owned<Handle> made(Handle* handle) {
+  if (handle == nullptr) throw std::bad_alloc();
+  return Owned<Handle>(handle);
+}
+inline void copied(int status) {
+  if (status != 0) throw std::bad_alloc();
+}
+
+inline Error error_of(const srb_error* error) {
+  Error out;
+  out.kind = static_cast<ErrorKind>(srb_error_get_kind(error));
+  std::size_t length = 0;
+  const char* message = srb_error_message(error, &length);
+  out.message = text(message, length);
+  if (const char* path = srb_error_path(error, &length)) out.path = text(path, length);
+  out.os_code = srb_error_os_code(error);
+  return out;
+}
+
+// The result of a C call that returns `value` (NULL on failure) and stores `error`.
+template <typename T, typename Handle, typename Convert>
+Result<T> result_of(Handle* value, srb_error* error, Convert convert) {
+  const Owned<srb_error> owned_error(error);
+  const Owned<Handle> owned_value(value);
+  if (owned_value == nullptr) return error_of(owned_error.get());
+  return convert(owned_value.get());
+}
+
+// The result of a C call that returns a text to be freed with srb_string_free, of `length`
+// bytes, or ending at its NUL when it holds none.
+inline Result<std::string> text_result(char* value, std::size_t length, srb_error* error) {
+  return result_of<std::string>(value, error,
+                                [&](char* text_value) { return text(text_value, length); });
+}
+inline Result<std::string> text_result(char* value, srb_error* error) {
+  return result_of<std::string>(value, error, [](char* text_value) { return text_value; });
+}
+
+}  // namespace detail
 
 }  // namespace sarn_runtime_bundle
 

@@ -1,34 +1,48 @@
 /* The C interface of libsarn-runtime-bundle, for launchers written in C or in any language with
- * a C foreign-function interface: verify a bundle, find an installed one, build one.
+ * a C foreign-function interface: verify a bundle, find an installed one, build one, read and
+ * write manifests and signing identities. The C++ headers beside this one are inline wrappers
+ * over it.
  *
  * Conventions:
- * - Strings are NUL-terminated byte strings; paths are passed and returned as the bytes the
- *   file system uses. A manifest text that holds a NUL byte (TOML can write one as \u0000) ends
- *   there when read through this interface; the C++ interface has it whole.
+ * - Every text passed in is a pointer and a length in bytes, so that a text may hold NUL bytes
+ *   and need not end in one. A path holding a NUL byte names no file: the operation fails with
+ *   SRB_ERROR_IO "Invalid argument (os error 22)".
+ * - Every text handed out ends in a NUL byte. Where it may also hold NUL bytes before that end
+ *   (manifest fields, messages and paths of errors, resolved paths), the function takes a
+ *   `size_t *length` that receives its length when not NULL.
  * - Every handle is opaque and owned by the caller, who frees it with the matching *_free
- *   function. Every *_free function accepts NULL.
+ *   function; a `char *` result is freed with srb_string_free. Every *_free function accepts
+ *   NULL. A `const char *` result belongs to the handle it came from and lives as long as it.
  * - A function that can fail returns NULL (or -1) and, when `error` is not NULL, stores a new
  *   srb_error there; on success it stores NULL. The caller frees that error.
  * - Nothing prints, and no C++ exception ever leaves a function of this header. When memory runs
  *   out, the failure is an SRB_ERROR_IO error whose message says so.
- * - A null pointer where a handle or a string is expected is refused, never followed: the
- *   function returns NULL, -1 or 0, and one that reports errors reports SRB_ERROR_IO with
- *   "Invalid argument (os error 22)".
+ * - A null pointer where a handle or a text is expected is refused, never followed: the function
+ *   returns NULL, -1 or 0, and one that reports errors reports SRB_ERROR_IO with
+ *   "Invalid argument (os error 22)". A null text with length 0 is the empty text.
  *
- *   srb_verify_request *request = srb_verify_request_new("/usr/lib/sarn-runtime/1.0");
+ *   const char *dir = "/usr/lib/sarn-runtime/1.0";
+ *   srb_verify_request *request = srb_verify_request_new(dir, strlen(dir));
  *   srb_error *error = NULL;
  *   srb_manifest *manifest = request ? srb_verify(request, &error) : NULL;
- *   if (manifest == NULL && error != NULL) fprintf(stderr, "%s\n", srb_error_message(error));
+ *   if (manifest == NULL && error != NULL) fprintf(stderr, "%s\n", srb_error_message(error, NULL));
  *   srb_manifest_free(manifest);
  *   srb_error_free(error);
  *   srb_verify_request_free(request);
  *
- * Link with `pkg-config --cflags --libs sarn-runtime-bundle`. */
+ * Link with `pkg-config --cflags --libs sarn-runtime-bundle`. docs/library.md states the ABI
+ * policy, which calls may run concurrently and the error model. */
 #ifndef SARN_RUNTIME_BUNDLE_H
 #define SARN_RUNTIME_BUNDLE_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* The version of this header. A program built against MAJOR runs with any library of the same
+ * MAJOR (the SONAME libsarn-runtime-bundle.so.MAJOR) and at least its MINOR. */
+#define SARN_RUNTIME_BUNDLE_VERSION_MAJOR 1
+#define SARN_RUNTIME_BUNDLE_VERSION_MINOR 0
+#define SARN_RUNTIME_BUNDLE_VERSION_PATCH 0
 
 #if defined(SARN_RUNTIME_BUNDLE_BUILDING)
 #define SARN_RUNTIME_BUNDLE_API __attribute__((visibility("default")))
@@ -40,9 +54,13 @@
 extern "C" {
 #endif
 
+/* "MAJOR.MINOR.PATCH" of the library loaded, which may be newer than the header. */
+SARN_RUNTIME_BUNDLE_API const char *srb_version(void);
+
 /* What went wrong. The values are fixed for good: new kinds are appended, none is ever
- * renumbered or reused. Each kind has one message template; srb_error_message gives the
- * filled-in text, exactly as the sarn-runtime-bundle tool prints it after its command prefix. */
+ * renumbered or reused, so a program must expect numbers it does not know. Each kind has one
+ * message template; srb_error_message gives the filled-in text, exactly as the
+ * sarn-runtime-bundle tool prints it after its command prefix. */
 typedef enum srb_error_kind {
   SRB_ERROR_IO = 1,
   SRB_ERROR_NO_BUNDLE_SOURCES = 2,
@@ -82,42 +100,101 @@ typedef struct srb_build_request srb_build_request;
 /* ---- Errors ---- */
 
 SARN_RUNTIME_BUNDLE_API srb_error_kind srb_error_get_kind(const srb_error *error);
-/* The message, without a trailing line feed; valid until the error is freed. */
-SARN_RUNTIME_BUNDLE_API const char *srb_error_message(const srb_error *error);
+/* The message, without a trailing line feed. */
+SARN_RUNTIME_BUNDLE_API const char *srb_error_message(const srb_error *error, size_t *length);
+/* The file the error concerns, as its message shows it: a payload entry's bundle path
+ * ("lib/libc.so.6", also for SRB_ERROR_HASH_MISMATCH, whose message names no file), or the
+ * path of a manifest, an include or a destination as it was given. NULL when the error concerns
+ * no single file (a hash mismatch of the root hash among them). */
+SARN_RUNTIME_BUNDLE_API const char *srb_error_path(const srb_error *error, size_t *length);
+/* The operating system's error number (errno) behind the error: that of an i/o failure or of an
+ * unreadable identity, ENOENT for the kinds that say a file is absent (manifest, payload entry,
+ * include); 0 when there is none. */
+SARN_RUNTIME_BUNDLE_API int srb_error_os_code(const srb_error *error);
 SARN_RUNTIME_BUNDLE_API void srb_error_free(srb_error *error);
 
 /* ---- Manifests: the record form of bundle.toml ---- */
 
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_version(const srb_manifest *manifest);
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_arch(const srb_manifest *manifest);
-/* 64 lower-case hexadecimal characters. */
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_root_hash(const srb_manifest *manifest);
+SARN_RUNTIME_BUNDLE_API const char *srb_manifest_version(const srb_manifest *manifest,
+                                                         size_t *length);
+SARN_RUNTIME_BUNDLE_API const char *srb_manifest_arch(const srb_manifest *manifest, size_t *length);
+/* 64 lower-case hexadecimal characters in a manifest build or verify wrote or accepted. */
+SARN_RUNTIME_BUNDLE_API const char *srb_manifest_root_hash(const srb_manifest *manifest,
+                                                           size_t *length);
+/* Seconds since the epoch. */
 SARN_RUNTIME_BUNDLE_API uint64_t srb_manifest_produced_at(const srb_manifest *manifest);
 /* NULL for an unsigned bundle. */
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_publisher_hex(const srb_manifest *manifest);
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_signature_hex(const srb_manifest *manifest);
+SARN_RUNTIME_BUNDLE_API const char *srb_manifest_publisher_hex(const srb_manifest *manifest,
+                                                               size_t *length);
+SARN_RUNTIME_BUNDLE_API const char *srb_manifest_signature_hex(const srb_manifest *manifest,
+                                                               size_t *length);
 SARN_RUNTIME_BUNDLE_API size_t srb_manifest_file_count(const srb_manifest *manifest);
-/* The payload entries in manifest order; NULL (or 0) for an index past the end. */
+/* The payload entries in manifest order; NULL (or 0) for an index past the end. A path is
+ * "/"-separated and relative to the bundle root ("lib/libc.so.6"). */
 SARN_RUNTIME_BUNDLE_API const char *srb_manifest_file_path(const srb_manifest *manifest,
-                                                           size_t index);
+                                                           size_t index, size_t *length);
 SARN_RUNTIME_BUNDLE_API const char *srb_manifest_file_hash(const srb_manifest *manifest,
-                                                           size_t index);
-SARN_RUNTIME_BUNDLE_API uint64_t srb_manifest_file_size(const srb_manifest *manifest,
-                                                        size_t index);
+                                                           size_t index, size_t *length);
+SARN_RUNTIME_BUNDLE_API uint64_t srb_manifest_file_size(const srb_manifest *manifest, size_t index);
 SARN_RUNTIME_BUNDLE_API void srb_manifest_free(srb_manifest *manifest);
+
+/* An empty manifest to fill in, for srb_manifest_render and srb_manifest_compute_root_hash.
+ * NULL when out of memory. The setters copy their argument and return 0, or -1 when out of
+ * memory. */
+SARN_RUNTIME_BUNDLE_API srb_manifest *srb_manifest_new(void);
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_version(srb_manifest *manifest, const char *version,
+                                                     size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_arch(srb_manifest *manifest, const char *arch,
+                                                  size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_root_hash(srb_manifest *manifest,
+                                                       const char *root_hash, size_t length);
+SARN_RUNTIME_BUNDLE_API void srb_manifest_set_produced_at(srb_manifest *manifest,
+                                                          uint64_t produced_at);
+/* A NULL text removes the field (an unsigned manifest). */
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_publisher_hex(srb_manifest *manifest,
+                                                           const char *publisher_hex,
+                                                           size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_signature_hex(srb_manifest *manifest,
+                                                           const char *signature_hex,
+                                                           size_t length);
+/* Appends one payload entry. */
+SARN_RUNTIME_BUNDLE_API int srb_manifest_add_file(srb_manifest *manifest, const char *path,
+                                                  size_t path_length, const char *hash,
+                                                  size_t hash_length, uint64_t size);
+
+/* Reads and parses bundle_dir/bundle.toml without checking the payload (srb_verify does). */
+SARN_RUNTIME_BUNDLE_API srb_manifest *srb_manifest_load(const char *bundle_dir, size_t length,
+                                                        srb_error **error);
+/* A bundle.toml text as a record; fails with SRB_ERROR_MANIFEST_PARSE. */
+SARN_RUNTIME_BUNDLE_API srb_manifest *srb_manifest_parse(const char *text, size_t length,
+                                                         srb_error **error);
+/* The exact text of bundle.toml for a manifest. */
+SARN_RUNTIME_BUNDLE_API char *srb_manifest_render(const srb_manifest *manifest, size_t *length,
+                                                  srb_error **error);
+/* The root hash of the manifest's entries in their order: BLAKE3 over "path TAB hash LF" lines,
+ * as 64 lower-case hexadecimal characters. Fails only when out of memory. */
+SARN_RUNTIME_BUNDLE_API char *srb_manifest_compute_root_hash(const srb_manifest *manifest,
+                                                             srb_error **error);
 
 /* ---- Verifying ---- */
 
 /* A request to verify the bundle in `bundle_dir`, with no requirement set. NULL when out of
  * memory. The setters copy their argument and return 0, or -1 when out of memory. */
-SARN_RUNTIME_BUNDLE_API srb_verify_request *srb_verify_request_new(const char *bundle_dir);
-/* The manifest's arch must equal `arch` byte for byte. */
+SARN_RUNTIME_BUNDLE_API srb_verify_request *srb_verify_request_new(const char *bundle_dir,
+                                                                   size_t length);
+/* The manifest's arch must equal `arch` byte for byte (SRB_ERROR_ARCH_MISMATCH). */
 SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_arch(srb_verify_request *request,
-                                                            const char *arch);
+                                                            const char *arch, size_t length);
+/* The manifest's version must equal `version` byte for byte (SRB_ERROR_VERSION_MISMATCH),
+ * checked right after the arch. A launcher that resolved a version tag passes the same tag, so
+ * that a bundle copied under another tag is refused. */
+SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_version(srb_verify_request *request,
+                                                               const char *version, size_t length);
 /* The bundle must be signed by this public key (hexadecimal, either case); implies a
  * signature. */
 SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_publisher(srb_verify_request *request,
-                                                                 const char *publisher_hex);
+                                                                 const char *publisher_hex,
+                                                                 size_t length);
 /* Non-zero: an unsigned bundle fails with SRB_ERROR_SIGNATURE_REQUIRED. */
 SARN_RUNTIME_BUNDLE_API void srb_verify_request_require_signature(srb_verify_request *request,
                                                                   int required);
@@ -131,12 +208,15 @@ SARN_RUNTIME_BUNDLE_API srb_manifest *srb_verify(const srb_verify_request *reque
 
 /* ---- Locating ---- */
 
-/* The directory of the bundle for a version tag, to be freed with srb_string_free: the per-user
- * one if it holds that version, else the system one if it does, else the per-user one. With
- * `system_only` non-zero, the system location, looking at nothing. A tag that is not a single
- * file name (empty, ".", "..", or holding "/") fails with SRB_ERROR_INVALID_VERSION_TAG. */
-SARN_RUNTIME_BUNDLE_API char *srb_resolve_bundle_path(const char *version, int system_only,
-                                                      srb_error **error);
+/* The directory of the bundle for a version tag: the per-user one if it holds that version,
+ * else the system one if it does, else the per-user one. With `system_only` non-zero, the system
+ * location. A tag that is not a single file name (empty, ".", "..", or holding "/" or NUL)
+ * fails with SRB_ERROR_INVALID_VERSION_TAG. `*installed` (when `installed` is not NULL) becomes 1 when the directory returned
+ * holds a bundle.toml and 0 when it does not, which tells "not installed" from a bundle whose
+ * manifest went missing: verifying the latter fails, the former need not be tried. */
+SARN_RUNTIME_BUNDLE_API char *srb_resolve_bundle_path(const char *version, size_t version_length,
+                                                      int system_only, int *installed,
+                                                      size_t *length, srb_error **error);
 SARN_RUNTIME_BUNDLE_API void srb_string_free(char *text);
 
 /* ---- Building ---- */
@@ -145,24 +225,37 @@ SARN_RUNTIME_BUNDLE_API void srb_string_free(char *text);
  * for the architecture the library was built for, unsigned. NULL when out of memory. The
  * setters copy their argument and return 0, or -1 when out of memory. */
 SARN_RUNTIME_BUNDLE_API srb_build_request *srb_build_request_new(const char *version,
-                                                                 const char *out);
+                                                                 size_t version_length,
+                                                                 const char *out,
+                                                                 size_t out_length);
 /* The host root whose loader and C runtime are copied. */
 SARN_RUNTIME_BUNDLE_API int srb_build_request_set_from(srb_build_request *request,
-                                                       const char *host_root);
-SARN_RUNTIME_BUNDLE_API int srb_build_request_set_arch(srb_build_request *request,
-                                                       const char *arch);
+                                                       const char *host_root, size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_build_request_set_arch(srb_build_request *request, const char *arch,
+                                                       size_t length);
 /* Sign with the identity file at this path. */
 SARN_RUNTIME_BUNDLE_API int srb_build_request_set_identity(srb_build_request *request,
-                                                           const char *identity_path);
+                                                           const char *identity_path,
+                                                           size_t length);
 /* One more shared object to place at the top of the bundle's lib/. */
 SARN_RUNTIME_BUNDLE_API int srb_build_request_add_include(srb_build_request *request,
-                                                          const char *path);
+                                                          const char *path, size_t length);
 SARN_RUNTIME_BUNDLE_API void srb_build_request_free(srb_build_request *request);
 
 /* Builds the bundle and returns its manifest as written to bundle.toml, or NULL and the first
  * failure. A failed build leaves what it already wrote. */
 SARN_RUNTIME_BUNDLE_API srb_manifest *srb_build(const srb_build_request *request,
                                                 srb_error **error);
+
+/* ---- Signing identities: JSON files holding an Ed25519 secret key ---- */
+
+/* Writes a fresh identity to `out` (mode 0600) and returns its public key as 64 lower-case
+ * hexadecimal characters. */
+SARN_RUNTIME_BUNDLE_API char *srb_identity_generate(const char *out, size_t length,
+                                                    srb_error **error);
+/* The public key of the identity file at `path`, as 64 lower-case hexadecimal characters. */
+SARN_RUNTIME_BUNDLE_API char *srb_identity_public_key(const char *path, size_t length,
+                                                      srb_error **error);
 
 #ifdef __cplusplus
 }

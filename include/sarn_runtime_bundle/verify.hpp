@@ -17,11 +17,35 @@ struct VerifyRequest {
   std::optional<std::string> require_arch;       // the manifest's arch, byte for byte
   std::optional<std::string> require_publisher;  // public key, hexadecimal, either case
   RequireSignature require_signature = RequireSignature::no;
+  // The manifest's version, byte for byte, checked right after the arch: a launcher passes the
+  // tag it resolved, so that a bundle copied under another version's tag is refused.
+  std::optional<std::string> require_version;
 };
+
+namespace detail {
+
+inline void require(srb_verify_request* request, const std::optional<std::string>& value,
+                    int (*set)(srb_verify_request*, const char*, std::size_t)) {
+  if (value) copied(set(request, value->data(), value->size()));
+}
+
+}  // namespace detail
 
 // Every listed file present with its digest, nothing unlisted, the root hash, the signature and
 // the requirements. Returns the manifest as read, or the first failure found. Reads, never
 // writes.
-SARN_RUNTIME_BUNDLE_API Result<BundleManifest> verify_bundle(const VerifyRequest& request);
+inline Result<BundleManifest> verify_bundle(const VerifyRequest& request) {
+  const std::string& dir = request.bundle_dir.native();
+  const detail::Owned<srb_verify_request> handle =
+      detail::made(srb_verify_request_new(dir.data(), dir.size()));
+  detail::require(handle.get(), request.require_arch, srb_verify_request_require_arch);
+  detail::require(handle.get(), request.require_version, srb_verify_request_require_version);
+  detail::require(handle.get(), request.require_publisher, srb_verify_request_require_publisher);
+  srb_verify_request_require_signature(handle.get(),
+                                       request.require_signature == RequireSignature::yes);
+  srb_error* error = nullptr;
+  srb_manifest* manifest = srb_verify(handle.get(), &error);
+  return detail::manifest_result(manifest, error);
+}
 
 }  // namespace sarn_runtime_bundle

@@ -1,5 +1,7 @@
 // The library's public interface as an outside program sees it, called in-process: the stable
-// error numbers, the C handles and their ownership, and the C++ records against the tool's own.
+// error numbers and what each error tells besides its message, the C handles and their
+// ownership, texts that hold NUL, the version requirement, and the C++ wrappers against the
+// tool's own records.
 
 // This file also sees the tool's namespace srb, so it spells the library's out in full.
 #define SARN_RUNTIME_BUNDLE_NO_SRB_ALIAS
@@ -9,10 +11,17 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
-#include "api/convert.hpp"
+#include "api/error_record.hpp"
 #include "core/error.hpp"
+#include "manifest/digest.hpp"
+#include "manifest/manifest.hpp"
 #include "tests/support/bundle_fixture.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -60,34 +69,66 @@ TEST(PublicErrors, EveryKindKeepsItsNumber) {
       << "a new kind needs its row here and its number in sarn_runtime_bundle.h";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
-    const api::Error error = to_public(c.error);
-    EXPECT_EQ(static_cast<int>(error.kind), static_cast<int>(c.kind));
-    EXPECT_EQ(error.message, message(c.error));
+    const ErrorRecord record = error_record(c.error);
+    EXPECT_EQ(record.kind, c.kind);
+    EXPECT_EQ(record.message, message(c.error));
   }
 }
 
 // Both kinds carry two hex or arch texts side by side; each message names them in its own order.
 TEST(PublicErrors, MismatchMessagesNameEachValueInItsPlace) {
-  EXPECT_EQ(to_public(PublisherMismatch{.required = "aa", .publisher = "bb"}).message,
+  EXPECT_EQ(error_record(PublisherMismatch{.required = "aa", .publisher = "bb"}).message,
             "bundle publisher bb does not match required aa");
-  EXPECT_EQ(to_public(ArchMismatch{.arch = "aarch64", .required = "x86_64"}).message,
+  EXPECT_EQ(error_record(ArchMismatch{.arch = "aarch64", .required = "x86_64"}).message,
             "bundle arch \"aarch64\" does not match host arch \"x86_64\"");
-  EXPECT_EQ(to_public(VersionMismatch{.version = "1.0", .required = "2.0"}).message,
+  EXPECT_EQ(error_record(VersionMismatch{.version = "1.0", .required = "2.0"}).message,
             "bundle version \"1.0\" does not match required version \"2.0\"");
 }
 
-struct ErrorFree {
-  void operator()(srb_error* e) const { srb_error_free(e); }
-};
-struct ManifestFree {
-  void operator()(srb_manifest* m) const { srb_manifest_free(m); }
-};
-struct VerifyRequestFree {
-  void operator()(srb_verify_request* r) const { srb_verify_request_free(r); }
-};
-using ErrorHandle = std::unique_ptr<srb_error, ErrorFree>;
-using ManifestHandle = std::unique_ptr<srb_manifest, ManifestFree>;
-using VerifyRequestHandle = std::unique_ptr<srb_verify_request, VerifyRequestFree>;
+// The path is the one the message shows (a payload entry raw, a given path as displayed), the
+// hash mismatch of a file names it although its message does not, and only a real OS error, or
+// a kind that says a file is absent, has an errno.
+TEST(PublicErrors, PathAndOsCodeAreWhatTheErrorConcerns) {
+  const struct {
+    const char* name;
+    BundleError error;
+    std::optional<std::string> path;
+    int os_code;
+  } cases[] = {
+      {"i/o", Io{os_error(EACCES)}, std::nullopt, EACCES},
+      {"fixed i/o text", Io{OsError{.fixed = OsError::Fixed::not_utf8}}, std::nullopt, 0},
+      {"identity read", IdentityRead{os_error(EISDIR)}, std::nullopt, EISDIR},
+      {"manifest missing", ManifestMissing{"/b/\xFF/bundle.toml"}, "/b/\xEF\xBF\xBD/bundle.toml",
+       ENOENT},
+      {"file hash", HashMismatch{.expected = "a", .computed = "b", .path = "lib/libc.so.6"},
+       "lib/libc.so.6", 0},
+      {"root hash", HashMismatch{.expected = "a", .computed = "b", .path = ""}, std::nullopt, 0},
+      {"missing entry", MissingFromPayload{"lib/x.so"}, "lib/x.so", ENOENT},
+      {"unlisted entry", UnlistedPayloadFile{"lib/y.so"}, "lib/y.so", 0},
+      {"include missing", IncludeMissing{"/opt/z.so"}, "/opt/z.so", ENOENT},
+      {"destination", UnsafeDestination{"out/lib/a.so"}, "out/lib/a.so", 0},
+      {"no file", VersionMismatch{.version = "1", .required = "2"}, std::nullopt, 0},
+      {"version tag", InvalidVersionTag{"../x"}, std::nullopt, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ErrorRecord record = error_record(c.error);
+    EXPECT_EQ(record.path, c.path);
+    EXPECT_EQ(record.os_code, c.os_code);
+    EXPECT_EQ(record.message, message(c.error)) << "the message stays the tool's";
+  }
+}
+
+// The handles owned as the C++ wrappers own them.
+using ErrorHandle = api::detail::Owned<srb_error>;
+using ManifestHandle = api::detail::Owned<srb_manifest>;
+using VerifyRequestHandle = api::detail::Owned<srb_verify_request>;
+using BuildRequestHandle = api::detail::Owned<srb_build_request>;
+using TextHandle = api::detail::Owned<char>;
+
+VerifyRequestHandle verify_request(std::string_view dir) {
+  return VerifyRequestHandle(srb_verify_request_new(dir.data(), dir.size()));
+}
 
 struct Verified {
   ManifestHandle manifest;
@@ -100,81 +141,179 @@ Verified c_verify(const srb_verify_request* request) {
   return {ManifestHandle(manifest), ErrorHandle(error)};
 }
 
+std::string message_of(const srb_error* error) {
+  size_t length = 0;
+  const char* text = srb_error_message(error, &length);
+  return std::string(text, length);
+}
+
+std::optional<std::string> path_of(const srb_error* error) {
+  size_t length = 0;
+  const char* text = srb_error_path(error, &length);
+  if (text == nullptr) return std::nullopt;
+  return std::string(text, length);
+}
+
+TEST(CInterface, VersionIsTheHeadersAndTheProjects) {
+  const std::string expected = std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR) + "." +
+                               std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MINOR) + "." +
+                               std::to_string(SARN_RUNTIME_BUNDLE_VERSION_PATCH);
+  EXPECT_EQ(srb_version(), expected);
+  EXPECT_STREQ(api::library_version(), srb_version());
+}
+
 TEST(CInterface, VerifyHandsBackTheManifestField_ByField) {
   TempDir dir;
   const SigningKey key = test_key();
   const BundleManifest written = make_bundle(
       dir.path(), {.files = {{"lib/libc.so.6", "c"}, {"etc/ld.so.cache", "cache"}}, .key = &key});
-  const VerifyRequestHandle request(srb_verify_request_new(dir.path().c_str()));
-  ASSERT_EQ(srb_verify_request_require_publisher(request.get(), written.publisher_hex->c_str()), 0);
+  const VerifyRequestHandle request = verify_request(dir.path().native());
+  const std::string& publisher = *written.publisher_hex;
+  ASSERT_EQ(srb_verify_request_require_publisher(request.get(), publisher.data(), publisher.size()),
+            0);
   srb_verify_request_require_signature(request.get(), 1);
   const Verified verified = c_verify(request.get());
-  ASSERT_TRUE(verified.manifest) << srb_error_message(verified.error.get());
+  ASSERT_TRUE(verified.manifest) << message_of(verified.error.get());
   EXPECT_EQ(verified.error, nullptr);
 
   const srb_manifest* m = verified.manifest.get();
-  EXPECT_STREQ(srb_manifest_version(m), written.version.c_str());
-  EXPECT_STREQ(srb_manifest_arch(m), written.arch.c_str());
-  EXPECT_STREQ(srb_manifest_root_hash(m), written.root_hash.c_str());
+  size_t length = 0;
+  EXPECT_STREQ(srb_manifest_version(m, &length), written.version.c_str());
+  EXPECT_EQ(length, written.version.size());
+  EXPECT_STREQ(srb_manifest_arch(m, nullptr), written.arch.c_str());
+  EXPECT_STREQ(srb_manifest_root_hash(m, nullptr), written.root_hash.c_str());
   EXPECT_EQ(srb_manifest_produced_at(m), written.produced_at);
-  EXPECT_STREQ(srb_manifest_publisher_hex(m), written.publisher_hex->c_str());
-  EXPECT_STREQ(srb_manifest_signature_hex(m), written.signature_hex->c_str());
+  EXPECT_STREQ(srb_manifest_publisher_hex(m, nullptr), written.publisher_hex->c_str());
+  EXPECT_STREQ(srb_manifest_signature_hex(m, nullptr), written.signature_hex->c_str());
   ASSERT_EQ(srb_manifest_file_count(m), written.files.size());
   for (std::size_t i = 0; i < written.files.size(); ++i) {
-    EXPECT_STREQ(srb_manifest_file_path(m, i), written.files[i].path.c_str());
-    EXPECT_STREQ(srb_manifest_file_hash(m, i), written.files[i].hash.c_str());
+    EXPECT_STREQ(srb_manifest_file_path(m, i, nullptr), written.files[i].path.c_str());
+    EXPECT_STREQ(srb_manifest_file_hash(m, i, nullptr), written.files[i].hash.c_str());
     EXPECT_EQ(srb_manifest_file_size(m, i), written.files[i].size);
   }
   // Past the end is an answer, not a read out of bounds.
-  EXPECT_EQ(srb_manifest_file_path(m, written.files.size()), nullptr);
-  EXPECT_EQ(srb_manifest_file_hash(m, written.files.size()), nullptr);
+  length = 99;
+  EXPECT_EQ(srb_manifest_file_path(m, written.files.size(), &length), nullptr);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(srb_manifest_file_hash(m, written.files.size(), nullptr), nullptr);
   EXPECT_EQ(srb_manifest_file_size(m, written.files.size()), 0u);
 }
 
+// Each requirement fails with its kind; the version is compared after the arch and before any
+// payload file is read, so a bundle copied under another tag is refused however it was changed.
 TEST(CInterface, EachRequirementFailsWithItsKindAndTheToolsMessage) {
   TempDir dir;
-  make_bundle(dir.path(), {.arch = "aarch64", .files = {{"lib/libc.so.6", "c"}}});
-  const std::string publisher(64, 'a');
-  const struct {
+  make_bundle(dir.path(), {.version = "1.0", .arch = "aarch64", .files = {{"lib/libc.so.6", "c"}}});
+  using Setter = int (*)(srb_verify_request*, const char*, size_t);
+  struct Case {
     const char* name;
-    void (*require)(srb_verify_request*, const std::string&);
+    std::vector<std::pair<Setter, std::string>> texts;
+    bool signature;
     srb_error_kind kind;
     std::string message;
-  } cases[] = {
-      {"signature",
-       [](srb_verify_request* r, const std::string&) {
-         srb_verify_request_require_signature(r, 1);
-       },
-       SRB_ERROR_SIGNATURE_REQUIRED, message(SignatureRequired{})},
-      {"publisher",
-       [](srb_verify_request* r, const std::string& hex) {
-         ASSERT_EQ(srb_verify_request_require_publisher(r, hex.c_str()), 0);
-       },
-       SRB_ERROR_SIGNATURE_REQUIRED, message(SignatureRequired{})},
-      {"arch",
-       [](srb_verify_request* r, const std::string&) {
-         ASSERT_EQ(srb_verify_request_require_arch(r, "x86_64"), 0);
-       },
-       SRB_ERROR_ARCH_MISMATCH, "bundle arch \"aarch64\" does not match host arch \"x86_64\""},
   };
-  for (const auto& c : cases) {
+  const auto fails_as = [&](const Case& c) {
     SCOPED_TRACE(c.name);
-    const VerifyRequestHandle request(srb_verify_request_new(dir.path().c_str()));
-    c.require(request.get(), publisher);
+    const VerifyRequestHandle request = verify_request(dir.path().native());
+    for (const auto& [require, text] : c.texts)
+      ASSERT_EQ(require(request.get(), text.data(), text.size()), 0);
+    srb_verify_request_require_signature(request.get(), c.signature);
     const Verified verified = c_verify(request.get());
     EXPECT_EQ(verified.manifest, nullptr);
     ASSERT_NE(verified.error, nullptr);
     EXPECT_EQ(srb_error_get_kind(verified.error.get()), c.kind);
-    EXPECT_EQ(srb_error_message(verified.error.get()), c.message);
-  }
+    if (!c.message.empty()) {
+      EXPECT_EQ(message_of(verified.error.get()), c.message);
+    }
+  };
+  const Case intact[] = {
+      {"signature", {}, true, SRB_ERROR_SIGNATURE_REQUIRED, message(SignatureRequired{})},
+      {"publisher",
+       {{srb_verify_request_require_publisher, std::string(64, 'a')}},
+       false,
+       SRB_ERROR_SIGNATURE_REQUIRED,
+       message(SignatureRequired{})},
+      {"arch before version",
+       {{srb_verify_request_require_version, "2.0"}, {srb_verify_request_require_arch, "x86_64"}},
+       false,
+       SRB_ERROR_ARCH_MISMATCH,
+       "bundle arch \"aarch64\" does not match host arch \"x86_64\""},
+      {"version byte for byte",
+       {{srb_verify_request_require_version, std::string("1.0\0", 4)}},
+       false,
+       SRB_ERROR_VERSION_MISMATCH,
+       "bundle version \"1.0\" does not match required version \"1.0\\0\""},
+  };
+  for (const Case& c : intact)
+    fails_as(c);
   // Without requirements the unsigned bundle is fine.
-  const VerifyRequestHandle plain(srb_verify_request_new(dir.path().c_str()));
-  EXPECT_NE(c_verify(plain.get()).manifest, nullptr);
+  EXPECT_NE(c_verify(verify_request(dir.path().native()).get()).manifest, nullptr);
+
+  // The version is compared before any payload file is read.
+  write_file(dir / "lib/libc.so.6", "tampered");
+  const Case tampered[] = {
+      {"version before the payload",
+       {{srb_verify_request_require_arch, "aarch64"}, {srb_verify_request_require_version, "2.0"}},
+       false,
+       SRB_ERROR_VERSION_MISMATCH,
+       "bundle version \"1.0\" does not match required version \"2.0\""},
+      {"version met, then the payload",
+       {{srb_verify_request_require_version, "1.0"}},
+       false,
+       SRB_ERROR_HASH_MISMATCH,
+       ""},
+  };
+  for (const Case& c : tampered)
+    fails_as(c);
+}
+
+// What a launcher needs to tell failures apart: which file, and the OS's word for it.
+TEST(CInterface, ErrorsNameTheTamperedOrMissingFileAndItsErrno) {
+  TempDir dir;
+  const BundleManifest written =
+      make_bundle(dir.path(), {.files = {{"etc/ld.so.cache", "cache"}, {"lib/libc.so.6", "c"}}});
+  const VerifyRequestHandle request = verify_request(dir.path().native());
+
+  write_file(dir / "lib/libc.so.6", "tampered");
+  Verified verified = c_verify(request.get());
+  ASSERT_NE(verified.error, nullptr);
+  EXPECT_EQ(srb_error_get_kind(verified.error.get()), SRB_ERROR_HASH_MISMATCH);
+  EXPECT_EQ(path_of(verified.error.get()), "lib/libc.so.6");
+  EXPECT_EQ(srb_error_os_code(verified.error.get()), 0);
+  EXPECT_EQ(message_of(verified.error.get()), "hash mismatch: expected " + written.files[1].hash +
+                                                  " in bundle.toml, computed " +
+                                                  digest_of(dir / "lib/libc.so.6"))
+      << "the message stays the tool's, without the path";
+
+  std::filesystem::remove(dir / "lib/libc.so.6");
+  verified = c_verify(request.get());
+  ASSERT_NE(verified.error, nullptr);
+  EXPECT_EQ(srb_error_get_kind(verified.error.get()), SRB_ERROR_MISSING_FROM_PAYLOAD);
+  EXPECT_EQ(path_of(verified.error.get()), "lib/libc.so.6");
+  EXPECT_EQ(srb_error_os_code(verified.error.get()), ENOENT);
+
+  std::filesystem::remove(dir / "bundle.toml");
+  verified = c_verify(request.get());
+  ASSERT_NE(verified.error, nullptr);
+  EXPECT_EQ(srb_error_get_kind(verified.error.get()), SRB_ERROR_MANIFEST_MISSING);
+  EXPECT_EQ(path_of(verified.error.get()), (dir / "bundle.toml").string());
+  EXPECT_EQ(srb_error_os_code(verified.error.get()), ENOENT);
+
+  // An error with nothing of the kind says so.
+  const VerifyRequestHandle arch = verify_request(dir.path().native());
+  make_bundle(dir.path(), {.files = {{"lib/libc.so.6", "c"}}});
+  ASSERT_EQ(srb_verify_request_require_arch(arch.get(), "riscv64", 7), 0);
+  verified = c_verify(arch.get());
+  ASSERT_NE(verified.error, nullptr);
+  size_t length = 99;
+  EXPECT_EQ(srb_error_path(verified.error.get(), &length), nullptr);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(srb_error_os_code(verified.error.get()), 0);
 }
 
 TEST(CInterface, ErrorSlotMayBeNull) {
   TempDir dir;
-  const VerifyRequestHandle request(srb_verify_request_new((dir / "absent").c_str()));
+  const VerifyRequestHandle request = verify_request((dir / "absent").native());
   EXPECT_EQ(srb_verify(request.get(), nullptr), nullptr);
   srb_error* error = nullptr;
   EXPECT_EQ(srb_verify(request.get(), &error), nullptr);
@@ -188,77 +327,150 @@ TEST(CInterface, ErrorSlotMayBeNull) {
   srb_string_free(nullptr);
 }
 
-// A launcher in another language can pass a null by mistake; each entry point refuses it.
-TEST(CInterface, NullHandlesAndStringsAreRefusedNotFollowed) {
+// A launcher in another language can pass a null by mistake, or a path with a NUL byte that the
+// kernel would cut short at another file; each entry point refuses it.
+TEST(CInterface, NullsAndPathsHoldingNulAreRefusedNotFollowed) {
   const std::string invalid = message(Io{os_error(EINVAL)});
-  srb_error* error = nullptr;
-  EXPECT_EQ(srb_verify(nullptr, &error), nullptr);
-  ASSERT_NE(error, nullptr);
-  EXPECT_EQ(srb_error_get_kind(error), SRB_ERROR_IO);
-  EXPECT_EQ(srb_error_message(error), invalid);
-  srb_error_free(error);
-  EXPECT_EQ(srb_build(nullptr, &error), nullptr);
-  EXPECT_EQ(srb_error_message(error), invalid);
-  srb_error_free(error);
-  EXPECT_EQ(srb_resolve_bundle_path(nullptr, 1, &error), nullptr);
-  EXPECT_EQ(srb_error_message(error), invalid);
-  srb_error_free(error);
+  const auto refuses = [&](const char* name, auto call) {
+    SCOPED_TRACE(name);
+    srb_error* error = nullptr;
+    EXPECT_EQ(call(&error), nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(srb_error_get_kind(error), SRB_ERROR_IO);
+    EXPECT_EQ(message_of(error), invalid);
+    EXPECT_EQ(srb_error_os_code(error), EINVAL);
+    srb_error_free(error);
+  };
+  TempDir dir;
+  make_bundle(dir.path(), {.files = {{"lib/libc.so.6", "c"}}});
+  const std::string with_nul = dir.path().native() + std::string("\0/elsewhere", 11);
+  const VerifyRequestHandle nul_dir = verify_request(with_nul);
+  ASSERT_NE(nul_dir, nullptr);
 
-  EXPECT_EQ(srb_verify_request_new(nullptr), nullptr);
-  EXPECT_EQ(srb_build_request_new("1", nullptr), nullptr);
-  EXPECT_EQ(srb_build_request_new(nullptr, "/tmp/b"), nullptr);
-  EXPECT_EQ(srb_verify_request_require_arch(nullptr, "x86_64"), -1);
+  refuses("verify null", [](srb_error** e) { return srb_verify(nullptr, e); });
+  refuses("verify nul", [&](srb_error** e) { return srb_verify(nul_dir.get(), e); });
+  refuses("load nul",
+          [&](srb_error** e) { return srb_manifest_load(with_nul.data(), with_nul.size(), e); });
+  refuses("build null", [](srb_error** e) { return srb_build(nullptr, e); });
+  refuses("resolve null", [](srb_error** e) {
+    return srb_resolve_bundle_path(nullptr, 1, 1, nullptr, nullptr, e);
+  });
+  refuses("parse null", [](srb_error** e) { return srb_manifest_parse(nullptr, 3, e); });
+  refuses("render null", [](srb_error** e) { return srb_manifest_render(nullptr, nullptr, e); });
+  refuses("pubkey nul", [](srb_error** e) { return srb_identity_public_key("a\0b", 3, e); });
+
+  EXPECT_EQ(srb_verify_request_new(nullptr, 1), nullptr);
+  EXPECT_EQ(srb_build_request_new("1", 1, nullptr, 1), nullptr);
+  EXPECT_EQ(srb_build_request_new(nullptr, 1, "/tmp/b", 6), nullptr);
+  EXPECT_EQ(srb_verify_request_require_arch(nullptr, "x86_64", 6), -1);
   srb_verify_request_require_signature(nullptr, 1);
-  const VerifyRequestHandle request(srb_verify_request_new("/nonexistent"));
-  EXPECT_EQ(srb_verify_request_require_arch(request.get(), nullptr), -1);
-  EXPECT_EQ(srb_verify_request_require_publisher(request.get(), nullptr), -1);
-  EXPECT_EQ(srb_build_request_add_include(nullptr, "/x.so"), -1);
+  EXPECT_EQ(srb_verify_request_require_arch(nul_dir.get(), nullptr, 6), -1);
+  EXPECT_EQ(srb_verify_request_require_version(nul_dir.get(), nullptr, 1), -1);
+  EXPECT_EQ(srb_build_request_add_include(nullptr, "/x.so", 5), -1);
+  EXPECT_EQ(srb_manifest_add_file(nullptr, "a", 1, "b", 1, 0), -1);
 
-  EXPECT_EQ(srb_manifest_version(nullptr), nullptr);
+  EXPECT_EQ(srb_manifest_version(nullptr, nullptr), nullptr);
   EXPECT_EQ(srb_manifest_file_count(nullptr), 0u);
-  EXPECT_EQ(srb_manifest_file_path(nullptr, 0), nullptr);
-  EXPECT_STREQ(srb_error_message(nullptr), "");
+  EXPECT_EQ(srb_manifest_file_path(nullptr, 0, nullptr), nullptr);
+  EXPECT_STREQ(srb_error_message(nullptr, nullptr), "");
+  EXPECT_EQ(srb_error_path(nullptr, nullptr), nullptr);
+  EXPECT_EQ(srb_error_os_code(nullptr), 0);
 }
 
 TEST(CInterface, BuildsABundleThatVerifies) {
   TempDir dir;
   make_host_root(dir / "root", {"/lib64/ld-linux-x86-64.so.2", "/etc/ld.so.cache"});
   write_file(dir / "extra.so", "extra");
-  srb_build_request* request = srb_build_request_new("3.1", (dir / "bundle").c_str());
+  const std::string out = (dir / "bundle").string();
+  const std::string root = (dir / "root").string();
+  const std::string extra = (dir / "extra.so").string();
+  const BuildRequestHandle request(srb_build_request_new("3.1", 3, out.data(), out.size()));
   ASSERT_NE(request, nullptr);
-  ASSERT_EQ(srb_build_request_set_from(request, (dir / "root").c_str()), 0);
-  ASSERT_EQ(srb_build_request_set_arch(request, "x86_64"), 0);
-  ASSERT_EQ(srb_build_request_add_include(request, (dir / "extra.so").c_str()), 0);
+  ASSERT_EQ(srb_build_request_set_from(request.get(), root.data(), root.size()), 0);
+  ASSERT_EQ(srb_build_request_set_arch(request.get(), "x86_64", 6), 0);
+  ASSERT_EQ(srb_build_request_add_include(request.get(), extra.data(), extra.size()), 0);
   srb_error* error = nullptr;
-  const ManifestHandle built(srb_build(request, &error));
-  srb_build_request_free(request);
-  ASSERT_TRUE(built) << srb_error_message(error);
+  const ManifestHandle built(srb_build(request.get(), &error));
+  ASSERT_TRUE(built) << message_of(error);
 
   const Result<BundleManifest> on_disk = load_manifest(dir / "bundle");
   ASSERT_TRUE(on_disk);
-  EXPECT_STREQ(srb_manifest_root_hash(built.get()), on_disk->root_hash.c_str());
+  EXPECT_STREQ(srb_manifest_root_hash(built.get(), nullptr), on_disk->root_hash.c_str());
   EXPECT_EQ(srb_manifest_file_count(built.get()), 3u);
-  EXPECT_EQ(srb_manifest_publisher_hex(built.get()), nullptr);
+  EXPECT_EQ(srb_manifest_publisher_hex(built.get(), nullptr), nullptr);
+  EXPECT_NE(c_verify(verify_request(out).get()).manifest, nullptr);
 
-  const VerifyRequestHandle verify(srb_verify_request_new((dir / "bundle").c_str()));
-  EXPECT_NE(c_verify(verify.get()).manifest, nullptr);
-
-  srb_build_request* unsupported = srb_build_request_new("3.1", (dir / "other").c_str());
-  ASSERT_EQ(srb_build_request_set_arch(unsupported, "riscv64"), 0);
-  EXPECT_EQ(srb_build(unsupported, &error), nullptr);
-  srb_build_request_free(unsupported);
+  const std::string other = (dir / "other").string();
+  const BuildRequestHandle unsupported(srb_build_request_new("3.1", 3, other.data(), other.size()));
+  ASSERT_EQ(srb_build_request_set_arch(unsupported.get(), "riscv64", 7), 0);
+  EXPECT_EQ(srb_build(unsupported.get(), &error), nullptr);
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(srb_error_get_kind(error), SRB_ERROR_UNSUPPORTED_ARCH);
   srb_error_free(error);
 }
 
-TEST(CInterface, ResolvesTheSystemLocationWithoutLooking) {
-  srb_error* error = reinterpret_cast<srb_error*>(0x1);
-  char* path = srb_resolve_bundle_path("2.0", 1, &error);
-  ASSERT_NE(path, nullptr);
-  EXPECT_EQ(error, nullptr);
-  EXPECT_STREQ(path, "/usr/lib/sarn-runtime/2.0");
-  srb_string_free(path);
+// Sets an environment variable for one test and puts back what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// "Not installed" and "installed but its manifest is gone" resolve to the same kind of path;
+// the flag tells them apart. The system location is resolved without looking, but the flag
+// still says whether it holds a bundle.
+TEST(CInterface, ResolvingSaysWhetherTheVersionIsInstalled) {
+  TempDir dir;
+  const ScopedEnv root("SARN_RUNTIME_BUNDLE_DIR", dir.path().string());
+  make_bundle(dir / "1.0", {.files = {{"lib/libc.so.6", "c"}}});
+  const struct {
+    std::string version;
+    int system_only;
+    std::string path;
+    int installed;
+  } cases[] = {
+      {"1.0", 0, (dir / "1.0").string(), 1},
+      {"2.0", 0, (dir / "2.0").string(), 0},
+      {"2.0", 1, "/usr/lib/sarn-runtime/2.0", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    srb_error* error = reinterpret_cast<srb_error*>(0x1);
+    int installed = -1;
+    size_t length = 0;
+    const TextHandle path(srb_resolve_bundle_path(c.version.data(), c.version.size(), c.system_only,
+                                                  &installed, &length, &error));
+    ASSERT_NE(path, nullptr) << message_of(error);
+    EXPECT_EQ(error, nullptr);
+    EXPECT_EQ(std::string(path.get(), length), c.path);
+    EXPECT_EQ(installed, c.installed);
+
+    const api::SystemOnly system = c.system_only ? api::SystemOnly::yes : api::SystemOnly::no;
+    const api::Result<api::ResolvedBundle> resolved = api::resolve_bundle(c.version, system);
+    ASSERT_TRUE(resolved);
+    EXPECT_EQ(resolved->path, c.path);
+    EXPECT_EQ(resolved->installed, c.installed == 1);
+  }
+}
+
+api::VerifyRequest cpp_request(const std::filesystem::path& dir) {
+  api::VerifyRequest request;
+  request.bundle_dir = dir;
+  return request;
 }
 
 // A launcher takes the tag from an application's metadata; whatever the tag, the answer stays a
@@ -275,15 +487,15 @@ TEST(Interfaces, ResolveRefusesATagThatIsNotOneFileName) {
       EXPECT_EQ(path.error().kind, api::ErrorKind::InvalidVersionTag);
       EXPECT_EQ(path.error().message, expected);
     }
-    if (tag.find('\0') != std::string::npos) continue;  // a C string ends at the NUL
     for (const int system_only : {1, 0}) {
       srb_error* error = nullptr;
-      char* path = srb_resolve_bundle_path(tag.c_str(), system_only, &error);
+      char* path = srb_resolve_bundle_path(tag.data(), tag.size(), system_only, nullptr, nullptr,
+                                           &error);
       EXPECT_EQ(path, nullptr) << path;
       srb_string_free(path);
       ASSERT_NE(error, nullptr);
       EXPECT_EQ(srb_error_get_kind(error), SRB_ERROR_INVALID_VERSION_TAG);
-      EXPECT_EQ(srb_error_message(error), expected);
+      EXPECT_EQ(srb_error_message(error, nullptr), expected);
       srb_error_free(error);
     }
   }
@@ -299,12 +511,10 @@ TEST(CppInterface, RecordsRoundTripThroughTheToolsOwn) {
   const SigningKey key = test_key();
   const BundleManifest written =
       make_bundle(dir.path(), {.files = {{"lib/a.so", "a"}, {"lib/b.so", "bb"}}, .key = &key});
-  api::VerifyRequest request;
-  request.bundle_dir = dir.path();
+  api::VerifyRequest request = cpp_request(dir.path());
   request.require_signature = api::RequireSignature::yes;
   const api::Result<api::BundleManifest> verified = api::verify_bundle(request);
   ASSERT_TRUE(verified) << api::message(verified.error());
-  EXPECT_EQ(to_internal(*verified), written);
   EXPECT_EQ(api::compute_root_hash(verified->files), written.root_hash);
 
   const api::Result<std::string> text = api::render_manifest(*verified);
@@ -313,22 +523,80 @@ TEST(CppInterface, RecordsRoundTripThroughTheToolsOwn) {
   const api::Result<api::BundleManifest> parsed = api::parse_manifest(*text);
   ASSERT_TRUE(parsed);
   EXPECT_EQ(*parsed, *verified);
+  const api::Result<api::BundleManifest> loaded = api::load_manifest(dir.path());
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(*loaded, *verified);
 
   const api::Result<api::BundleManifest> broken = api::parse_manifest("version = ");
   ASSERT_FALSE(broken);
   EXPECT_EQ(broken.error().kind, api::ErrorKind::ManifestParse);
 }
 
+// TOML can write a NUL (\u0000) into any text; through the C interface it arrives whole, as
+// pointer and length, so the C++ record and its rendering keep every byte.
+TEST(CppInterface, TextsHoldingNulCrossTheCInterfaceWhole) {
+  BundleManifest manifest;
+  manifest.version = std::string("1.0\0beta", 8);
+  manifest.arch = "x86_64";
+  manifest.files = {{.path = std::string("lib/a\0b", 7), .hash = std::string(64, 'a'), .size = 1}};
+  manifest.root_hash = compute_root_hash(manifest.files);
+  const Result<std::string> text = render_manifest(manifest);
+  ASSERT_TRUE(text);
+
+  const api::Result<api::BundleManifest> parsed = api::parse_manifest(*text);
+  ASSERT_TRUE(parsed) << api::message(parsed.error());
+  EXPECT_EQ(parsed->version, manifest.version);
+  ASSERT_EQ(parsed->files.size(), 1u);
+  EXPECT_EQ(parsed->files[0].path, manifest.files[0].path);
+  EXPECT_EQ(api::compute_root_hash(parsed->files), manifest.root_hash);
+  const api::Result<std::string> rendered = api::render_manifest(*parsed);
+  ASSERT_TRUE(rendered);
+  EXPECT_EQ(*rendered, *text);
+}
+
+TEST(CppInterface, VersionRequirementAndStructuredErrors) {
+  TempDir dir;
+  make_bundle(dir.path(), {.version = "1.0", .files = {{"lib/libc.so.6", "c"}}});
+  api::VerifyRequest request = cpp_request(dir.path());
+  request.require_version = "1.0";
+  EXPECT_TRUE(api::verify_bundle(request));
+
+  request.require_version = "2.0";
+  const api::Result<api::BundleManifest> other = api::verify_bundle(request);
+  ASSERT_FALSE(other);
+  EXPECT_EQ(other.error().kind, api::ErrorKind::VersionMismatch);
+  EXPECT_EQ(other.error().message,
+            "bundle version \"1.0\" does not match required version \"2.0\"");
+  EXPECT_EQ(other.error().path, std::nullopt);
+
+  write_file(dir / "lib/libc.so.6", "tampered");
+  request.require_version = "1.0";
+  const api::Result<api::BundleManifest> tampered = api::verify_bundle(request);
+  ASSERT_FALSE(tampered);
+  EXPECT_EQ(tampered.error().kind, api::ErrorKind::HashMismatch);
+  EXPECT_EQ(tampered.error().path, "lib/libc.so.6");
+  EXPECT_EQ(tampered.error().os_code, 0);
+
+  request.bundle_dir = dir / "absent";
+  const api::Result<api::BundleManifest> missing = api::verify_bundle(request);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().kind, api::ErrorKind::ManifestMissing);
+  EXPECT_EQ(missing.error().path, (dir / "absent/bundle.toml").string());
+  EXPECT_EQ(missing.error().os_code, ENOENT);
+}
+
 TEST(CppInterface, IdentityKeyIsTheOneGenerated) {
   TempDir dir;
   const api::Result<std::string> generated = api::generate_identity(dir / "id.json");
   ASSERT_TRUE(generated) << api::message(generated.error());
+  EXPECT_EQ(generated->size(), 64u);
   const api::Result<std::string> read = api::identity_public_key(dir / "id.json");
   ASSERT_TRUE(read);
   EXPECT_EQ(*read, *generated);
   const api::Result<std::string> missing = api::identity_public_key(dir / "absent.json");
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().kind, api::ErrorKind::IdentityRead);
+  EXPECT_EQ(missing.error().os_code, ENOENT);
 }
 
 }  // namespace

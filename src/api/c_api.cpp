@@ -1,40 +1,64 @@
-// The C interface over the public C++ functions. Every entry point catches everything: an
-// exception must not unwind into a C caller, and the only one the library raises is
-// std::bad_alloc, which becomes the i/o error "Cannot allocate memory".
+// The C interface over the subsystems. It is all the shared library exports, so no C++ type,
+// standard-library layout or exception crosses it: texts go in as pointer and length and come
+// out as NUL-terminated bytes owned by a handle or by the caller. Every entry point catches
+// everything, since an exception must not unwind into a C caller; the only one the library
+// raises is std::bad_alloc, which becomes the i/o error "Cannot allocate memory".
 
 #include <sarn_runtime_bundle/sarn_runtime_bundle.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
-#include <sarn_runtime_bundle/bundle.hpp>
+#include <sarn_runtime_bundle/location.hpp>
 
-#include "api/convert.hpp"
-#include "core/error.hpp"
-
-namespace api = ::sarn_runtime_bundle;
+#include "api/error_record.hpp"
+#include "build/build.hpp"
+#include "core/hex.hpp"
+#include "location/bundle_path.hpp"
+#include "manifest/digest.hpp"
+#include "manifest/manifest.hpp"
+#include "signing/identity.hpp"
+#include "verify/verify.hpp"
 
 struct srb_error {
-  api::Error error;
+  srb::ErrorRecord record;
 };
 struct srb_manifest {
-  api::BundleManifest manifest;
+  srb::BundleManifest manifest;
 };
 struct srb_verify_request {
-  api::VerifyRequest request;
+  srb::VerifyRequest request;
 };
 struct srb_build_request {
-  api::BuildRequest request;
+  srb::BuildRequest request;
 };
 
 namespace {
 
-api::Error io_error(int code) {
-  return srb::to_public(srb::Io{srb::os_error(code)});
+// The version the build system stamps on the library; the header's macros must say the same.
+#define SRB_STRINGIFY(x) #x
+#define SRB_VERSION_TEXT(major, minor, patch) \
+  SRB_STRINGIFY(major) "." SRB_STRINGIFY(minor) "." SRB_STRINGIFY(patch)
+static_assert(SARN_RUNTIME_BUNDLE_VERSION_MAJOR == SRB_PROJECT_VERSION_MAJOR &&
+                  SARN_RUNTIME_BUNDLE_VERSION_MINOR == SRB_PROJECT_VERSION_MINOR &&
+                  SARN_RUNTIME_BUNDLE_VERSION_PATCH == SRB_PROJECT_VERSION_PATCH,
+              "sarn_runtime_bundle.h states the project's version");
+constexpr const char* kVersion = SRB_VERSION_TEXT(
+    SRB_PROJECT_VERSION_MAJOR, SRB_PROJECT_VERSION_MINOR, SRB_PROJECT_VERSION_PATCH);
+
+static_assert(sarn_runtime_bundle::SYSTEM_BUNDLE_ROOT == srb::SYSTEM_BUNDLE_ROOT,
+              "the public header states the system root the library resolves to");
+
+srb::ErrorRecord io_error(int code) {
+  return srb::error_record(srb::Io{srb::os_error(code)});
 }
 
 // Handed out when not even an error record can be allocated; srb_error_free leaves it alone.
@@ -45,8 +69,8 @@ srb_error* out_of_memory() {
   return &out_of_memory_error;
 }
 
-// What a null handle or string gets in place of a crash.
-api::Error invalid_argument() {
+// What a null handle or text, or a path holding NUL, gets in place of a crash or another file.
+srb::ErrorRecord invalid_argument() {
   return io_error(EINVAL);
 }
 
@@ -57,197 +81,412 @@ void report(srb_error** slot, srb_error* error) {
     delete error;
 }
 
-void report(srb_error** slot, api::Error error) {
+void report(srb_error** slot, srb::ErrorRecord record) {
   if (slot == nullptr) return;
-  srb_error* record = new (std::nothrow) srb_error;
-  if (record == nullptr) return report(slot, out_of_memory());
-  record->error = std::move(error);
-  *slot = record;
+  srb_error* error = new (std::nothrow) srb_error;
+  if (error == nullptr) return report(slot, out_of_memory());
+  error->record = std::move(record);
+  *slot = error;
 }
 
-// Runs one operation returning a Result: its value in a new handle, or its error in `slot`.
-template <typename Handle, typename Operation>
-Handle* result_handle(srb_error** slot, Operation operation) {
+// A text argument: the empty text for (NULL, 0), nothing for NULL with a length.
+std::optional<std::string_view> text_of(const char* text, size_t length) {
+  if (text == nullptr) return length == 0 ? std::optional<std::string_view>("") : std::nullopt;
+  return std::string_view(text, length);
+}
+
+// The kernel ends a path at its first NUL, so a path holding one would name another file.
+bool names_a_file(const std::filesystem::path& path) {
+  return path.native().find('\0') == std::string::npos;
+}
+
+// What an operation hands back: a value, or the record of what stopped it.
+template <typename T>
+struct Outcome {
+  std::optional<T> value;
+  srb::ErrorRecord error;
+};
+
+template <typename T>
+Outcome<T> outcome(srb::Result<T>&& result) {
+  if (!result) return {std::nullopt, srb::error_record(result.error())};
+  return {std::move(*result), {}};
+}
+template <typename T>
+Outcome<T> refused() {
+  return {std::nullopt, invalid_argument()};
+}
+
+// Runs one operation: its value made into the caller's form by `hand_out`, or its error in
+// `slot`. An exception, which can only be std::bad_alloc, becomes the out-of-memory error.
+template <typename Operation, typename Give>
+auto run(srb_error** slot, Operation operation, Give give) -> decltype(give(*operation().value)) {
   report(slot, static_cast<srb_error*>(nullptr));
   try {
-    auto result = operation();
-    if (!result) {
-      report(slot, std::move(result).error());
+    auto done = operation();
+    if (!done.value) {
+      report(slot, std::move(done.error));
       return nullptr;
     }
-    return new Handle{std::move(*result)};
+    return give(*std::move(done.value));
   } catch (...) {
     report(slot, out_of_memory());
     return nullptr;
   }
 }
 
+srb_manifest* manifest_handle(srb::BundleManifest manifest) {
+  return new srb_manifest{std::move(manifest)};
+}
+
+// A copy the caller frees with srb_string_free (free), so it is made with malloc.
+char* malloc_copy(std::string_view text, size_t* length) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy == nullptr) throw std::bad_alloc();
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  if (length != nullptr) *length = text.size();
+  return copy;
+}
+char* malloc_text(const std::string& text) {
+  return malloc_copy(text, nullptr);
+}
+
 // A setter's copy of its argument: 0, or -1 when out of memory or given a null pointer.
-template <typename Request, typename Assign>
-int assign(Request* request, const char* text, Assign assign_value) {
-  if (request == nullptr || text == nullptr) return -1;
+template <typename Handle, typename Assign>
+int assign(Handle* handle, const char* text, size_t length, Assign assign_value) {
+  const std::optional<std::string_view> value = text_of(text, length);
+  if (handle == nullptr || !value) return -1;
   try {
-    assign_value();
+    assign_value(std::string(*value));
     return 0;
   } catch (...) {
     return -1;
   }
 }
 
-const api::BundleFile* file_at(const srb_manifest* manifest, std::size_t index) {
+// A handle made from texts, or NULL when one is null or memory runs out.
+template <typename Handle, typename Fill>
+Handle* new_handle(Fill fill) {
+  try {
+    auto handle = std::make_unique<Handle>();
+    if (!fill(*handle)) return nullptr;
+    return handle.release();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// A text handed out with its length, which may be asked for.
+const char* hand_out(const std::string& text, size_t* length) {
+  if (length != nullptr) *length = text.size();
+  return text.c_str();
+}
+const char* hand_out(const std::optional<std::string>& text, size_t* length) {
+  if (!text) {
+    if (length != nullptr) *length = 0;
+    return nullptr;
+  }
+  return hand_out(*text, length);
+}
+const char* nothing(size_t* length) {
+  if (length != nullptr) *length = 0;
+  return nullptr;
+}
+
+const srb::BundleFile* file_at(const srb_manifest* manifest, size_t index) {
   if (manifest == nullptr || index >= manifest->manifest.files.size()) return nullptr;
   return &manifest->manifest.files[index];
 }
 
-const char* optional_text(const std::optional<std::string>& text) {
-  return text ? text->c_str() : nullptr;
+template <typename Text>
+const char* manifest_text(const srb_manifest* m, size_t* length, Text srb::BundleManifest::*field) {
+  return m ? hand_out(m->manifest.*field, length) : nothing(length);
+}
+
+template <typename Text>
+int set_manifest_text(srb_manifest* m, const char* text, size_t length,
+                      Text srb::BundleManifest::*field) {
+  return assign(m, text, length, [&](std::string value) { m->manifest.*field = std::move(value); });
+}
+
+// A signature field: a null text removes it.
+int set_signature_field(srb_manifest* m, const char* text, size_t length,
+                        std::optional<std::string> srb::BundleManifest::*field) {
+  if (m != nullptr && text == nullptr) {
+    (m->manifest.*field).reset();
+    return 0;
+  }
+  return set_manifest_text(m, text, length, field);
+}
+
+// The load or the identity operation on a path argument, which must name a file.
+template <typename T, typename Operation>
+Outcome<T> on_path(const char* text, size_t length, Operation operation) {
+  const std::optional<std::string_view> path = text_of(text, length);
+  if (!path || !names_a_file(*path)) return refused<T>();
+  return outcome(operation(std::filesystem::path(*path)));
+}
+
+srb::Result<std::string> identity_public_key_hex(const std::filesystem::path& file) {
+  TRY_ASSIGN(const srb::SigningKey key, srb::load_identity(file));
+  return srb::encode_hex(key.public_key());
+}
+
+bool build_request_names_files(const srb::BuildRequest& request) {
+  if (!names_a_file(request.out) || !names_a_file(request.from)) return false;
+  if (request.identity && !names_a_file(*request.identity)) return false;
+  for (const std::filesystem::path& include : request.includes)
+    if (!names_a_file(include)) return false;
+  return true;
 }
 
 }  // namespace
 
 extern "C" {
 
-srb_error_kind srb_error_get_kind(const srb_error* error) {
-  return error ? static_cast<srb_error_kind>(error->error.kind) : srb_error_kind{};
+const char* srb_version(void) {
+  return kVersion;
 }
-const char* srb_error_message(const srb_error* error) {
-  return error ? error->error.message.c_str() : "";
+
+srb_error_kind srb_error_get_kind(const srb_error* error) {
+  return error ? error->record.kind : srb_error_kind{};
+}
+const char* srb_error_message(const srb_error* error, size_t* length) {
+  if (error == nullptr) {
+    if (length != nullptr) *length = 0;
+    return "";
+  }
+  return hand_out(error->record.message, length);
+}
+const char* srb_error_path(const srb_error* error, size_t* length) {
+  return error ? hand_out(error->record.path, length) : nothing(length);
+}
+int srb_error_os_code(const srb_error* error) {
+  return error ? error->record.os_code : 0;
 }
 void srb_error_free(srb_error* error) {
   if (error != &out_of_memory_error) delete error;
 }
 
-const char* srb_manifest_version(const srb_manifest* m) {
-  return m ? m->manifest.version.c_str() : nullptr;
+const char* srb_manifest_version(const srb_manifest* m, size_t* length) {
+  return manifest_text(m, length, &srb::BundleManifest::version);
 }
-const char* srb_manifest_arch(const srb_manifest* m) {
-  return m ? m->manifest.arch.c_str() : nullptr;
+const char* srb_manifest_arch(const srb_manifest* m, size_t* length) {
+  return manifest_text(m, length, &srb::BundleManifest::arch);
 }
-const char* srb_manifest_root_hash(const srb_manifest* m) {
-  return m ? m->manifest.root_hash.c_str() : nullptr;
+const char* srb_manifest_root_hash(const srb_manifest* m, size_t* length) {
+  return manifest_text(m, length, &srb::BundleManifest::root_hash);
 }
 uint64_t srb_manifest_produced_at(const srb_manifest* m) {
   return m ? m->manifest.produced_at : 0;
 }
-const char* srb_manifest_publisher_hex(const srb_manifest* m) {
-  return m ? optional_text(m->manifest.publisher_hex) : nullptr;
+const char* srb_manifest_publisher_hex(const srb_manifest* m, size_t* length) {
+  return manifest_text(m, length, &srb::BundleManifest::publisher_hex);
 }
-const char* srb_manifest_signature_hex(const srb_manifest* m) {
-  return m ? optional_text(m->manifest.signature_hex) : nullptr;
+const char* srb_manifest_signature_hex(const srb_manifest* m, size_t* length) {
+  return manifest_text(m, length, &srb::BundleManifest::signature_hex);
 }
 size_t srb_manifest_file_count(const srb_manifest* m) {
   return m ? m->manifest.files.size() : 0;
 }
-const char* srb_manifest_file_path(const srb_manifest* m, size_t index) {
-  const api::BundleFile* file = file_at(m, index);
-  return file ? file->path.c_str() : nullptr;
+const char* srb_manifest_file_path(const srb_manifest* m, size_t index, size_t* length) {
+  const srb::BundleFile* file = file_at(m, index);
+  return file ? hand_out(file->path, length) : nothing(length);
 }
-const char* srb_manifest_file_hash(const srb_manifest* m, size_t index) {
-  const api::BundleFile* file = file_at(m, index);
-  return file ? file->hash.c_str() : nullptr;
+const char* srb_manifest_file_hash(const srb_manifest* m, size_t index, size_t* length) {
+  const srb::BundleFile* file = file_at(m, index);
+  return file ? hand_out(file->hash, length) : nothing(length);
 }
 uint64_t srb_manifest_file_size(const srb_manifest* m, size_t index) {
-  const api::BundleFile* file = file_at(m, index);
+  const srb::BundleFile* file = file_at(m, index);
   return file ? file->size : 0;
 }
 void srb_manifest_free(srb_manifest* manifest) {
   delete manifest;
 }
 
-srb_verify_request* srb_verify_request_new(const char* bundle_dir) {
-  if (bundle_dir == nullptr) return nullptr;
-  try {
-    auto* request = new srb_verify_request;
-    request->request.bundle_dir = bundle_dir;
-    return request;
-  } catch (...) {
-    return nullptr;
-  }
+srb_manifest* srb_manifest_new(void) {
+  return new_handle<srb_manifest>([](srb_manifest&) { return true; });
 }
-int srb_verify_request_require_arch(srb_verify_request* request, const char* arch) {
-  return assign(request, arch, [&] { request->request.require_arch = arch; });
+int srb_manifest_set_version(srb_manifest* m, const char* version, size_t length) {
+  return set_manifest_text(m, version, length, &srb::BundleManifest::version);
 }
-int srb_verify_request_require_publisher(srb_verify_request* request, const char* publisher_hex) {
-  return assign(request, publisher_hex,
-                [&] { request->request.require_publisher = publisher_hex; });
+int srb_manifest_set_arch(srb_manifest* m, const char* arch, size_t length) {
+  return set_manifest_text(m, arch, length, &srb::BundleManifest::arch);
+}
+int srb_manifest_set_root_hash(srb_manifest* m, const char* root_hash, size_t length) {
+  return set_manifest_text(m, root_hash, length, &srb::BundleManifest::root_hash);
+}
+void srb_manifest_set_produced_at(srb_manifest* m, uint64_t produced_at) {
+  if (m != nullptr) m->manifest.produced_at = produced_at;
+}
+int srb_manifest_set_publisher_hex(srb_manifest* m, const char* publisher_hex, size_t length) {
+  return set_signature_field(m, publisher_hex, length, &srb::BundleManifest::publisher_hex);
+}
+int srb_manifest_set_signature_hex(srb_manifest* m, const char* signature_hex, size_t length) {
+  return set_signature_field(m, signature_hex, length, &srb::BundleManifest::signature_hex);
+}
+int srb_manifest_add_file(srb_manifest* m, const char* path, size_t path_length, const char* hash,
+                          size_t hash_length, uint64_t size) {
+  const std::optional<std::string_view> hash_text = text_of(hash, hash_length);
+  if (!hash_text) return -1;
+  return assign(m, path, path_length, [&](std::string text) {
+    m->manifest.files.push_back(
+        {.path = std::move(text), .hash = std::string(*hash_text), .size = size});
+  });
+}
+
+srb_manifest* srb_manifest_load(const char* bundle_dir, size_t length, srb_error** error) {
+  return run(
+      error, [&] { return on_path<srb::BundleManifest>(bundle_dir, length, srb::load_manifest); },
+      manifest_handle);
+}
+srb_manifest* srb_manifest_parse(const char* text, size_t length, srb_error** error) {
+  return run(
+      error,
+      [&] {
+        const std::optional<std::string_view> content = text_of(text, length);
+        if (!content) return refused<srb::BundleManifest>();
+        return outcome(srb::parse_manifest(*content));
+      },
+      manifest_handle);
+}
+char* srb_manifest_render(const srb_manifest* manifest, size_t* length, srb_error** error) {
+  return run(
+      error,
+      [&] {
+        if (manifest == nullptr) return refused<std::string>();
+        return outcome(srb::render_manifest(manifest->manifest));
+      },
+      [&](const std::string& text) { return malloc_copy(text, length); });
+}
+char* srb_manifest_compute_root_hash(const srb_manifest* manifest, srb_error** error) {
+  return run(
+      error,
+      [&] {
+        if (manifest == nullptr) return refused<std::string>();
+        return Outcome<std::string>{srb::compute_root_hash(manifest->manifest.files), {}};
+      },
+      malloc_text);
+}
+
+srb_verify_request* srb_verify_request_new(const char* bundle_dir, size_t length) {
+  const std::optional<std::string_view> dir = text_of(bundle_dir, length);
+  return new_handle<srb_verify_request>([&](srb_verify_request& request) {
+    if (!dir) return false;
+    request.request.bundle_dir = std::string(*dir);
+    return true;
+  });
+}
+int srb_verify_request_require_arch(srb_verify_request* request, const char* arch, size_t length) {
+  return assign(request, arch, length,
+                [&](std::string text) { request->request.require_arch = std::move(text); });
+}
+int srb_verify_request_require_version(srb_verify_request* request, const char* version,
+                                       size_t length) {
+  return assign(request, version, length,
+                [&](std::string text) { request->request.require_version = std::move(text); });
+}
+int srb_verify_request_require_publisher(srb_verify_request* request, const char* publisher_hex,
+                                         size_t length) {
+  return assign(request, publisher_hex, length,
+                [&](std::string text) { request->request.require_publisher = std::move(text); });
 }
 void srb_verify_request_require_signature(srb_verify_request* request, int required) {
   if (request == nullptr) return;
   request->request.require_signature =
-      required ? api::RequireSignature::yes : api::RequireSignature::no;
+      required ? srb::RequireSignature::yes : srb::RequireSignature::no;
 }
 void srb_verify_request_free(srb_verify_request* request) {
   delete request;
 }
 
 srb_manifest* srb_verify(const srb_verify_request* request, srb_error** error) {
-  return result_handle<srb_manifest>(error, [&]() -> api::Result<api::BundleManifest> {
-    if (request == nullptr) return invalid_argument();
-    return api::verify_bundle(request->request);
-  });
+  return run(
+      error,
+      [&] {
+        if (request == nullptr || !names_a_file(request->request.bundle_dir))
+          return refused<srb::BundleManifest>();
+        return outcome(srb::verify_bundle(request->request));
+      },
+      manifest_handle);
 }
 
-char* srb_resolve_bundle_path(const char* version, int system_only, srb_error** error) {
-  report(error, static_cast<srb_error*>(nullptr));
-  if (version == nullptr) {
-    report(error, invalid_argument());
-    return nullptr;
-  }
-  try {
-    const api::SystemOnly system = system_only ? api::SystemOnly::yes : api::SystemOnly::no;
-    api::Result<std::string> path = api::resolve_bundle_path(version, system);
-    if (!path) {
-      report(error, std::move(path).error());
-      return nullptr;
-    }
-    char* text = static_cast<char*>(std::malloc(path->size() + 1));
-    if (text == nullptr) {
-      report(error, out_of_memory());
-      return nullptr;
-    }
-    std::memcpy(text, path->c_str(), path->size() + 1);
-    return text;
-  } catch (...) {
-    report(error, out_of_memory());
-    return nullptr;
-  }
+char* srb_resolve_bundle_path(const char* version, size_t version_length, int system_only,
+                              int* installed, size_t* length, srb_error** error) {
+  if (installed != nullptr) *installed = 0;
+  return run(
+      error,
+      [&] {
+        const std::optional<std::string_view> tag = text_of(version, version_length);
+        if (!tag) return refused<std::string>();
+        const srb::SystemOnly system = system_only ? srb::SystemOnly::yes : srb::SystemOnly::no;
+        return outcome(srb::resolve_bundle_path(*tag, system));
+      },
+      [&](const std::string& path) {
+        char* copy = malloc_copy(path, length);
+        if (installed != nullptr) *installed = srb::is_installed(path) ? 1 : 0;
+        return copy;
+      });
 }
 void srb_string_free(char* text) {
   std::free(text);
 }
 
-srb_build_request* srb_build_request_new(const char* version, const char* out) {
-  if (version == nullptr || out == nullptr) return nullptr;
-  try {
-    auto* request = new srb_build_request;
-    request->request.version = version;
-    request->request.out = out;
-    return request;
-  } catch (...) {
-    return nullptr;
-  }
+srb_build_request* srb_build_request_new(const char* version, size_t version_length,
+                                         const char* out, size_t out_length) {
+  const std::optional<std::string_view> tag = text_of(version, version_length);
+  const std::optional<std::string_view> out_dir = text_of(out, out_length);
+  return new_handle<srb_build_request>([&](srb_build_request& request) {
+    if (!tag || !out_dir) return false;
+    request.request.version = std::string(*tag);
+    request.request.out = std::string(*out_dir);
+    return true;
+  });
 }
-int srb_build_request_set_from(srb_build_request* request, const char* host_root) {
-  return assign(request, host_root, [&] { request->request.from = host_root; });
+int srb_build_request_set_from(srb_build_request* request, const char* host_root, size_t length) {
+  return assign(request, host_root, length,
+                [&](std::string text) { request->request.from = std::move(text); });
 }
-int srb_build_request_set_arch(srb_build_request* request, const char* arch) {
-  return assign(request, arch, [&] { request->request.arch = arch; });
+int srb_build_request_set_arch(srb_build_request* request, const char* arch, size_t length) {
+  return assign(request, arch, length,
+                [&](std::string text) { request->request.arch = std::move(text); });
 }
-int srb_build_request_set_identity(srb_build_request* request, const char* identity_path) {
-  return assign(request, identity_path, [&] { request->request.identity = identity_path; });
+int srb_build_request_set_identity(srb_build_request* request, const char* identity_path,
+                                   size_t length) {
+  return assign(request, identity_path, length, [&](std::string text) {
+    request->request.identity = std::filesystem::path(std::move(text));
+  });
 }
-int srb_build_request_add_include(srb_build_request* request, const char* path) {
-  return assign(request, path, [&] { request->request.includes.emplace_back(path); });
+int srb_build_request_add_include(srb_build_request* request, const char* path, size_t length) {
+  return assign(request, path, length,
+                [&](std::string text) { request->request.includes.emplace_back(std::move(text)); });
 }
 void srb_build_request_free(srb_build_request* request) {
   delete request;
 }
 
 srb_manifest* srb_build(const srb_build_request* request, srb_error** error) {
-  return result_handle<srb_manifest>(error, [&]() -> api::Result<api::BundleManifest> {
-    if (request == nullptr) return invalid_argument();
-    return api::build_bundle(request->request);
-  });
+  return run(
+      error,
+      [&] {
+        if (request == nullptr || !build_request_names_files(request->request))
+          return refused<srb::BundleManifest>();
+        return outcome(srb::build_bundle(request->request));
+      },
+      manifest_handle);
+}
+
+char* srb_identity_generate(const char* out, size_t length, srb_error** error) {
+  return run(
+      error, [&] { return on_path<std::string>(out, length, srb::generate_identity); },
+      malloc_text);
+}
+char* srb_identity_public_key(const char* path, size_t length, srb_error** error) {
+  return run(
+      error, [&] { return on_path<std::string>(path, length, identity_public_key_hex); },
+      malloc_text);
 }
 
 }  // extern "C"

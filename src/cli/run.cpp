@@ -78,7 +78,9 @@ int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
       .bundle_dir = cmd.dir,
       .require_arch = cmd.require_arch,
       .require_publisher = cmd.require_publisher,
-      .require_signature = cmd.require_signature ? RequireSignature::yes : RequireSignature::no};
+      .require_signature = cmd.require_signature ? RequireSignature::yes : RequireSignature::no,
+      // Binding a version is the library's: the command line has no option for it.
+      .require_version = std::nullopt};
   const Result<BundleManifest> manifest = verify_bundle(request);
   if (!manifest) return fail(err, "verify", failure_text("verify", manifest.error()));
   out << "bundle " << display(cmd.dir) << " verified\n";

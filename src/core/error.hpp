@@ -40,6 +40,7 @@ struct ManifestParse {
 struct HashMismatch {
   std::string expected;
   std::string computed;
+  std::string path;  // the payload entry's bundle path; empty for the root hash. Not in the message
 };
 struct MissingFromPayload {
   std::string path;

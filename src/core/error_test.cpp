@@ -30,7 +30,7 @@ TEST(BundleErrorMessage, RendersEveryKind) {
        "bundle.toml not found at /tmp/\xEF\xBF\xBD/bundle.toml"},
       {ManifestParse{"Error while parsing key\n\t(error occurred at line 3, column 1)"},
        "bundle.toml parse error: Error while parsing key\n\t(error occurred at line 3, column 1)"},
-      {HashMismatch{.expected = "aa11", .computed = "bb22"},
+      {HashMismatch{.expected = "aa11", .computed = "bb22", .path = "lib/x.so"},
        "hash mismatch: expected aa11 in bundle.toml, computed bb22"},
       {MissingFromPayload{"lib/libc.so.6"},
        "file listed in bundle.toml is missing from the payload: lib/libc.so.6"},
@@ -102,7 +102,7 @@ TEST(BundleErrorMessage, ShowsControlCharactersInFieldsEscaped) {
   const MessageCase cases[] = {
       {ManifestMissing{"/tmp/" + hostile + "/bundle.toml"},
        "bundle.toml not found at /tmp/" + shown + "/bundle.toml"},
-      {HashMismatch{.expected = hostile, .computed = "bb22"},
+      {HashMismatch{.expected = hostile, .computed = "bb22", .path = ""},
        "hash mismatch: expected " + shown + " in bundle.toml, computed bb22"},
       {MissingFromPayload{"lib/" + hostile},
        "file listed in bundle.toml is missing from the payload: lib/" + shown},

@@ -12,7 +12,6 @@
 #include "location/user_root.hpp"
 
 namespace srb {
-namespace {
 
 // Installed means bundle.toml can be stat'ed through links; whatever it is, and whatever
 // stops the stat, is not looked into further.
@@ -20,6 +19,8 @@ bool is_installed(const std::string& candidate) {
   struct stat status {};
   return ::stat(join_path(candidate, "bundle.toml").c_str(), &status) == 0;
 }
+
+namespace {
 
 // A launcher may take the tag from an application's own metadata, so the tag must not be able to
 // point anywhere but one directory right below a root: "/tmp/x" would replace the root, ".."

@@ -20,4 +20,8 @@ enum class SystemOnly { no, yes };
 // can be found.
 Result<std::string> resolve_bundle_path(std::string_view version, SystemOnly system);
 
+// Whether a bundle directory holds a bundle.toml: the test resolve_bundle_path applies to each
+// candidate, for callers that want to tell an installed version from one that is not.
+bool is_installed(const std::string& bundle_dir);
+
 }  // namespace srb

@@ -30,6 +30,15 @@ Result<void> check_arch(const BundleManifest& manifest,
   return {};
 }
 
+// Right after the architecture, before any payload file is read: a bundle copied under another
+// version's tag is refused without digesting it.
+Result<void> check_version(const BundleManifest& manifest,
+                           const std::optional<std::string>& required) {
+  if (required && manifest.version != *required)
+    return VersionMismatch{.version = manifest.version, .required = *required};
+  return {};
+}
+
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest.
 Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFile& file) {
@@ -47,7 +56,8 @@ Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFi
   UniqueFd opened;
   TRY(open_listed_file(full, file.path, opened));
   TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.get()));
-  if (digest.hash != file.hash) return HashMismatch{.expected = file.hash, .computed = digest.hash};
+  if (digest.hash != file.hash)
+    return HashMismatch{.expected = file.hash, .computed = digest.hash, .path = file.path};
   return {};
 }
 
@@ -78,7 +88,7 @@ std::string sorted_root_hash(const std::vector<BundleFile>& files) {
 Result<void> check_root_hash(const BundleManifest& manifest) {
   const std::string computed = sorted_root_hash(manifest.files);
   if (computed != manifest.root_hash)
-    return HashMismatch{.expected = manifest.root_hash, .computed = computed};
+    return HashMismatch{.expected = manifest.root_hash, .computed = computed, .path = {}};
   return {};
 }
 
@@ -87,6 +97,7 @@ Result<void> check_root_hash(const BundleManifest& manifest) {
 Result<BundleManifest> verify_bundle(const VerifyRequest& request) {
   TRY_ASSIGN(BundleManifest manifest, load_manifest(request.bundle_dir));
   TRY(check_arch(manifest, request.require_arch));
+  TRY(check_version(manifest, request.require_version));
   TRY_ASSIGN(PayloadListing listing, collect_payload(request.bundle_dir));
   // Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
   listing.erase("bundle.toml");

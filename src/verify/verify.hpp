@@ -16,6 +16,7 @@ struct VerifyRequest {
   std::optional<std::string> require_arch;
   std::optional<std::string> require_publisher;
   RequireSignature require_signature = RequireSignature::no;
+  std::optional<std::string> require_version;  // the manifest's version, byte for byte
 };
 
 // Returns the manifest as read, or the first failure found.

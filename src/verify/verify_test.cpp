@@ -21,7 +21,7 @@ TEST(VerifyBundle, ReturnsTheManifestAsRead) {
   test::write_manifest(temp.path(), manifest);
 
   const Result<BundleManifest> verified =
-      verify_bundle({temp.path(), "aarch64", manifest.publisher_hex, RequireSignature::yes});
+      verify_bundle({temp.path(), "aarch64", manifest.publisher_hex, RequireSignature::yes, "2.1"});
   ASSERT_TRUE(verified.has_value()) << message(verified.error());
   EXPECT_EQ(*verified, manifest);
 }
