@@ -198,18 +198,29 @@ Result<OpenedEntry> run_walk(Walk& walk) {
   return std::nullopt;  // an empty entry names nothing
 }
 
-// ELOOP from an open that refuses magic links: too many links, or a magic link on the way. Only
-// the second opens when links are followed as usual.
+// ELOOP from an open that refuses magic links: too many links, or a magic link on the way. An
+// ordinary open follows the same path up to the magic link, so only a loop makes it fail alike.
 Result<OpenedEntry> loop_or_magic_link(const char* path) {
   const UniqueFd followed(::open(path, kRootFlags));
-  if (followed.is_open()) return Io{os_error(ELOOP)};
-  return absent_or_error(errno);
+  if (!followed.is_open() && errno == ELOOP) return std::nullopt;
+  return Io{os_error(ELOOP)};
 }
 
-// The root path resolved as the kernel would, one component at a time from the running system's
-// root directory, where openat2 is not to be had.
-Result<OpenedEntry> open_root_directory_by_walk(const char* path) {
-  std::string absolute = path;
+}  // namespace
+
+Result<std::optional<UniqueFd>> open_root_directory(const std::filesystem::path& root) {
+  // An empty root names the working directory, as it does when entries are joined to it as text.
+  const char* path = root.empty() ? "." : root.c_str();
+  const int fd = openat2_with(AT_FDCWD, path, kRootFlags, RESOLVE_NO_MAGICLINKS);
+  if (fd >= 0) return OpenedEntry(UniqueFd(fd));
+  const int error = errno;
+  if (is_openat2_refused(error)) return open_root_directory_by_walk(root);
+  if (error == ELOOP) return loop_or_magic_link(path);
+  return absent_or_error(error);
+}
+
+Result<std::optional<UniqueFd>> open_root_directory_by_walk(const std::filesystem::path& root) {
+  std::string absolute = root.empty() ? "." : root.native();
   if (!absolute.starts_with('/')) {
     char cwd[PATH_MAX];
     if (::getcwd(cwd, sizeof cwd) == nullptr) return Io{last_os_error()};
@@ -224,19 +235,6 @@ Result<OpenedEntry> open_root_directory_by_walk(const char* path) {
   TRY_ASSIGN(OpenedEntry opened, run_walk(walk));
   if (!opened && walk.met_magic_link) return Io{os_error(ELOOP)};
   return opened;
-}
-
-}  // namespace
-
-Result<std::optional<UniqueFd>> open_root_directory(const std::filesystem::path& root) {
-  // An empty root names the working directory, as it does when entries are joined to it as text.
-  const char* path = root.empty() ? "." : root.c_str();
-  const int fd = openat2_with(AT_FDCWD, path, kRootFlags, RESOLVE_NO_MAGICLINKS);
-  if (fd >= 0) return OpenedEntry(UniqueFd(fd));
-  const int error = errno;
-  if (is_openat2_refused(error)) return open_root_directory_by_walk(path);
-  if (error == ELOOP) return loop_or_magic_link(path);
-  return absent_or_error(error);
 }
 
 Result<std::optional<UniqueFd>> open_in_root(int root, std::string_view entry) {

@@ -20,6 +20,11 @@ namespace srb {
 // searched: then every entry under it is absent. Fails with Io for any other error.
 Result<std::optional<UniqueFd>> open_root_directory(const std::filesystem::path& root);
 
+// The same as open_root_directory without openat2, where the kernel lacks it or a filter refuses
+// it: the path resolved one component at a time from the running system's root directory, where
+// a magic link is one inside a process's directory of a proc file system.
+Result<std::optional<UniqueFd>> open_root_directory_by_walk(const std::filesystem::path& root);
+
 // Opens `entry`, an absolute path inside the root such as "/lib64/libc.so.6", read-only and
 // non-blocking, resolved with `root` as the root directory. Uses openat2 with RESOLVE_IN_ROOT, and
 // open_in_root_by_walk where the kernel lacks openat2 or a system-call filter refuses it.
