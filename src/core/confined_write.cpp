@@ -64,7 +64,11 @@ Result<UniqueFd> make_path_component(int parent, const std::string& name) {
   TRY_ASSIGN(const bool created, make_directory(parent, name.c_str()));
   UniqueFd opened(
       ::openat(parent, name.c_str(), created ? kDirectoryFlags : kFollowingDirectoryFlags));
-  if (!opened.is_open()) return Io{last_os_error()};
+  if (!opened.is_open()) {
+    // What stood there and leads nowhere is a dangling link: it exists, as mkdir said.
+    if (!created && errno == ENOENT) return Io{os_error(EEXIST)};
+    return Io{last_os_error()};
+  }
   if (created) TRY(settle_created_directory(opened.get()));
   return opened;
 }

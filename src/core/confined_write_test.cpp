@@ -119,9 +119,20 @@ TEST(MakeAndOpenDirectory, CreatesAncestorsFollowsLinksAndRefusesAFile) {
   ASSERT_TRUE(make_and_open_directory(dir / "link/a/b"));
   EXPECT_TRUE(fs::is_directory(dir / "real/a/b"));
   write_file(dir / "file", "x");
-  const Result<UniqueFd> on_file = make_and_open_directory(dir / "file");
-  ASSERT_FALSE(on_file);
-  EXPECT_EQ(message(on_file.error()), "i/o: Not a directory (os error 20)");
+  fs::create_symlink("nowhere", dir / "dangling");
+  const struct {
+    const char* directory;
+    const char* message;
+  } refused[] = {{"file", "i/o: Not a directory (os error 20)"},
+                 {"file/x", "i/o: Not a directory (os error 20)"},
+                 {"dangling", "i/o: File exists (os error 17)"}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.directory);
+    const Result<UniqueFd> made = make_and_open_directory(dir / c.directory);
+    ASSERT_FALSE(made);
+    EXPECT_EQ(message(made.error()), c.message);
+  }
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
 }
 
 // A setgid directory of another group hands what is created in it that group, and a directory
