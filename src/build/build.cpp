@@ -20,10 +20,11 @@
 
 // A build selects the host source table before it touches the disk, creates out/lib, then copies
 // in this order: the present table entries (mirrored under lib/), the includes (flat in lib/), the
-// loader cache (etc/ld.so.cache). Only after all copying does it digest the copies, so what is
-// hashed is what the bundle holds. The list is sorted by path, hashed into the root hash, signed
-// when an identity is given, stamped with the production time and written as bundle.toml, once
-// and last. A failure leaves whatever was copied so far and no new bundle.toml.
+// loader cache (etc/ld.so.cache). Each copy is digested as it is made, read back through the
+// descriptor that wrote it, so what is hashed is what the bundle holds. The list is sorted by path,
+// hashed into the root hash, signed when an identity is given, stamped with the production time
+// and written as bundle.toml, once and last. A failure leaves whatever was copied so far, each
+// copy with its final bits, and no new bundle.toml.
 //
 // Everything below out is reached from a descriptor of out without following a link, so a link
 // planted in an earlier bundle cannot redirect a write, and every file is created afresh rather
@@ -33,6 +34,8 @@ namespace srb {
 namespace {
 
 constexpr char kManifestName[] = "bundle.toml";
+// Whatever the umask, nobody but the builder may change the manifest.
+constexpr mode_t kManifestMode = 0644;
 
 // "lib/lib64" and "libc.so.6" for "lib/lib64/libc.so.6". Every bundle path has a directory.
 std::pair<std::string_view, std::string_view> split_bundle_path(std::string_view bundle_path) {
@@ -51,15 +54,16 @@ Result<int> bundle_directory(GatheredBundle& bundle, std::string_view path) {
   return fd;
 }
 
-// Copies one opened source to its bundle path, creating the parent directory first.
+// Copies one opened source to its bundle path, creating the parent directory first, and lists
+// the copy with its digest.
 Result<void> gather(OpenedSource source, std::string bundle_path, GatheredBundle& bundle) {
   const auto [directory, name] = split_bundle_path(bundle_path);
   Destination destination;
   TRY_ASSIGN(destination.directory, bundle_directory(bundle, directory));
   destination.name = std::string(name);
   destination.shown = join_path(bundle.out, bundle_path);
-  TRY_ASSIGN(const WrittenFile written, copy_opened_source(source, destination));
-  bundle.records.push_back({std::move(bundle_path), std::move(destination), written});
+  TRY_ASSIGN(FileDigest digest, copy_opened_source(source, destination));
+  bundle.files.push_back({std::move(bundle_path), std::move(digest.hash), digest.size});
   return {};
 }
 
@@ -177,28 +181,16 @@ Result<GatheredBundle> gather_bundle(const BuildRequest& request, const HostSour
   TRY(gather_table_entries(table, root, bundle));
   TRY(gather_includes(request.includes, bundle));
   TRY(gather_loader_cache(root, bundle));
-  if (bundle.records.empty()) return NoBundleSources{candidate_paths(table, request.from)};
+  if (bundle.files.empty()) return NoBundleSources{candidate_paths(table, request.from)};
   return bundle;
 }
 
-Result<std::vector<BundleFile>> digest_bundle(const GatheredBundle& bundle) {
-  std::vector<BundleFile> files;
-  files.reserve(bundle.records.size());
-  for (const SourceRecord& record : bundle.records) {
-    TRY_ASSIGN(const UniqueFd fd, reopen_written_file(record.destination, record.written));
-    TRY_ASSIGN(FileDigest digest, descriptor_digest(fd.get()));
-    TRY(seal_written_file(fd.get(), record.written));
-    files.push_back({record.bundle_path, std::move(digest.hash), digest.size});
-  }
-  return files;
-}
-
 Result<BundleManifest> finish_bundle(const BuildRequest& request, const HostSourceTable& table,
-                                     const GatheredBundle& bundle, std::vector<BundleFile> files) {
+                                     GatheredBundle bundle) {
   BundleManifest manifest;
   manifest.version = request.version;
   manifest.arch = std::string(table.arch);
-  manifest.files = std::move(files);
+  manifest.files = std::move(bundle.files);
   sort_by_path(manifest.files);
   manifest.root_hash = compute_root_hash(manifest.files);
   // The signature covers the version and root hash only, so it is made before produced_at.
@@ -206,7 +198,7 @@ Result<BundleManifest> finish_bundle(const BuildRequest& request, const HostSour
   TRY_ASSIGN(manifest.produced_at, produced_at_now());
 
   TRY_ASSIGN(const std::string text, render_manifest(manifest));
-  TRY(write_fresh_file(bundle.out_fd.get(), kManifestName, text, 0666,
+  TRY(write_fresh_file(bundle.out_fd.get(), kManifestName, text, kManifestMode,
                        join_path(bundle.out, kManifestName)));
   return manifest;
 }
@@ -215,9 +207,8 @@ Result<BundleManifest> build_bundle(const BuildRequest& request) {
   // The architecture is settled before anything on disk is touched.
   TRY_ASSIGN(const HostSourceTable table,
              select_host_source_table(request.arch.value_or(std::string(kDefaultArch))));
-  TRY_ASSIGN(const GatheredBundle bundle, gather_bundle(request, table));
-  TRY_ASSIGN(std::vector<BundleFile> files, digest_bundle(bundle));
-  return finish_bundle(request, table, bundle, std::move(files));
+  TRY_ASSIGN(GatheredBundle bundle, gather_bundle(request, table));
+  return finish_bundle(request, table, std::move(bundle));
 }
 
 }  // namespace srb

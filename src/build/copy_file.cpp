@@ -5,21 +5,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <limits>
 
 #include "core/confined_write.hpp"
 #include "core/unique_fd.hpp"
 
 // The source is opened non-blocking, because a FIFO at a host path would otherwise hang the build
-// before its type could be refused. The content moves by copy_file_range where the kernel
+// before its type could be refused. Only the stretches of data the source reports are copied, each
+// to the same offset of the copy, and the copy's length is set at the end, so a hole stays a hole
+// instead of becoming blocks of zeros. A stretch moves by copy_file_range where the kernel
 // supports it for this pair of files, then by sendfile, then by plain reads and writes; each
-// method carries on from the file offsets the previous one reached.
+// method carries on from where the previous one stopped.
 
 namespace srb {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
+// The bits a copy may keep: no setuid, setgid or sticky, nobody but the owner may write.
+constexpr mode_t kCopyBits = 0755;
+constexpr off_t kEndOfFile = std::numeric_limits<off_t>::max();
 
 enum class Transfer { done, unsupported, failed };
 struct Outcome {
@@ -27,45 +34,143 @@ struct Outcome {
   int error = 0;  // errno of a failed transfer
 };
 
+// Bytes [at, end) of the source, copied to the same offsets of the copy; `at` advances as they
+// move. A stretch to kEndOfFile runs until the source ends.
+struct Stretch {
+  off_t at = 0;
+  off_t end = kEndOfFile;
+};
+
 // Errors by which the kernel says "not for these files" rather than "this copy failed".
 bool is_unsupported(int error) {
   return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP;
 }
 
-// Runs one method until end of file. A method that reports no support before it has moved a
-// byte leaves the rest to the next; so does one that reads nothing at all, since some file
-// systems report a size of 0 for files that have content.
+std::size_t next_count(const Stretch& stretch) {
+  return static_cast<std::size_t>(std::min<off_t>(stretch.end - stretch.at, kChunk));
+}
+
+// Runs one method over the rest of a stretch: `step(at, count)` moves up to `count` bytes from
+// offset `at` and returns how many, 0 at the source's end, or -1 with errno. A method that
+// reports no support before it has moved a byte leaves the rest to the next; so does one that
+// moves nothing at all, since some file systems report a size of 0 for files that have content.
 template <typename Step>
-Outcome transfer_with(Step step) {
+Outcome transfer_with(Stretch& stretch, Step step) {
   bool moved = false;
-  for (;;) {
-    const ssize_t n = step();
+  while (stretch.at < stretch.end) {
+    const ssize_t n = step(stretch.at, next_count(stretch));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && !moved && is_unsupported(errno)) return {Transfer::unsupported};
     if (n < 0) return {Transfer::failed, errno};
     if (n == 0) return {moved ? Transfer::done : Transfer::unsupported};
     moved = true;
+    stretch.at += n;
   }
+  return {Transfer::done};
 }
 
-Result<void> read_write_loop(int in, int out) {
+Outcome by_copy_file_range(int in, int out, Stretch& stretch) {
+  return transfer_with(stretch, [&](off_t at, std::size_t count) {
+    off_t in_at = at;
+    off_t out_at = at;
+    return ::copy_file_range(in, &in_at, out, &out_at, count, 0);
+  });
+}
+
+// sendfile writes at the copy's file offset, so that is moved to the stretch first.
+Outcome by_sendfile(int in, int out, Stretch& stretch) {
+  if (::lseek(out, stretch.at, SEEK_SET) < 0) return {Transfer::failed, errno};
+  return transfer_with(stretch, [&](off_t at, std::size_t count) {
+    off_t in_at = at;
+    return ::sendfile(out, in, &in_at, count);
+  });
+}
+
+Result<void> by_read_write(int in, int out, Stretch& stretch) {
+  if (::lseek(out, stretch.at, SEEK_SET) < 0) return Io{last_os_error()};
   char buffer[65536];
-  for (;;) {
-    const ssize_t n = read_some(in, buffer, sizeof buffer);
+  while (stretch.at < stretch.end) {
+    ssize_t n = 0;
+    do {
+      n = ::pread(in, buffer, std::min(next_count(stretch), sizeof buffer), stretch.at);
+    } while (n < 0 && errno == EINTR);
     if (n < 0) return Io{last_os_error()};
     if (n == 0) return {};
     TRY(write_all(out, std::string_view(buffer, static_cast<std::size_t>(n))));
+    stretch.at += n;
   }
+  return {};
 }
 
-Result<void> copy_content(int in, int out) {
-  Outcome outcome =
-      transfer_with([&] { return ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0); });
-  if (outcome.transfer == Transfer::unsupported)
-    outcome = transfer_with([&] { return ::sendfile(out, in, nullptr, kChunk); });
+Result<void> copy_stretch(int in, int out, Stretch& stretch) {
+  Outcome outcome = by_copy_file_range(in, out, stretch);
+  if (outcome.transfer == Transfer::unsupported) outcome = by_sendfile(in, out, stretch);
   if (outcome.transfer == Transfer::failed) return Io{os_error(outcome.error)};
-  if (outcome.transfer == Transfer::unsupported) return read_write_loop(in, out);
+  if (outcome.transfer == Transfer::unsupported) return by_read_write(in, out, stretch);
   return {};
+}
+
+// lseek for SEEK_DATA or SEEK_HOLE; kEndOfFile when there is no data at or after `at`.
+Result<off_t> seek(int fd, off_t at, int whence) {
+  const off_t found = ::lseek(fd, at, whence);
+  if (found >= 0) return found;
+  if (errno == ENXIO) return kEndOfFile;
+  return Io{last_os_error()};
+}
+
+// The data stretches of the source from the first at `data`, copied in order, then the copy's
+// length set to the source's, which a hole at the end leaves beyond the last byte written. A
+// file that ends before its status said keeps the length that was read.
+Result<void> copy_data(int in, int out, off_t data, off_t size) {
+  off_t written = 0;  // the end of the last stretch written
+  while (data != kEndOfFile) {
+    TRY_ASSIGN(const off_t hole, seek(in, data, SEEK_HOLE));
+    Stretch stretch{data, hole};
+    TRY(copy_stretch(in, out, stretch));
+    written = stretch.at;
+    if (written < hole) {
+      size = written;
+      break;
+    }
+    TRY_ASSIGN(data, seek(in, hole, SEEK_DATA));
+  }
+  if (written < size && ::ftruncate(out, size) != 0) return Io{last_os_error()};
+  return {};
+}
+
+// A file system that cannot say where data lies, and a file whose size of 0 may hide content
+// (proc files make theirs on reading), are copied as one stream to their end: neither has holes
+// to keep.
+Result<void> copy_content(const OpenedSource& source, int out) {
+  const int in = source.fd.get();
+  const off_t size = source.status.st_size;
+  const off_t data = size > 0 ? ::lseek(in, 0, SEEK_DATA) : -1;
+  if (data >= 0) return copy_data(in, out, data, size);
+  if (size > 0 && errno == ENXIO) return copy_data(in, out, kEndOfFile, size);
+  if (size > 0 && !is_unsupported(errno)) return Io{last_os_error()};
+  Stretch whole;
+  return copy_stretch(in, out, whole);
+}
+
+// The name must still show `file` (the same regular file, device and inode), or whatever the
+// build would record and sign is not what the bundle holds.
+Result<void> require_still_named(const Destination& destination, const struct stat& file) {
+  struct stat named;
+  if (::fstatat(destination.directory, destination.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) !=
+      0) {
+    if (errno == ENOENT) return DestinationChanged{destination.shown};
+    return Io{last_os_error()};
+  }
+  if (!S_ISREG(named.st_mode) || !is_same_file(named, file))
+    return DestinationChanged{destination.shown};
+  return {};
+}
+
+// A source that is its own destination keeps its content and its bits.
+Result<FileDigest> digest_in_place(const OpenedSource& source, const Destination& destination) {
+  TRY_ASSIGN(FileDigest digest, descriptor_digest_from_start(source.fd.get()));
+  TRY(require_still_named(destination, source.status));
+  return digest;
 }
 
 }  // namespace
@@ -85,47 +190,33 @@ Result<OpenedSource> as_build_source(UniqueFd fd) {
   return opened;
 }
 
-Result<WrittenFile> copy_opened_source(OpenedSource& source, const Destination& destination) {
-  const char* name = destination.name.c_str();
+Result<FileDigest> copy_opened_source(OpenedSource& source, const Destination& destination) {
   TRY_ASSIGN(const std::optional<struct stat> existing,
-             entry_to_write(destination.directory, name, destination.shown));
+             entry_to_write(destination.directory, destination.name.c_str(), destination.shown));
   // Replacing the destination would destroy the very content about to be copied.
   if (existing && S_ISREG(existing->st_mode) && is_same_file(*existing, source.status))
-    return WrittenFile{
-        .device = existing->st_dev, .inode = existing->st_ino, .final_mode = std::nullopt};
+    return digest_in_place(source, destination);
   if (!make_blocking(source.fd.get())) return Io{last_os_error()};
-
-  TRY_ASSIGN(UniqueFd out, create_fresh_file_over(destination.directory, name, 0600, existing));
-  struct stat created;
-  // The umask may have taken bits the digest step needs to read the file back.
-  if (::fchmod(out.get(), 0600) != 0 || ::fstat(out.get(), &created) != 0)
-    return Io{last_os_error()};
-  TRY(copy_content(source.fd.get(), out.get()));
-  TRY(out.close());
-  return WrittenFile{.device = created.st_dev,
-                     .inode = created.st_ino,
-                     .final_mode = source.status.st_mode & 0777};
+  TRY_ASSIGN(OpenCopy copy, create_copy(destination, existing));
+  TRY(copy_content(source, copy.fd.get()));
+  return finish_copy(std::move(copy), destination, source.status.st_mode & kCopyBits);
 }
 
-Result<UniqueFd> reopen_written_file(const Destination& destination, const WrittenFile& written) {
-  UniqueFd fd(::openat(destination.directory, destination.name.c_str(),
-                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd.is_open()) {
-    // A link (ELOOP), nothing at all, or a socket: not the file that was written.
-    if (errno == ELOOP || errno == ENOENT || errno == ENXIO)
-      return DestinationChanged{destination.shown};
-    return Io{last_os_error()};
-  }
-  struct stat status;
-  if (::fstat(fd.get(), &status) != 0) return Io{last_os_error()};
-  if (!S_ISREG(status.st_mode) || status.st_dev != written.device || status.st_ino != written.inode)
-    return DestinationChanged{destination.shown};
-  return fd;
+Result<OpenCopy> create_copy(const Destination& destination,
+                             const std::optional<struct stat>& existing) {
+  OpenCopy copy;
+  TRY_ASSIGN(copy.fd, create_fresh_file_over(destination.directory, destination.name.c_str(), 0600,
+                                             existing));
+  TRY_ASSIGN(copy.status, take_into_own_group(copy.fd.get()));
+  return copy;
 }
 
-Result<void> seal_written_file(int fd, const WrittenFile& written) {
-  if (written.final_mode && ::fchmod(fd, *written.final_mode) != 0) return Io{last_os_error()};
-  return {};
+Result<FileDigest> finish_copy(OpenCopy copy, const Destination& destination, mode_t bits) {
+  TRY_ASSIGN(FileDigest digest, descriptor_digest_from_start(copy.fd.get()));
+  TRY(require_still_named(destination, copy.status));
+  if (::fchmod(copy.fd.get(), bits) != 0) return Io{last_os_error()};
+  TRY(copy.fd.close());
+  return digest;
 }
 
 }  // namespace srb

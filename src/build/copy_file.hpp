@@ -5,8 +5,10 @@
 //
 // A source is opened once and everything after (the type check, the self-copy check, the copy
 // itself) works on that descriptor, so the file that was judged is the file that is read. The
-// copy is created private (0600) and gets its final bits only once it has been digested, through
-// the descriptor that digested it, so nobody else can write into it in between.
+// copy is created private (0600, in the builder's group), written, and digested by reading it
+// back through the descriptor that wrote it; before that descriptor is closed the name must still
+// show that very file, and only then does the copy get its final bits. No file is looked up again
+// after it is closed, so nobody can put a file of their own where the digest will look.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -17,6 +19,7 @@
 
 #include "core/result.hpp"
 #include "core/unique_fd.hpp"
+#include "manifest/digest.hpp"
 
 namespace srb {
 
@@ -33,14 +36,6 @@ struct Destination {
   std::filesystem::path shown;
 };
 
-// The bundle file a copy left behind, as later checks must find it.
-struct WrittenFile {
-  dev_t device = 0;
-  ino_t inode = 0;
-  // The permission bits it gets once digested; absent for a source left in place.
-  std::optional<mode_t> final_mode;
-};
-
 // Opens a host path (symbolic links followed) without blocking on a FIFO or a device, and checks
 // through the descriptor that it is a regular file. Fails with Io: the fixed "neither a regular
 // file nor a symlink to a regular file" text for any other kind of file, or the operating-system
@@ -52,19 +47,29 @@ Result<OpenedSource> open_host_source(const std::filesystem::path& source);
 // open_host_source does.
 Result<OpenedSource> as_build_source(UniqueFd fd);
 
-// Copies an opened source to its destination. When the destination already is the source file
-// itself (a regular file with the same device and inode; links are not followed) it is left as it
-// is. Otherwise the destination is created afresh with mode 0600 (whatever stood there removed
-// first) and the whole content copied; ownership, times and extended attributes are not copied.
-// Fails with UnsafeDestination for a link, FIFO, socket or device at the destination, or Io.
-Result<WrittenFile> copy_opened_source(OpenedSource& source, const Destination& destination);
+// Copies an opened source to its destination and returns the digest of the copy. When the
+// destination already is the source file itself (a regular file with the same device and inode;
+// links are not followed) it is left as it is and digested through the source's descriptor.
+// Otherwise the destination is created afresh (whatever stood there removed first) and the
+// source's data copied, holes kept; ownership, times and extended attributes are not copied, and
+// the copy ends with the source's permission bits less setuid, setgid, sticky and group and
+// other write (mode & 0755). Fails with UnsafeDestination for a link, FIFO, socket or device at
+// the destination, DestinationChanged when the name no longer shows the file written, or Io.
+Result<FileDigest> copy_opened_source(OpenedSource& source, const Destination& destination);
 
-// Opens a written bundle file again for reading, without following a link or blocking, and
-// checks that it still is the very file the copy left. Fails with DestinationChanged when it is
-// not (gone, replaced, or no longer a regular file), or Io.
-Result<UniqueFd> reopen_written_file(const Destination& destination, const WrittenFile& written);
+// A copy being written: its descriptor, open for reading and writing, and its status as created.
+struct OpenCopy {
+  UniqueFd fd;
+  struct stat status {};
+};
 
-// Gives a digested file its final permission bits, through the descriptor that was digested.
-Result<void> seal_written_file(int fd, const WrittenFile& written);
+// Creates the copy at `destination` (0600, the builder's group) over `existing`, which is what
+// entry_to_write found there. Fails as create_fresh_file_over does.
+Result<OpenCopy> create_copy(const Destination& destination,
+                             const std::optional<struct stat>& existing);
+
+// Digests a written copy from its first byte through its own descriptor, checks that the name
+// still shows it (else DestinationChanged), gives it `bits` and closes it.
+Result<FileDigest> finish_copy(OpenCopy copy, const Destination& destination, mode_t bits);
 
 }  // namespace srb

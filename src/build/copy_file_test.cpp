@@ -7,7 +7,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "manifest/digest.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -46,15 +48,15 @@ class OpenDir {
   UniqueFd fd_;
 };
 
-Result<WrittenFile> copy(const fs::path& source, const Destination& destination) {
+Result<FileDigest> copy(const fs::path& source, const Destination& destination) {
   TRY_ASSIGN(OpenedSource opened, open_host_source(source));
   return copy_opened_source(opened, destination);
 }
 
-// The digest step in small: reopen, check, give the final bits.
-Result<void> reopen_and_seal(const Destination& destination, const WrittenFile& written) {
-  TRY_ASSIGN(const UniqueFd fd, reopen_written_file(destination, written));
-  return seal_written_file(fd.get(), written);
+struct stat status_of(const fs::path& path) {
+  struct stat status {};
+  EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+  return status;
 }
 
 void make_socket(const fs::path& path) {
@@ -67,25 +69,27 @@ void make_socket(const fs::path& path) {
   ::close(fd);
 }
 
-// The copy stays private until digested; then it gets the permission bits of the source only.
-TEST(CopyOpenedSource, CopiesContentPrivatelyAndSealsWithPermissionBitsOnly) {
+// Whatever the umask, a copy ends with the source's bits less setuid, setgid, sticky and write
+// for anyone but its owner, in the builder's group, and with the digest of what it holds.
+TEST(CopyOpenedSource, CopiesContentWithItsDigestAndOnlyTheOwnersWriteBit) {
   TempDir dir;
   const OpenDir out(dir.path());
   const ScopedUmask umask(0777);
   const struct {
     mode_t source;
-    mode_t sealed;
-  } cases[] = {{0751, 0751},  {0644, 0644},  {0400, 0400},
-               {04755, 0755}, {02755, 0755}, {01777, 0777}};
+    mode_t copy;
+  } cases[] = {{0751, 0751}, {0644, 0644},  {0400, 0400},  {0777, 0755}, {0666, 0644},
+               {0620, 0600}, {04755, 0755}, {02755, 0755}, {01777, 0755}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source);
     write_file(dir / "source", "library bytes", c.source);
-    const Result<WrittenFile> written = copy(dir / "source", out.at("copy"));
-    ASSERT_TRUE(written) << message(written.error());
+    const Result<FileDigest> digest = copy(dir / "source", out.at("copy"));
+    ASSERT_TRUE(digest) << message(digest.error());
     EXPECT_EQ(read_file(dir / "copy"), "library bytes");
-    EXPECT_EQ(permissions_of(dir / "copy"), 0600u);
-    ASSERT_TRUE(reopen_and_seal(out.at("copy"), *written));
-    EXPECT_EQ(permissions_of(dir / "copy"), c.sealed);
+    EXPECT_EQ(digest->hash, file_digest(dir / "source")->hash);
+    EXPECT_EQ(digest->size, 13u);
+    EXPECT_EQ(permissions_of(dir / "copy"), c.copy);
+    EXPECT_EQ(status_of(dir / "copy").st_gid, ::getegid());
   }
 }
 
@@ -98,12 +102,49 @@ TEST(CopyOpenedSource, CopiesEmptyLargeAndZeroSizedProcFiles) {
   write_file(dir / "empty", "");
   write_file(dir / "large", large);
   ASSERT_TRUE(copy(dir / "empty", out.at("empty.copy")));
-  ASSERT_TRUE(copy(dir / "large", out.at("large.copy")));
+  const Result<FileDigest> large_digest = copy(dir / "large", out.at("large.copy"));
+  ASSERT_TRUE(large_digest);
   EXPECT_EQ(read_file(dir / "empty.copy"), "");
   EXPECT_EQ(read_file(dir / "large.copy"), large);
+  EXPECT_EQ(large_digest->size, large.size());
   // A proc file reports size 0 yet has content; the copy must not come out empty.
-  ASSERT_TRUE(copy("/proc/version", out.at("version")));
+  const Result<FileDigest> version = copy("/proc/version", out.at("version"));
+  ASSERT_TRUE(version);
   EXPECT_EQ(read_file(dir / "version"), read_file("/proc/version"));
+  EXPECT_EQ(version->size, read_file("/proc/version").size());
+}
+
+// A hole in the source stays a hole in the copy: a file that is mostly holes must not turn into
+// that many blocks of zeros. The content, and so the digest, is the same either way.
+TEST(CopyOpenedSource, KeepsHolesWhereverTheyLie) {
+  TempDir dir;
+  const OpenDir out(dir.path());
+  constexpr off_t kSize = off_t{8} << 20;
+  const struct {
+    const char* name;
+    std::vector<off_t> data;  // offsets of 4 KiB blocks of data
+  } cases[] = {
+      {"all hole", {}},
+      {"data first, hole to the end", {0}},
+      {"hole first, data last", {kSize - 4096}},
+      {"data between holes", {off_t{2} << 20, off_t{5} << 20}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      const UniqueFd source(::open((dir / "sparse").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+      ASSERT_EQ(::ftruncate(source.get(), kSize), 0);
+      const std::string block(4096, 'd');
+      for (const off_t at : c.data)
+        ASSERT_EQ(::pwrite(source.get(), block.data(), block.size(), at), 4096);
+    }
+    const Result<FileDigest> digest = copy(dir / "sparse", out.at("copy"));
+    ASSERT_TRUE(digest) << message(digest.error());
+    EXPECT_EQ(digest->size, static_cast<std::uint64_t>(kSize));
+    EXPECT_EQ(digest->hash, file_digest(dir / "sparse")->hash);
+    EXPECT_EQ(read_file(dir / "copy"), read_file(dir / "sparse"));
+    EXPECT_LE(status_of(dir / "copy").st_blocks * 512, 1 << 20);
+  }
 }
 
 TEST(CopyOpenedSource, FollowsALinkAtTheSourceAndWritesARegularFile) {
@@ -157,7 +198,7 @@ TEST(CopyOpenedSource, ReplacesRegularFilesAndRefusesLinksAndSpecialFiles) {
   make_socket(dir / "socket");
   for (const char* name : {"link", "dangling", "fifo", "socket"}) {
     SCOPED_TRACE(name);
-    const Result<WrittenFile> written = copy(dir / "source", out.at(name));
+    const Result<FileDigest> written = copy(dir / "source", out.at(name));
     ASSERT_FALSE(written);
     EXPECT_EQ(message(written.error()),
               "bundle destination is a symbolic link or special file: " + (dir / name).string());
@@ -167,13 +208,14 @@ TEST(CopyOpenedSource, ReplacesRegularFilesAndRefusesLinksAndSpecialFiles) {
   EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
 
   fs::create_directory(dir / "directory");
-  const Result<WrittenFile> on_directory = copy(dir / "source", out.at("directory"));
+  const Result<FileDigest> on_directory = copy(dir / "source", out.at("directory"));
   ASSERT_FALSE(on_directory);
   EXPECT_EQ(message(on_directory.error()), "i/o: Is a directory (os error 21)");
 }
 
 // A source that already is the destination (a rebuild from inside the bundle) keeps its content
-// and its bits; a link to the source is no such file and is refused.
+// and its bits, and is digested as it stands; a link to the source is no such file and is
+// refused.
 TEST(CopyOpenedSource, LeavesTheSourceInPlaceOnlyWhenTheDestinationIsTheSameRegularFile) {
   TempDir dir;
   const OpenDir out(dir.path());
@@ -182,38 +224,39 @@ TEST(CopyOpenedSource, LeavesTheSourceInPlaceOnlyWhenTheDestinationIsTheSameRegu
   fs::create_symlink("lib.so", dir / "link.so");
   for (const char* destination : {"lib.so", "hard.so"}) {
     SCOPED_TRACE(destination);
-    const Result<WrittenFile> written = copy(dir / "lib.so", out.at(destination));
-    ASSERT_TRUE(written);
-    EXPECT_FALSE(written->final_mode);
-    ASSERT_TRUE(reopen_and_seal(out.at(destination), *written));
+    const Result<FileDigest> digest = copy(dir / "lib.so", out.at(destination));
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(digest->hash, file_digest(dir / "lib.so")->hash);
     EXPECT_EQ(read_file(dir / "lib.so"), "precious");
     EXPECT_EQ(permissions_of(dir / "lib.so"), 04750u);
   }
-  const Result<WrittenFile> through_link = copy(dir / "lib.so", out.at("link.so"));
+  const Result<FileDigest> through_link = copy(dir / "lib.so", out.at("link.so"));
   ASSERT_FALSE(through_link);
   EXPECT_EQ(message(through_link.error()),
             "bundle destination is a symbolic link or special file: " + (dir / "link.so").string());
   EXPECT_EQ(read_file(dir / "lib.so"), "precious");
 }
 
-// Between the copy and its digest, whatever takes the copy's place is noticed; nothing opened
-// for the check may block or read a device.
-TEST(ReopenWrittenFile, RefusesAnythingButTheFileTheCopyWrote) {
+// Until the copy is closed, whatever takes its place at the name is noticed: the digest read
+// through the copy's descriptor would otherwise be listed, and signed, for another file. Such a
+// file is left as it is.
+TEST(FinishCopy, RefusesANameThatNoLongerShowsTheCopy) {
   TempDir dir;
   const OpenDir out(dir.path());
-  write_file(dir / "source", "genuine");
-  write_file(dir / "evil", "EVIL");
   const struct {
     const char* name;
     void (*replace)(const fs::path&, const fs::path&);
   } cases[] = {
-      {"same content, another file",
-       [](const fs::path& d, const fs::path& copy) {
-         write_file(d / "twin", "genuine");
-         fs::rename(d / "twin", copy);
+      {"removed and made again, same content",
+       [](const fs::path&, const fs::path& copy) {
+         fs::remove(copy);
+         write_file(copy, "genuine", 0755);
        }},
-      {"other content",
-       [](const fs::path& d, const fs::path& copy) { fs::rename(d / "evil", copy); }},
+      {"another file renamed over it",
+       [](const fs::path& d, const fs::path& copy) {
+         write_file(d / "evil", "EVIL", 0755);
+         fs::rename(d / "evil", copy);
+       }},
       {"fifo",
        [](const fs::path&, const fs::path& copy) {
          fs::remove(copy);
@@ -224,33 +267,33 @@ TEST(ReopenWrittenFile, RefusesAnythingButTheFileTheCopyWrote) {
          fs::rename(copy, d / "moved");
          fs::create_symlink("moved", copy);
        }},
-      {"link to a device",
-       [](const fs::path&, const fs::path& copy) {
-         fs::remove(copy);
-         fs::create_symlink("/dev/zero", copy);
-       }},
       {"removed", [](const fs::path&, const fs::path& copy) { fs::remove(copy); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    write_file(dir / "evil", "EVIL");
-    const Result<WrittenFile> written = copy(dir / "source", out.at("copy"));
-    ASSERT_TRUE(written) << message(written.error());
+    Result<OpenCopy> created = create_copy(out.at("copy"), std::nullopt);
+    ASSERT_TRUE(created) << message(created.error());
+    ASSERT_TRUE(write_all(created->fd.get(), "genuine"));
     c.replace(dir.path(), dir / "copy");
-    const Result<UniqueFd> reopened = reopen_written_file(out.at("copy"), *written);
-    ASSERT_FALSE(reopened);
-    EXPECT_EQ(message(reopened.error()),
+    struct stat before {};
+    const bool present = ::lstat((dir / "copy").c_str(), &before) == 0;
+    const Result<FileDigest> finished = finish_copy(std::move(*created), out.at("copy"), 0755);
+    ASSERT_FALSE(finished);
+    EXPECT_EQ(message(finished.error()),
               "bundle file changed during the build: " + (dir / "copy").string());
+    if (present) {
+      EXPECT_EQ(status_of(dir / "copy").st_mode, before.st_mode);
+    }
     fs::remove(dir / "copy");
     fs::remove(dir / "moved");
   }
-  const Result<WrittenFile> written = copy(dir / "source", out.at("copy"));
-  ASSERT_TRUE(written);
-  const Result<UniqueFd> reopened = reopen_written_file(out.at("copy"), *written);
-  ASSERT_TRUE(reopened);
-  const Result<FileDigest> digest = descriptor_digest(reopened->get());
-  ASSERT_TRUE(digest);
-  EXPECT_EQ(digest->size, 7u);
+  Result<OpenCopy> created = create_copy(out.at("copy"), std::nullopt);
+  ASSERT_TRUE(created);
+  ASSERT_TRUE(write_all(created->fd.get(), "genuine"));
+  const Result<FileDigest> finished = finish_copy(std::move(*created), out.at("copy"), 0751);
+  ASSERT_TRUE(finished) << message(finished.error());
+  EXPECT_EQ(finished->size, 7u);
+  EXPECT_EQ(permissions_of(dir / "copy"), 0751u);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "build/rooted_open.hpp"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <linux/openat2.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +21,11 @@
 //
 // Whatever a resolution finds that means "not there" leaves the entry absent. Every other error
 // is reported: a system call that fails for reasons of its own must not quietly empty the bundle.
+//
+// Magic links, the links of /proc/<pid>/ that lead to whatever another process sees (its root,
+// its open files), are never followed: the kernel refuses them when asked, and the walk knows
+// them as links inside a process's directory of a proc file system. Only the links at the top of
+// that file system (self, thread-self, mounts) are ordinary ones.
 
 namespace srb {
 namespace {
@@ -25,6 +33,7 @@ namespace {
 using OpenedEntry = std::optional<UniqueFd>;
 
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+constexpr int kRootFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 // The kernel's own limit on links followed while resolving one path.
 constexpr int kMaxLinks = 40;
 // openat2 asks for a retry when a rename raced with the resolution of ".."; a path that keeps
@@ -50,11 +59,30 @@ Result<OpenedEntry> absent_or_error(int error) {
   return Io{os_error(error)};
 }
 
-int openat2_in_root(int root, const char* path, std::uint64_t flags) {
+int openat2_with(int directory, const char* path, std::uint64_t flags, std::uint64_t resolve) {
   open_how how{};
   how.flags = flags;
-  how.resolve = RESOLVE_IN_ROOT;
-  return static_cast<int>(::syscall(SYS_openat2, root, path, &how, sizeof how));
+  how.resolve = resolve;
+  return static_cast<int>(::syscall(SYS_openat2, directory, path, &how, sizeof how));
+}
+
+int openat2_in_root(int root, const char* path, std::uint64_t flags) {
+  return openat2_with(root, path, flags, RESOLVE_IN_ROOT);
+}
+
+// Errors by which the kernel or a system-call filter refuses openat2 itself: an older kernel
+// (ENOSYS), or a filter (EPERM, or EINVAL for an argument it does not know).
+bool is_openat2_refused(int error) {
+  return error == ENOSYS || error == EPERM || error == EINVAL;
+}
+
+// True when the links in `directory` are magic ones: it lies in a proc file system, below its top.
+bool holds_magic_links(int directory) {
+  constexpr ino_t kProcRootInode = 1;
+  struct statfs file_system;
+  struct stat status;
+  return ::fstatfs(directory, &file_system) == 0 && file_system.f_type == PROC_SUPER_MAGIC &&
+         ::fstat(directory, &status) == 0 && status.st_ino != kProcRootInode;
 }
 
 // EACCES from openat2 is either a directory on the way that may not be searched (the entry is
@@ -97,20 +125,23 @@ LinkRead read_link(int directory, const std::string& name) {
 }
 
 // Where a walk stands: the directories entered below the root (innermost last), the components
-// still to resolve (next one last) and the links followed so far.
+// still to resolve (next one last) and the links followed so far; and how its last component is
+// opened.
 struct Walk {
   int root;
+  int last_flags = kReadFlags;
   std::vector<UniqueFd> entered;
   std::vector<std::string> pending;
   int links = 0;
+  bool met_magic_link = false;
 
   int current() const { return entered.empty() ? root : entered.back().get(); }
 };
 
 // Opens the last component, known to be no link. A file that exists but may not be read is a
 // failure, not an absent entry.
-Result<OpenedEntry> open_last(int directory, const std::string& name) {
-  UniqueFd fd(::openat(directory, name.c_str(), kReadFlags | O_NOFOLLOW));
+Result<OpenedEntry> open_last(const Walk& walk, const std::string& name) {
+  UniqueFd fd(::openat(walk.current(), name.c_str(), walk.last_flags | O_NOFOLLOW));
   if (fd.is_open()) return OpenedEntry(std::move(fd));
   if (errno == EACCES) return Io{last_os_error()};
   return absent_or_error(errno);
@@ -129,12 +160,50 @@ Result<bool> enter(Walk& walk, const std::string& name) {
 }
 
 // Replaces a link by its target: an absolute one starts again at the root. False when the link
-// cannot be followed (too many links, or an empty target, which names nothing).
+// cannot be followed: too many links, an empty target, which names nothing, or a magic link.
 bool follow(Walk& walk, const std::string& target) {
   if (++walk.links > kMaxLinks || target.empty()) return false;
+  if (holds_magic_links(walk.current())) {
+    walk.met_magic_link = true;
+    return false;
+  }
   if (target.front() == '/') walk.entered.clear();
   push_components(target, walk.pending);
   return true;
+}
+
+Result<OpenedEntry> run_walk(Walk& walk) {
+  while (!walk.pending.empty()) {
+    const std::string name = std::move(walk.pending.back());
+    walk.pending.pop_back();
+    const bool last = walk.pending.empty();
+    if (name == "." || name == "..") {
+      // ".." at the root is the root, as in a chroot.
+      if (name == ".." && !walk.entered.empty()) walk.entered.pop_back();
+      if (last) return open_last(walk, ".");
+      continue;
+    }
+    const LinkRead link = read_link(walk.current(), name);
+    if (link.error == 0) {
+      if (!follow(walk, link.target)) return std::nullopt;
+    } else if (link.error != EINVAL) {
+      return absent_or_error(link.error);
+    } else if (last) {
+      return open_last(walk, name);
+    } else {
+      TRY_ASSIGN(const bool entered, enter(walk, name));
+      if (!entered) return std::nullopt;
+    }
+  }
+  return std::nullopt;  // an empty entry names nothing
+}
+
+// ELOOP from an open that refuses magic links: too many links, or a magic link on the way. An
+// ordinary open follows the same path up to the magic link, so only a loop makes it fail alike.
+Result<OpenedEntry> loop_or_magic_link(const char* path) {
+  const UniqueFd followed(::open(path, kRootFlags));
+  if (!followed.is_open() && errno == ELOOP) return std::nullopt;
+  return Io{os_error(ELOOP)};
 }
 
 }  // namespace
@@ -142,9 +211,30 @@ bool follow(Walk& walk, const std::string& target) {
 Result<std::optional<UniqueFd>> open_root_directory(const std::filesystem::path& root) {
   // An empty root names the working directory, as it does when entries are joined to it as text.
   const char* path = root.empty() ? "." : root.c_str();
-  UniqueFd fd(::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.is_open()) return absent_or_error(errno);
-  return OpenedEntry(std::move(fd));
+  const int fd = openat2_with(AT_FDCWD, path, kRootFlags, RESOLVE_NO_MAGICLINKS);
+  if (fd >= 0) return OpenedEntry(UniqueFd(fd));
+  const int error = errno;
+  if (is_openat2_refused(error)) return open_root_directory_by_walk(root);
+  if (error == ELOOP) return loop_or_magic_link(path);
+  return absent_or_error(error);
+}
+
+Result<std::optional<UniqueFd>> open_root_directory_by_walk(const std::filesystem::path& root) {
+  std::string absolute = root.empty() ? "." : root.native();
+  if (!absolute.starts_with('/')) {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return Io{last_os_error()};
+    absolute = std::string(cwd) + "/" + absolute;
+  }
+  const UniqueFd system_root(::open("/", kRootFlags));
+  if (!system_root.is_open()) return Io{last_os_error()};
+  Walk walk{system_root.get(), kRootFlags, {}, {}, 0, false};
+  push_components(absolute, walk.pending);
+  // "/" itself has no component to walk.
+  if (walk.pending.empty()) walk.pending.push_back(".");
+  TRY_ASSIGN(OpenedEntry opened, run_walk(walk));
+  if (!opened && walk.met_magic_link) return Io{os_error(ELOOP)};
+  return opened;
 }
 
 Result<std::optional<UniqueFd>> open_in_root(int root, std::string_view entry) {
@@ -156,40 +246,15 @@ Result<std::optional<UniqueFd>> open_in_root(int root, std::string_view entry) {
   }
   if (fd >= 0) return OpenedEntry(UniqueFd(fd));
   const int error = errno;
-  // Older kernels (ENOSYS) and system-call filters (EPERM, or EINVAL for an argument they do
-  // not know) refuse openat2 itself; the walk gives the same answer without it.
-  if (error == ENOSYS || error == EPERM || error == EINVAL)
-    return open_in_root_by_walk(root, entry);
+  if (is_openat2_refused(error)) return open_in_root_by_walk(root, entry);
   if (error == EACCES) return unreadable_or_absent(root, path);
   return absent_or_error(error);
 }
 
 Result<std::optional<UniqueFd>> open_in_root_by_walk(int root, std::string_view entry) {
-  Walk walk{root, {}, {}, 0};
+  Walk walk{root, kReadFlags, {}, {}, 0, false};
   push_components(entry, walk.pending);
-  while (!walk.pending.empty()) {
-    const std::string name = std::move(walk.pending.back());
-    walk.pending.pop_back();
-    const bool last = walk.pending.empty();
-    if (name == "." || name == "..") {
-      // ".." at the root is the root, as in a chroot.
-      if (name == ".." && !walk.entered.empty()) walk.entered.pop_back();
-      if (last) return open_last(walk.current(), ".");
-      continue;
-    }
-    const LinkRead link = read_link(walk.current(), name);
-    if (link.error == 0) {
-      if (!follow(walk, link.target)) return std::nullopt;
-    } else if (link.error != EINVAL) {
-      return absent_or_error(link.error);
-    } else if (last) {
-      return open_last(walk.current(), name);
-    } else {
-      TRY_ASSIGN(const bool entered, enter(walk, name));
-      if (!entered) return std::nullopt;
-    }
-  }
-  return std::nullopt;  // an empty entry names nothing
+  return run_walk(walk);
 }
 
 }  // namespace srb

@@ -146,29 +146,53 @@ TEST(OpenInRoot, ReportsFailuresOtherThanResolution) {
   }
 }
 
-TEST(OpenRootDirectory, AMissingOrNonDirectoryRootHoldsNothing) {
+// Links in the root path are followed, except magic ones, which lead into what a process sees;
+// the walk that stands in for openat2 gives the same answers.
+TEST(OpenRootDirectory, FollowsOrdinaryLinksRefusesMagicOnesAndFindsNothingInAMissingRoot) {
   TempDir dir;
   test::write_file(dir / "file", "x");
   fs::create_directory(dir / "root");
   fs::create_directory_symlink("root", dir / "link");
+  fs::create_directory_symlink("loop", dir / "loop");
+  const UniqueFd held = open_directory(dir / "root");
+  const std::string through_magic_link = "i/o: Too many levels of symbolic links (os error 40)";
   struct Case {
     fs::path root;
-    bool opened;
+    std::string expected;
   };
   const Case cases[] = {
-      {dir / "root", true},
-      {dir / "root/", true},
-      {dir / "link", true},
-      {dir / "missing", false},
-      {dir / "file", false},
-      {dir / "file/x", false},
-      {"", true},  // the working directory
+      {dir / "root", "directory"},
+      {dir / "root/", "directory"},
+      {dir / "link", "directory"},
+      {dir / "link/../root", "directory"},
+      {"", "directory"},  // the working directory
+      {"/", "directory"},
+      {"/proc/self", "directory"},  // an ordinary link at the top of proc
+      {dir / "missing", "absent"},
+      {dir / "file", "absent"},
+      {dir / "file/x", "absent"},
+      {dir / "loop", "absent"},
+      {"/proc/self/root" + (dir / "root").string(), through_magic_link},
+      {"/proc/self/root" + (dir / "missing").string(), through_magic_link},
+      {"/proc/thread-self/cwd", through_magic_link},
+      {"/proc/self/fd/" + std::to_string(held.get()), through_magic_link},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.root);
-    const Result<std::optional<UniqueFd>> root = open_root_directory(c.root);
-    ASSERT_TRUE(root);
-    EXPECT_EQ(root->has_value(), c.opened);
+    EXPECT_EQ(describe(open_root_directory(c.root)), c.expected);
+    EXPECT_EQ(describe(open_root_directory_by_walk(c.root)), c.expected);
+  }
+}
+
+// A root inside a process's proc directory holds only magic links; neither resolution follows one.
+TEST(OpenInRoot, FollowsNoMagicLinkInsideTheRoot) {
+  const UniqueFd root = open_directory("/proc/self");
+  ASSERT_TRUE(root.is_open());
+  // Read as text, root -> / would name the root itself, and root/comm this process's name.
+  for (std::string_view entry : {"/root/comm", "/root/.", "/cwd", "/fd/0"}) {
+    SCOPED_TRACE(entry);
+    EXPECT_EQ(describe(open_in_root(root.get(), entry)), "absent");
+    EXPECT_EQ(describe(open_in_root_by_walk(root.get(), entry)), "absent");
   }
 }
 

@@ -14,23 +14,63 @@ namespace srb {
 namespace {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+// The caller's own path is followed through links.
+constexpr int kFollowingDirectoryFlags = kDirectoryFlags & ~O_NOFOLLOW;
+// The most a created directory may allow; the umask may take more.
+constexpr mode_t kDirectoryMode = 0755;
 
 bool is_link_at(int directory, const char* name) {
   struct stat status;
   return ::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
 }
 
+// Creates the directory `name` in `parent`; false when something stood there already.
+Result<bool> make_directory(int parent, const char* name) {
+  if (::mkdirat(parent, name, kDirectoryMode) == 0) return true;
+  if (errno == EEXIST) return false;
+  return Io{last_os_error()};
+}
+
+// A directory just created below a setgid one has that directory's group and its setgid bit;
+// it gets the process's group and loses the bit.
+Result<void> settle_created_directory(int fd) {
+  TRY_ASSIGN(const struct stat status, take_into_own_group(fd));
+  const mode_t bits = status.st_mode & 07777;
+  if ((bits & ~kDirectoryMode) != 0 && ::fchmod(fd, bits & kDirectoryMode) != 0)
+    return Io{last_os_error()};
+  return {};
+}
+
 // Creates the directory `name` in `parent` when missing and enters it. O_DIRECTORY|O_NOFOLLOW
 // refuses a link with ENOTDIR, the same error as a regular file, so a refusal is looked at again
 // to tell the two apart.
 Result<UniqueFd> enter_directory(int parent, const std::string& name, std::string_view shown) {
-  if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) return Io{last_os_error()};
+  TRY_ASSIGN(const bool created, make_directory(parent, name.c_str()));
   UniqueFd entered(::openat(parent, name.c_str(), kDirectoryFlags));
-  if (entered.is_open()) return entered;
-  const OsError error = last_os_error();
-  if (error.code == ENOTDIR && is_link_at(parent, name.c_str()))
-    return UnsafeDestination{std::filesystem::path(shown)};
-  return Io{error};
+  if (!entered.is_open()) {
+    const OsError error = last_os_error();
+    if (error.code == ENOTDIR && is_link_at(parent, name.c_str()))
+      return UnsafeDestination{std::filesystem::path(shown)};
+    return Io{error};
+  }
+  if (created) TRY(settle_created_directory(entered.get()));
+  return entered;
+}
+
+// One component of the caller's own directory path, created when missing. An existing one is
+// entered as the path names it, links followed; one created here only as itself, so that what is
+// settled is the directory that was made.
+Result<UniqueFd> make_path_component(int parent, const std::string& name) {
+  TRY_ASSIGN(const bool created, make_directory(parent, name.c_str()));
+  UniqueFd opened(
+      ::openat(parent, name.c_str(), created ? kDirectoryFlags : kFollowingDirectoryFlags));
+  if (!opened.is_open()) {
+    // What stood there and leads nowhere is a dangling link: it exists, as mkdir said.
+    if (!created && errno == ENOENT) return Io{os_error(EEXIST)};
+    return Io{last_os_error()};
+  }
+  if (created) TRY(settle_created_directory(opened.get()));
+  return opened;
 }
 
 }  // namespace
@@ -43,10 +83,21 @@ Result<void> make_directories(const std::filesystem::path& directory) {
 }
 
 Result<UniqueFd> make_and_open_directory(const std::filesystem::path& directory) {
-  TRY(make_directories(directory));
-  UniqueFd opened(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!opened.is_open()) return Io{last_os_error()};
-  return opened;
+  std::string path = directory.native();
+  while (path.size() > 1 && path.ends_with('/'))
+    path.pop_back();
+  UniqueFd opened(::open(path.c_str(), kFollowingDirectoryFlags));
+  if (opened.is_open()) return opened;
+  const OsError error = last_os_error();
+  const std::size_t slash = path.rfind('/');
+  const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (error.code != ENOENT || name.empty() || name == "." || name == "..") return Io{error};
+  // The missing directory's parent first, which may be missing too.
+  UniqueFd parent;
+  if (slash != std::string::npos) {
+    TRY_ASSIGN(parent, make_and_open_directory(slash == 0 ? "/" : path.substr(0, slash)));
+  }
+  return make_path_component(parent.is_open() ? parent.get() : AT_FDCWD, name);
 }
 
 Result<UniqueFd> make_directories_below(int base, std::string_view relative,
@@ -92,14 +143,26 @@ Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t 
   if (existing && ::unlinkat(directory, name, 0) != 0 && errno != ENOENT)
     return Io{last_os_error()};
   UniqueFd created(::openat(directory, name,
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode));
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode));
   if (!created.is_open()) return Io{last_os_error()};
   return created;
+}
+
+Result<struct stat> take_into_own_group(int fd) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0) return Io{last_os_error()};
+  const gid_t group = ::getegid();
+  if (status.st_gid != group) {
+    if (::fchown(fd, static_cast<uid_t>(-1), group) != 0) return Io{last_os_error()};
+    status.st_gid = group;
+  }
+  return status;
 }
 
 Result<void> write_fresh_file(int directory, const char* name, std::string_view text, mode_t mode,
                               const std::filesystem::path& shown) {
   TRY_ASSIGN(UniqueFd file, create_fresh_file(directory, name, mode, shown));
+  TRY(take_into_own_group(file.get()));
   TRY(write_all(file.get(), text));
   return file.close();
 }

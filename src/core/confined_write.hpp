@@ -3,6 +3,11 @@
 // descriptor of that directory, one name at a time and without following a symbolic link, so a
 // link planted inside cannot send a write elsewhere; and a file is always created afresh, never
 // opened for writing where it stands, so a hard link or a leftover file keeps its content.
+//
+// What is created here belongs to the process's effective group and is never group- or
+// other-writable: a directory is made with 0755 before the umask, and a setgid directory above
+// passes on neither its group nor, to a directory, its setgid bit. Otherwise that group could
+// read a file written for the builder, or add files to a directory the builder vouches for.
 
 #include <sys/stat.h>
 
@@ -15,16 +20,18 @@
 
 namespace srb {
 
-// Creates `directory` with its missing ancestors (0777 before the umask); one that exists is
-// fine. The path is the caller's own, so links in it are followed. Fails with Io.
+// Creates `directory` with its missing ancestors (0777 before the umask, the group as the system
+// gives it); one that exists is fine. The path is the caller's own, so links in it are followed.
+// Fails with Io.
 Result<void> make_directories(const std::filesystem::path& directory);
 
-// Creates `directory` with its missing ancestors (0777 before the umask) and opens it. The path
-// is the caller's own, so links in it are followed. Fails with Io.
+// Creates `directory` with its missing ancestors and opens it. The path is the caller's own, so
+// links in it are followed, except that a directory just created here is entered only as itself.
+// Fails with Io.
 Result<UniqueFd> make_and_open_directory(const std::filesystem::path& directory);
 
 // Opens the directory `relative` ("lib/lib64") below the open directory `base`, creating each
-// missing component with 0777 before the umask. `relative` is made of plain names, never "." or
+// missing component. `relative` is made of plain names, never "." or
 // "..". A symbolic link on the way fails with UnsafeDestination naming `shown_base` joined with
 // the path up to that entry; any other entry that is not a directory with Io "Not a directory".
 Result<UniqueFd> make_directories_below(int base, std::string_view relative,
@@ -36,9 +43,9 @@ Result<std::optional<struct stat>> entry_to_write(int directory, const char* nam
                                                   const std::filesystem::path& shown);
 
 // Creates `name` in `directory` with O_EXCL and `mode` (before the umask) and opens it for
-// writing. A regular file standing there is removed first; a directory fails with Io "Is a
-// directory", and whatever entry_to_write refuses, as it does. Something that appears between the
-// removal and the creation makes it fail with Io "File exists".
+// reading and writing. A regular file standing there is removed first; a directory fails with Io
+// "Is a directory", and whatever entry_to_write refuses, as it does. Something that appears between
+// the removal and the creation makes it fail with Io "File exists".
 Result<UniqueFd> create_fresh_file(int directory, const char* name, mode_t mode,
                                    const std::filesystem::path& shown);
 
@@ -47,7 +54,12 @@ Result<UniqueFd> create_fresh_file(int directory, const char* name, mode_t mode,
 Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t mode,
                                         const std::optional<struct stat>& existing);
 
-// create_fresh_file, then the whole text written and the file closed.
+// Gives a file or directory the caller has just created through `fd` the process's effective
+// group, where the directory it was created in gave it another, and returns its status as the
+// descriptor shows it. Fails with Io.
+Result<struct stat> take_into_own_group(int fd);
+
+// create_fresh_file and take_into_own_group, then the whole text written and the file closed.
 Result<void> write_fresh_file(int directory, const char* name, std::string_view text, mode_t mode,
                               const std::filesystem::path& shown);
 

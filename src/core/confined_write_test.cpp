@@ -119,9 +119,57 @@ TEST(MakeAndOpenDirectory, CreatesAncestorsFollowsLinksAndRefusesAFile) {
   ASSERT_TRUE(make_and_open_directory(dir / "link/a/b"));
   EXPECT_TRUE(fs::is_directory(dir / "real/a/b"));
   write_file(dir / "file", "x");
-  const Result<UniqueFd> on_file = make_and_open_directory(dir / "file");
-  ASSERT_FALSE(on_file);
-  EXPECT_EQ(message(on_file.error()), "i/o: Not a directory (os error 20)");
+  fs::create_symlink("nowhere", dir / "dangling");
+  const struct {
+    const char* directory;
+    const char* message;
+  } refused[] = {{"file", "i/o: Not a directory (os error 20)"},
+                 {"file/x", "i/o: Not a directory (os error 20)"},
+                 {"dangling", "i/o: File exists (os error 17)"}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.directory);
+    const Result<UniqueFd> made = make_and_open_directory(dir / c.directory);
+    ASSERT_FALSE(made);
+    EXPECT_EQ(message(made.error()), c.message);
+  }
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
+// A setgid directory of another group hands what is created in it that group, and a directory
+// its setgid bit too; with umask 0 a directory would be writable by all. What is created here
+// takes the process's group and is at most 0755; what existed keeps what it had.
+TEST(ConfinedWrite, WhatIsCreatedHasTheProcesssGroupAndNoWriteForOthers) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a directory another group";
+  TempDir dir;
+  constexpr gid_t kOtherGroup = 65534;
+  fs::create_directory(dir / "shared");
+  ASSERT_EQ(::chown((dir / "shared").c_str(), 0, kOtherGroup), 0);
+  ASSERT_EQ(::chmod((dir / "shared").c_str(), 02777), 0);
+  const mode_t old_umask = ::umask(0);
+  const UniqueFd shared = open_directory(dir / "shared");
+  ASSERT_TRUE(make_directories_below(shared.get(), "below/deeper", "shown"));
+  ASSERT_TRUE(make_and_open_directory(dir / "shared/ancestor/out"));
+  ASSERT_TRUE(write_fresh_file(shared.get(), "file", "text", 0644, "shown/file"));
+  ::umask(old_umask);
+  const struct {
+    const char* created;
+    mode_t bits;
+  } cases[] = {{"below", 0755},
+               {"below/deeper", 0755},
+               {"ancestor", 0755},
+               {"ancestor/out", 0755},
+               {"file", 0644}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.created);
+    struct stat status;
+    ASSERT_EQ(::lstat((dir / "shared" / c.created).c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, ::getegid());
+    EXPECT_EQ(status.st_mode & 07777, c.bits);
+  }
+  struct stat shared_status;
+  ASSERT_EQ(::stat((dir / "shared").c_str(), &shared_status), 0);
+  EXPECT_EQ(shared_status.st_gid, kOtherGroup);
+  EXPECT_EQ(shared_status.st_mode & 07777, 02777u);
 }
 
 }  // namespace

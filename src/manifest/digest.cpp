@@ -26,6 +26,23 @@ std::string finish_hex(blake3_hasher& hasher) {
   return encode_hex(out);
 }
 
+// Hashes what `read_at(buffer, size, offset)` gives until it gives nothing.
+template <typename ReadAt>
+Result<FileDigest> digest_of(ReadAt read_at) {
+  blake3_hasher hasher;
+  blake3_hasher_init(&hasher);
+  std::uint64_t size = 0;
+  unsigned char buffer[kBufferSize];
+  for (;;) {
+    const ssize_t n = read_at(buffer, kBufferSize, static_cast<off_t>(size));
+    if (n < 0) return Io{last_os_error()};
+    if (n == 0) break;
+    blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));
+    size += static_cast<std::uint64_t>(n);
+  }
+  return FileDigest{finish_hex(hasher), size};
+}
+
 }  // namespace
 
 Result<FileDigest> file_digest(const std::filesystem::path& path) {
@@ -39,18 +56,18 @@ Result<FileDigest> file_digest(const char* path) {
 }
 
 Result<FileDigest> descriptor_digest(int fd) {
-  blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
-  std::uint64_t size = 0;
-  unsigned char buffer[kBufferSize];
-  for (;;) {
-    const ssize_t n = read_some(fd, buffer, kBufferSize);
-    if (n < 0) return Io{last_os_error()};
-    if (n == 0) break;
-    blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));
-    size += static_cast<std::uint64_t>(n);
-  }
-  return FileDigest{finish_hex(hasher), size};
+  return digest_of(
+      [fd](void* buffer, std::size_t size, off_t) { return read_some(fd, buffer, size); });
+}
+
+Result<FileDigest> descriptor_digest_from_start(int fd) {
+  return digest_of([fd](void* buffer, std::size_t size, off_t offset) {
+    ssize_t n = 0;
+    do {
+      n = ::pread(fd, buffer, size, offset);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  });
 }
 
 std::string compute_root_hash(std::span<const BundleFile> files) {

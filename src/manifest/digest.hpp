@@ -23,6 +23,9 @@ Result<FileDigest> file_digest(const std::filesystem::path& path);
 Result<FileDigest> file_digest(const char* path);
 // The same for a file the caller has opened and judged, read from its current offset to the end.
 Result<FileDigest> descriptor_digest(int fd);
+// The same from the first byte of the file, whatever the descriptor's offset; the offset is left
+// as it was.
+Result<FileDigest> descriptor_digest_from_start(int fd);
 
 // BLAKE3 over "path TAB hash LF" for each entry, in the order given.
 std::string compute_root_hash(std::span<const BundleFile> files);
