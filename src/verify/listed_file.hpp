@@ -1,5 +1,6 @@
 #pragma once
-// Opening a file the manifest lists, judged by what was opened rather than by an earlier look.
+// Opening a file the manifest lists, inside the bundle only, judged by what was opened rather
+// than by an earlier look.
 
 #include <string>
 
@@ -8,11 +9,14 @@
 
 namespace srb {
 
-// Opens `full` (a payload entry's full path; `path` is its manifest text, named in failures)
-// for reading without following a final link, without waiting on a FIFO and without taking a
-// terminal, and keeps it in `file` only when the descriptor is a regular file. A link there
-// (ELOOP) or anything but a regular file fails with NotRegularFile, an absent entry with
-// MissingFromPayload, any other failure with Io. Links among the parent directories are followed.
-Result<void> open_listed_file(const std::string& full, const std::string& path, UniqueFd& file);
+// Opens the listed `path` below the bundle directory `bundle` for reading, without following a
+// final link, without waiting on a FIFO and without taking a terminal, and hands it over only
+// when the descriptor is a regular file. Links among the parent directories are followed while
+// they stay inside the bundle. Fails with MissingFromPayload when nothing is there or the path
+// would leave the bundle (a dangling final link included); with NotRegularFile for a final link
+// that leads somewhere, for a final link that leads out of the bundle (not followed to see) and
+// for anything but a regular file; with Io for any other failure, a file that may not be read
+// included.
+Result<UniqueFd> open_listed_file(int bundle, const std::string& path);
 
 }  // namespace srb
