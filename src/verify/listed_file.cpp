@@ -12,7 +12,12 @@
 // descriptor alone: with O_NONBLOCK a FIFO opens without waiting for a writer, O_NOFOLLOW refuses
 // a link, and fstat tells what was opened. The digest then reads that same descriptor, so no
 // later swap reaches it either. Only a failed open is looked at again, with an O_PATH open that
-// reads nothing, to tell a missing entry from a link or an unreadable file.
+// reads nothing, to tell a missing entry from a link or an unreadable file. So a regular file
+// costs its open, one fstat, its reads and its close.
+//
+// A cached parent stays the directory it was when resolved, even if it is renamed out of the
+// bundle later: what it can then offer is what whoever moved it could put in any directory of
+// theirs, and no link in it is followed.
 
 namespace srb {
 namespace {
@@ -50,28 +55,38 @@ Result<UniqueFd> judge_unopened(int bundle, const std::string& path, int error) 
   }
 }
 
-// Opens the listed file's parent directory below the bundle; the bundle itself for a file at the
-// top. -1 with errno set on failure.
-UniqueFd open_parent(int bundle, std::string_view parent) {
-  if (parent.empty()) return UniqueFd(::fcntl(bundle, F_DUPFD_CLOEXEC, 0));
-  return UniqueFd(open_beneath(bundle, parent, O_PATH | O_DIRECTORY));
-}
-
 }  // namespace
 
-Result<UniqueFd> open_listed_file(int bundle, const std::string& path) {
-  // A valid payload path names no "." or "..", so its last component opened in its parent stays
-  // there. The parent alone is resolved below the bundle: the kernel's final check that what it
-  // found still lies below would otherwise report a file that a rename is moving at that moment
-  // as having left the bundle.
+int ListedFileOpener::parent_dir(std::string_view parent) {
+  if (parent.empty()) return bundle_;
+  if (parents_[last_used_].path == parent && parents_[last_used_].dir.is_open())
+    return parents_[last_used_].dir.get();
+  for (std::size_t i = 0; i < kCachedParents; ++i) {
+    if (parents_[i].path != parent || !parents_[i].dir.is_open()) continue;
+    last_used_ = i;
+    return parents_[i].dir.get();
+  }
+  UniqueFd dir(open_beneath(bundle_, parent, O_PATH | O_DIRECTORY));
+  if (!dir.is_open()) return -1;
+  // The slot after the last one used held the directory used longest ago in a sorted list.
+  last_used_ = (last_used_ + 1) % kCachedParents;
+  parents_[last_used_] = {std::string(parent), std::move(dir)};
+  return parents_[last_used_].dir.get();
+}
+
+Result<UniqueFd> ListedFileOpener::open(const std::string& path) {
+  // A valid payload path names no "." or "..", so its last component, opened in its parent
+  // without following a link, stays there. The parent alone is resolved below the bundle, once
+  // for all its files; opening the whole path below the bundle would also let the kernel's
+  // closing check report a file that a rename is moving at that moment as having left it.
   const std::size_t slash = path.rfind('/');
   const std::string_view parent =
       slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
-  const UniqueFd parent_dir = open_parent(bundle, parent);
-  if (!parent_dir.is_open()) return judge_unopened(bundle, path, errno);
+  const int dir = parent_dir(parent);
+  if (dir < 0) return judge_unopened(bundle_, path, errno);
   const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-  UniqueFd file(::openat(parent_dir.get(), name, kReadFlags | O_CLOEXEC));
-  if (!file.is_open()) return judge_unopened(bundle, path, errno);
+  UniqueFd file(::openat(dir, name, kReadFlags | O_CLOEXEC));
+  if (!file.is_open()) return judge_unopened(bundle_, path, errno);
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return Io{last_os_error()};
   if (!S_ISREG(status.st_mode)) return NotRegularFile{path};

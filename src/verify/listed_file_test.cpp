@@ -5,10 +5,13 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include "core/error.hpp"
 #include "manifest/digest.hpp"
@@ -30,7 +33,7 @@ UniqueFd open_directory(const fs::path& dir) {
 }
 
 Judged judge(int bundle, const std::string& path) {
-  Result<UniqueFd> opened = open_listed_file(bundle, path);
+  Result<UniqueFd> opened = ListedFileOpener(bundle).open(path);
   if (opened) {
     EXPECT_TRUE(opened->is_open());
     return Judged::regular;
@@ -91,13 +94,42 @@ TEST_P(OpenListedFile, JudgesWhatItOpensAndStaysInsideTheBundle) {
     EXPECT_EQ(judge(root.get(), c.path), c.expected) << c.path;
 }
 
+// One opener serves a whole manifest: more directories than it keeps open, in sorted and in
+// shuffled order, and names that share a prefix. Each path must open its own file.
+TEST_P(OpenListedFile, OneOpenerOpensEachPathInItsOwnDirectory) {
+  const test::TempDir temp;
+  std::vector<std::string> paths = {"top"};
+  for (int i = 0; i < 12; ++i) {
+    paths.push_back("d" + std::to_string(i) + "/f");
+    paths.push_back("d" + std::to_string(i) + "/sub/f");
+  }
+  for (const std::string& path : paths)
+    test::write_file(temp / path, path);
+  const UniqueFd root = open_directory(temp.path());
+  ListedFileOpener opener(root.get());
+
+  std::vector<std::string> order = paths;
+  order.insert(order.end(), paths.rbegin(), paths.rend());
+  for (std::size_t i = 0; i < paths.size(); i += 5)
+    order.push_back(paths[i]);
+  for (const std::string& path : order) {
+    Result<UniqueFd> file = opener.open(path);
+    ASSERT_TRUE(file.has_value()) << path;
+    char text[64] = {};
+    EXPECT_EQ(std::string(text, ::read(file->get(), text, sizeof text)), path);
+  }
+  const Result<UniqueFd> absent = opener.open("d3/absent");
+  ASSERT_FALSE(absent.has_value());
+  EXPECT_TRUE(std::holds_alternative<MissingFromPayload>(absent.error()));
+}
+
 // Once open, the entry can be replaced by anything: the digest still reads what was judged.
 TEST_P(OpenListedFile, ASwapAfterTheOpenDoesNotRedirectTheRead) {
   const test::TempDir temp;
   test::write_file(temp / "a", "listed bytes");
   test::write_file(temp / "b", "listed bytes");
   const UniqueFd root = open_directory(temp.path());
-  Result<UniqueFd> file = open_listed_file(root.get(), "a");
+  Result<UniqueFd> file = ListedFileOpener(root.get()).open("a");
   ASSERT_TRUE(file.has_value());
 
   fs::remove(temp / "a");

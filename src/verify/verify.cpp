@@ -41,8 +41,8 @@ Result<void> check_arch(const BundleManifest& manifest,
 
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest.
-Result<void> check_entry(int bundle, const BundleFile& file) {
-  TRY_ASSIGN(const UniqueFd opened, open_listed_file(bundle, file.path));
+Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file) {
+  TRY_ASSIGN(const UniqueFd opened, opener.open(file.path));
   TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.get()));
   if (digest.hash != file.hash) return HashMismatch{.expected = file.hash, .computed = digest.hash};
   return {};
@@ -52,12 +52,13 @@ Result<void> check_entry(int bundle, const BundleFile& file) {
 // what the manifest does not mention.
 Result<void> check_entries(int bundle, const std::vector<BundleFile>& files,
                            PayloadListing& listing) {
+  ListedFileOpener opener(bundle);
   std::unordered_set<std::string_view> seen;
   seen.reserve(files.size());
   for (const BundleFile& file : files) {
     if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
     if (!seen.insert(file.path).second) return InvalidPayloadPath{file.path};
-    TRY(check_entry(bundle, file));
+    TRY(check_entry(opener, file));
     listing.erase(file.path);
   }
   return {};
