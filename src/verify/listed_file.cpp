@@ -68,8 +68,9 @@ int ListedFileOpener::parent_dir(std::string_view parent) {
   }
   UniqueFd dir(open_beneath(bundle_, parent, O_PATH | O_DIRECTORY));
   if (!dir.is_open()) return -1;
-  // The slot after the last one used held the directory used longest ago in a sorted list.
-  last_used_ = (last_used_ + 1) % kCachedParents;
+  // Slots are taken in turn, so the directory replaced is the one opened longest ago.
+  last_used_ = next_slot_;
+  next_slot_ = (next_slot_ + 1) % kCachedParents;
   parents_[last_used_] = {std::string(parent), std::move(dir)};
   return parents_[last_used_].dir.get();
 }

@@ -41,7 +41,8 @@ class ListedFileOpener {
 
   int bundle_;
   std::array<Parent, kCachedParents> parents_;
-  std::size_t last_used_ = 0;
+  std::size_t last_used_ = 0;  // looked at first: a sorted list asks for it again and again
+  std::size_t next_slot_ = 0;  // where the next directory opened goes
 };
 
 }  // namespace srb
