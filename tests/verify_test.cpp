@@ -334,11 +334,22 @@ TEST(VerifyCommand, RejectsWhateverThePayloadHoldsBeyondTheList) {
   run_cases(cases, Signed::no);
   run_cases(
       {
-          // The listed files are still found through the link; the link itself is unlisted.
-          {"lib a link to a directory",
+          // The link itself would be unlisted, but the files listed through it lie outside the
+          // bundle, so the first of them is missing before the listing is looked at.
+          {"lib a link to a directory outside",
            [](Scene& s) {
              fs::rename(s.dir / "lib", s.dir.parent_path() / "elsewhere");
              fs::create_symlink("../elsewhere", s.dir / "lib");
+             return std::string(
+                 "file listed in bundle.toml is missing from the payload: "
+                 "lib/lib64/ld-linux-x86-64.so.2");
+           }},
+          // Inside the bundle, the listed files are found through the link; the link itself is
+          // unlisted.
+          {"lib a link to a directory inside",
+           [](Scene& s) {
+             fs::rename(s.dir / "lib", s.dir / "real");
+             fs::create_symlink("real", s.dir / "lib");
              return unlisted("lib");
            }},
           {"unlisted FIFO",
@@ -620,6 +631,62 @@ TEST(VerifyCommand, ReportsUnreadablePayloadAsIoError) {
     make_bundle(temp / "bundle", {"1.0.0", "x86_64", kPayload, nullptr});
     fs::permissions(temp / "bundle" / unreadable, fs::perms::none);
     expect_failure(run_verify(temp / "bundle", {}, as_user), denied);
+  }
+}
+
+// Root verifies a bundle that uid 65534 prepared: links in it lead to a root-only file standing in
+// for /etc/shadow, or into /proc. verify must not quote the file in a parse error, digest it, or
+// read /proc/self/pagemap for ever: a path that leaves the bundle finds nothing.
+TEST(VerifyCommand, RootReadsNothingOutsideABundleAnotherUserPrepared) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to prepare files as another user";
+  const TempDir temp;
+  fs::permissions(temp.path(), fs::perms(0755));
+  const std::string secret = "root:$6$not-for-the-bundle$:19000:0:99999:7:::\n";
+  write_file(temp / "private/shadow", secret, 0600);
+  fs::permissions(temp / "private", fs::perms(0700));
+  fs::create_directory(temp / "nobody");
+  ASSERT_EQ(::chown((temp / "nobody").c_str(), kOtherUser, kOtherUser), 0);
+
+  const struct {
+    const char* name;
+    const char* plant;  // run by uid 65534 in its own directory
+    const char* listed;
+    std::string error;  // "" for the missing manifest
+  } cases[] = {
+      {"bundle.toml linked to the file", "ln -sf \"$PRIVATE/shadow\" b/bundle.toml", "lib/a", ""},
+      {"bundle.toml linked relatively", "ln -sf ../../private/shadow b/bundle.toml", "lib/a", ""},
+      {"lib linked to the file's directory", "ln -s \"$PRIVATE\" b/lib", "lib/shadow",
+       "file listed in bundle.toml is missing from the payload: lib/shadow"},
+      {"lib linked into /proc", "ln -s /proc/self b/lib", "lib/pagemap",
+       "file listed in bundle.toml is missing from the payload: lib/pagemap"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BundleManifest listing;
+    listing.version = "1.0.0";
+    listing.arch = "x86_64";
+    listing.files = {{c.listed, std::string(64, '0'), 0}};
+    listing.root_hash = compute_root_hash(listing.files);
+    const fs::path dir = temp / "nobody/b";
+    fs::remove_all(dir);
+    RunOptions nobody = as_other_user();
+    nobody.cwd = temp / "nobody";
+    nobody.env = {"PATH=/usr/bin:/bin", "PRIVATE=" + (temp / "private").string(),
+                  "MANIFEST=" + *render_manifest(listing)};
+    const ProcessResult planted =
+        run_process({"sh", "-ec",
+                     "mkdir b; printf '%s' \"$MANIFEST\" > b/bundle.toml; " + std::string(c.plant)},
+                    nobody);
+    ASSERT_EQ(planted.status, 0) << planted.err;
+
+    const ProcessResult r =
+        run_process({"timeout", "20", tool_path().string(), "verify", dir.string()});
+    const std::string error =
+        c.error.empty() ? "bundle.toml not found at " + (dir / "bundle.toml").string() : c.error;
+    EXPECT_EQ(r.err, "sarn-runtime-bundle verify: " + error + "\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.find("not-for-the-bundle"), std::string::npos);
+    EXPECT_EQ(r.err.find(digest_of(temp / "private/shadow")), std::string::npos);
   }
 }
 

@@ -202,7 +202,9 @@ SARN_RUNTIME_BUNDLE_API void srb_verify_request_free(srb_verify_request *request
 
 /* Checks the bundle: every listed file present with its digest, nothing unlisted, the root hash,
  * the signature, and the requirements. Returns the manifest as read, or NULL and the first
- * failure found. Reads, never writes. */
+ * failure found. Reads, never writes, and reads nothing outside the bundle directory: a link in
+ * the bundle that leads out of it counts as nothing there. An empty bundle directory fails with
+ * SRB_ERROR_IO "Invalid argument (os error 22)". */
 SARN_RUNTIME_BUNDLE_API srb_manifest *srb_verify(const srb_verify_request *request,
                                                  srb_error **error);
 

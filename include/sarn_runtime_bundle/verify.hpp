@@ -33,7 +33,9 @@ inline void require(srb_verify_request* request, const std::optional<std::string
 
 // Every listed file present with its digest, nothing unlisted, the root hash, the signature and
 // the requirements. Returns the manifest as read, or the first failure found. Reads, never
-// writes.
+// writes, and reads nothing outside `bundle_dir`: a link in the bundle that leads out of it
+// counts as nothing there. An empty `bundle_dir` fails with an i/o error "Invalid argument
+// (os error 22)", as the command line refuses an empty directory.
 inline Result<BundleManifest> verify_bundle(const VerifyRequest& request) {
   const std::string& dir = request.bundle_dir.native();
   const detail::Owned<srb_verify_request> handle =

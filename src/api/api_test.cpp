@@ -327,6 +327,50 @@ TEST(CInterface, ErrorSlotMayBeNull) {
   srb_string_free(nullptr);
 }
 
+// A launcher verifies a bundle someone else may have prepared. Links that lead out of it count
+// as nothing there, through both interfaces: the secret beside the bundle is neither quoted in a
+// parse error nor digested. An empty directory is refused as the command line refuses it, not
+// taken as the working directory.
+TEST(CInterface, VerifyReadsNothingOutsideTheBundleAndRefusesAnEmptyPath) {
+  const TempDir temp;
+  write_file(temp / "secret", "root:secret line\n");
+  make_bundle(temp / "listed", {.files = {{"lib/a", "a"}}});
+  std::filesystem::rename(temp / "listed/lib", temp / "elsewhere");
+  write_file(temp / "elsewhere/a", read_file(temp / "secret"));
+  std::filesystem::create_symlink(temp / "elsewhere", temp / "listed/lib");
+  make_bundle(temp / "linked_manifest", {});
+  std::filesystem::remove(temp / "linked_manifest/bundle.toml");
+  std::filesystem::create_symlink(temp / "secret", temp / "linked_manifest/bundle.toml");
+
+  const struct {
+    std::string dir;
+    srb_error_kind kind;
+    std::string message;
+  } cases[] = {
+      {(temp / "listed").string(), SRB_ERROR_MISSING_FROM_PAYLOAD,
+       "file listed in bundle.toml is missing from the payload: lib/a"},
+      {(temp / "linked_manifest").string(), SRB_ERROR_MANIFEST_MISSING,
+       "bundle.toml not found at " + (temp / "linked_manifest/bundle.toml").string()},
+      {"", SRB_ERROR_IO, message(Io{os_error(EINVAL)})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dir);
+    const VerifyRequestHandle request = verify_request(c.dir);
+    const Verified verified = c_verify(request.get());
+    ASSERT_EQ(verified.manifest, nullptr);
+    EXPECT_EQ(srb_error_get_kind(verified.error.get()), c.kind);
+    EXPECT_EQ(message_of(verified.error.get()), c.message);
+
+    api::VerifyRequest cpp_request;
+    cpp_request.bundle_dir = c.dir;
+    const api::Result<api::BundleManifest> cpp = api::verify_bundle(cpp_request);
+    ASSERT_FALSE(cpp.has_value());
+    EXPECT_EQ(static_cast<int>(cpp.error().kind), static_cast<int>(c.kind));
+    EXPECT_EQ(api::message(cpp.error()), c.message);
+  }
+}
+
+
 // A launcher in another language can pass a null by mistake, or a path with a NUL byte that the
 // kernel would cut short at another file; each entry point refuses it.
 TEST(CInterface, NullsAndPathsHoldingNulAreRefusedNotFollowed) {

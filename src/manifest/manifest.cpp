@@ -33,11 +33,7 @@ Result<void> check_regular(const struct stat& status) {
   return {};
 }
 
-Result<std::string> read_text(const std::filesystem::path& path) {
-  // O_NONBLOCK keeps the open itself from waiting should a FIFO have replaced the file.
-  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!file.is_open()) return Io{last_os_error()};
-  const int fd = file.get();
+Result<std::string> read_text(int fd) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) return Io{last_os_error()};
   TRY(check_regular(status));
@@ -69,7 +65,20 @@ Result<BundleManifest> load_manifest(const std::filesystem::path& bundle_dir) {
   struct stat status {};
   if (::stat(manifest_path.c_str(), &status) != 0) return ManifestMissing{manifest_path};
   TRY(check_regular(status));
-  TRY_ASSIGN(const std::string text, read_text(manifest_path));
+  // O_NONBLOCK keeps the open itself from waiting should a FIFO have replaced the file.
+  const UniqueFd file(::open(manifest_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file.is_open()) return Io{last_os_error()};
+  return read_manifest(file.get());
+}
+
+Result<void> check_manifest_file(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return Io{last_os_error()};
+  return check_regular(status);
+}
+
+Result<BundleManifest> read_manifest(int fd) {
+  TRY_ASSIGN(const std::string text, read_text(fd));
   return parse_manifest(text);
 }
 

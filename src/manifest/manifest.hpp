@@ -50,6 +50,15 @@ Result<BundleManifest> parse_manifest(std::string_view text);
 // read), ManifestParse when it does not parse.
 Result<BundleManifest> load_manifest(const std::filesystem::path& bundle_dir);
 
+// The status check load_manifest makes before it opens bundle.toml, on a descriptor of it (an
+// O_PATH one will do): Io unless it is a regular file within the size limit.
+Result<void> check_manifest_file(int fd);
+
+// Reads and parses bundle.toml from `fd`, opened for reading by the caller (for example relative
+// to the bundle directory, so that a link cannot lead elsewhere): the same checks and failures as
+// load_manifest once the file is open.
+Result<BundleManifest> read_manifest(int fd);
+
 // True for a non-empty path other than "bundle.toml", with no backslash, TAB, line feed or NUL,
 // whose "/"-separated components are all non-empty and neither "." nor "..".
 bool is_valid_payload_path(std::string_view path);

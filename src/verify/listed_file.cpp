@@ -4,29 +4,94 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <string_view>
 
-// The entry may be swapped for a FIFO, a device or a link at any moment after it was classified,
-// so the classification is repeated on the descriptor itself: with O_NONBLOCK a FIFO opens
-// without waiting for a writer, O_NOFOLLOW refuses a link, and fstat tells what was opened. The
-// digest then reads that same descriptor, so no later swap reaches it either.
+#include "verify/beneath.hpp"
+
+// The entry may be swapped for a FIFO, a device or a link at any moment, so it is judged by the
+// descriptor alone: with O_NONBLOCK a FIFO opens without waiting for a writer, O_NOFOLLOW refuses
+// a link, and fstat tells what was opened. The digest then reads that same descriptor, so no
+// later swap reaches it either. Only a failed open is looked at again, with an O_PATH open that
+// reads nothing, to tell a missing entry from a link or an unreadable file. So a regular file
+// costs its open, one fstat, its reads and its close.
+//
+// A cached parent stays the directory it was when resolved, even if it is renamed out of the
+// bundle later: what it can then offer is what whoever moved it could put in any directory of
+// theirs, and no link in it is followed.
 
 namespace srb {
+namespace {
 
-Result<void> open_listed_file(const std::string& full, const std::string& path, UniqueFd& file) {
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-  file.reset(::open(full.c_str(), kFlags));
-  if (!file.is_open()) {
-    if (errno == ELOOP) return NotRegularFile{path};
-    if (errno == ENOENT) return MissingFromPayload{path};
-    return Io{last_os_error()};
+constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+
+// What an open that failed with `error` says about the entry.
+Result<UniqueFd> judge_unopened(int bundle, const std::string& path, int error) {
+  switch (error) {
+    case ELOOP: {
+      // A final link, or too many links on the way. A link is not a regular file, but one that
+      // leads nowhere inside the bundle counts as missing, as a failed stat would; one that leads
+      // out (EXDEV) is not followed to find out whether anything is there.
+      const UniqueFd target(open_beneath(bundle, path, O_PATH));
+      if (target.is_open() || errno == EXDEV) return NotRegularFile{path};
+      return MissingFromPayload{path};
+    }
+    case EACCES: {
+      // A directory on the way that may not be searched (missing, as for stat), or a file that
+      // may not be read (a failure): an O_PATH open needs no read permission.
+      const UniqueFd entry(open_beneath(bundle, path, O_PATH | O_NOFOLLOW));
+      if (entry.is_open()) return Io{os_error(EACCES)};
+      return MissingFromPayload{path};
+    }
+    case ENXIO:  // a socket, or a device without its driver
+    case ENODEV:
+      return NotRegularFile{path};
+    case ENOENT:
+    case ENOTDIR:
+    case EXDEV:  // the path would leave the bundle
+    case ENAMETOOLONG:
+      return MissingFromPayload{path};
+    default:
+      return Io{os_error(error)};
   }
+}
+
+}  // namespace
+
+int ListedFileOpener::parent_dir(std::string_view parent) {
+  if (parent.empty()) return bundle_;
+  if (parents_[last_used_].path == parent && parents_[last_used_].dir.is_open())
+    return parents_[last_used_].dir.get();
+  for (std::size_t i = 0; i < kCachedParents; ++i) {
+    if (parents_[i].path != parent || !parents_[i].dir.is_open()) continue;
+    last_used_ = i;
+    return parents_[i].dir.get();
+  }
+  UniqueFd dir(open_beneath(bundle_, parent, O_PATH | O_DIRECTORY));
+  if (!dir.is_open()) return -1;
+  // Slots are taken in turn, so the directory replaced is the one opened longest ago.
+  last_used_ = next_slot_;
+  next_slot_ = (next_slot_ + 1) % kCachedParents;
+  parents_[last_used_] = {std::string(parent), std::move(dir)};
+  return parents_[last_used_].dir.get();
+}
+
+Result<UniqueFd> ListedFileOpener::open(const std::string& path) {
+  // A valid payload path names no "." or "..", so its last component, opened in its parent
+  // without following a link, stays there. The parent alone is resolved below the bundle, once
+  // for all its files; opening the whole path below the bundle would also let the kernel's
+  // closing check report a file that a rename is moving at that moment as having left it.
+  const std::size_t slash = path.rfind('/');
+  const std::string_view parent =
+      slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
+  const int dir = parent_dir(parent);
+  if (dir < 0) return judge_unopened(bundle_, path, errno);
+  const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+  UniqueFd file(::openat(dir, name, kReadFlags | O_CLOEXEC));
+  if (!file.is_open()) return judge_unopened(bundle_, path, errno);
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return Io{last_os_error()};
-  if (!S_ISREG(status.st_mode)) {
-    file.reset();
-    return NotRegularFile{path};
-  }
-  return {};
+  if (!S_ISREG(status.st_mode)) return NotRegularFile{path};
+  return file;
 }
 
 }  // namespace srb

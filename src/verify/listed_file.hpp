@@ -1,18 +1,48 @@
 #pragma once
-// Opening a file the manifest lists, judged by what was opened rather than by an earlier look.
+// Opening the files a manifest lists, inside the bundle only, each judged by what was opened
+// rather than by an earlier look.
 
+#include <array>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "core/result.hpp"
 #include "core/unique_fd.hpp"
 
 namespace srb {
 
-// Opens `full` (a payload entry's full path; `path` is its manifest text, named in failures)
-// for reading without following a final link, without waiting on a FIFO and without taking a
-// terminal, and keeps it in `file` only when the descriptor is a regular file. A link there
-// (ELOOP) or anything but a regular file fails with NotRegularFile, an absent entry with
-// MissingFromPayload, any other failure with Io. Links among the parent directories are followed.
-Result<void> open_listed_file(const std::string& full, const std::string& path, UniqueFd& file);
+// Opens listed files below the bundle directory `bundle` (a descriptor the caller keeps open).
+// The parent directories of the last few files stay open: build lists files sorted by path, so
+// the files of one directory follow each other and each directory is resolved once per run of
+// them, whatever the manifest's order.
+class ListedFileOpener {
+ public:
+  explicit ListedFileOpener(int bundle) : bundle_(bundle) {}
+
+  // Opens the listed `path` for reading, without following a final link, without waiting on a
+  // FIFO and without taking a terminal, and hands it over only when the descriptor is a regular
+  // file. Links among the parent directories are followed while they stay inside the bundle.
+  // Fails with MissingFromPayload when nothing is there or the path would leave the bundle (a
+  // dangling final link included); with NotRegularFile for a final link that leads somewhere,
+  // for a final link that leads out of the bundle (not followed to see) and for anything but a
+  // regular file; with Io for any other failure, a file that may not be read included.
+  Result<UniqueFd> open(const std::string& path);
+
+ private:
+  static constexpr std::size_t kCachedParents = 8;
+  struct Parent {
+    std::string path;
+    UniqueFd dir;
+  };
+
+  // The parent directory's descriptor, or -1 with errno set.
+  int parent_dir(std::string_view parent);
+
+  int bundle_;
+  std::array<Parent, kCachedParents> parents_;
+  std::size_t last_used_ = 0;  // looked at first: a sorted list asks for it again and again
+  std::size_t next_slot_ = 0;  // where the next directory opened goes
+};
 
 }  // namespace srb

@@ -99,7 +99,7 @@ struct Frame {
 
 class Walker {
  public:
-  explicit Walker(const std::filesystem::path& root) : root_(root) {}
+  Walker(int root_fd, const std::filesystem::path& root) : root_(root), root_fd_(root_fd) {}
 
   Result<PayloadListing> run();
 
@@ -109,7 +109,7 @@ class Walker {
   void add_entry(std::string_view name);
 
   const std::filesystem::path& root_;
-  UniqueFd root_fd_;
+  int root_fd_;
   // The relative path of the directory being entered, each name followed by "/". Every frame's
   // path is a prefix of it, because the walk only ever cuts it back to the top frame's path.
   std::string rel_;
@@ -119,8 +119,6 @@ class Walker {
 };
 
 Result<PayloadListing> Walker::run() {
-  root_fd_.reset(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!root_fd_.is_open()) return Io{last_os_error()};
   TRY_ASSIGN(DirHandle root_dir, reopen(0));
   TRY(push(std::move(root_dir)));
   while (!stack_.empty()) {
@@ -171,11 +169,11 @@ Result<void> Walker::push(DirHandle dir) {
 // Opens the directory rel_[0, rel_size) again, a piece of whole names at a time.
 Result<DirHandle> Walker::reopen(std::size_t rel_size) const {
   constexpr std::size_t kPiece = PATH_MAX - 1;
-  if (rel_size == 0) return open_dir(root_fd_.get(), ".", FollowLinks::yes);
+  if (rel_size == 0) return open_dir(root_fd_, ".", FollowLinks::yes);
   // Without its final "/", which would make the kernel follow a link there.
   std::string_view rest(rel_.data(), rel_size - 1);
   UniqueFd piece_dir;
-  const auto base = [&] { return piece_dir.is_open() ? piece_dir.get() : root_fd_.get(); };
+  const auto base = [&] { return piece_dir.is_open() ? piece_dir.get() : root_fd_; };
   while (rest.size() > kPiece) {
     // Names are at most NAME_MAX bytes, so the first PATH_MAX bytes hold a separator.
     const std::size_t cut = rest.rfind('/', kPiece);
@@ -208,7 +206,13 @@ std::string join_relative(std::string_view root, std::string_view relative) {
 }
 
 Result<PayloadListing> collect_payload(const std::filesystem::path& root) {
-  Walker walker(root);
+  const UniqueFd root_fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root_fd.is_open()) return Io{last_os_error()};
+  return collect_payload(root_fd.get(), root);
+}
+
+Result<PayloadListing> collect_payload(int root_fd, const std::filesystem::path& root) {
+  Walker walker(root_fd, root);
   return walker.run();
 }
 

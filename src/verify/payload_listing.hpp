@@ -27,5 +27,8 @@ std::string join_relative(std::string_view root, std::string_view relative);
 // descriptors, so any depth is handled. Fails with Io when a directory cannot be opened or read,
 // or when an entry's type cannot be queried.
 Result<PayloadListing> collect_payload(const std::filesystem::path& root);
+// The same below `root_fd`, a descriptor of the directory `root` names (an O_PATH one will do),
+// so that the listing is of the very directory the caller opened.
+Result<PayloadListing> collect_payload(int root_fd, const std::filesystem::path& root);
 
 }  // namespace srb

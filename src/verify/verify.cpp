@@ -1,12 +1,16 @@
 #include "verify/verify.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "core/unique_fd.hpp"
 #include "manifest/digest.hpp"
+#include "verify/beneath.hpp"
 #include "verify/listed_file.hpp"
 #include "verify/payload_listing.hpp"
 
@@ -15,10 +19,15 @@
 // payload-path rule, appear once, and name a regular file (not a link to one) whose digest is the
 // listed one; nothing else may lie in the payload; the root hash recomputed over the path-sorted
 // list must be the recorded one; and last the signature must hold. An invalid path is refused
-// before anything is looked up for it. An entry that looks like a regular file is then opened and
-// judged again by its descriptor (listed_file.cpp), so that swapping it for a FIFO, a device or a
-// link after the first look can neither make verify wait nor feed it other bytes. Each listed
-// file is read once; unlisted ones never are.
+// before anything is looked up for it.
+//
+// The bundle directory is opened once, and bundle.toml, the listing and every listed file are
+// reached from that descriptor and never leave it (verify/beneath.hpp): a link inside the bundle
+// that leads out of it, to /etc/shadow or into /proc, counts as nothing there, so verify neither
+// reads nor quotes what lies outside, whoever prepared the bundle. Each listed file is judged by
+// its descriptor (listed_file.cpp), so that swapping it for a FIFO, a device or a link can
+// neither make verify wait nor feed it other bytes. Each listed file is read once; unlisted ones
+// never are.
 
 namespace srb {
 namespace {
@@ -41,20 +50,8 @@ Result<void> check_version(const BundleManifest& manifest,
 
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest.
-Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFile& file) {
-  // A valid payload path is relative, so joining the texts is what std::filesystem would do.
-  const std::string full = join_relative(bundle_dir.native(), file.path);
-  struct stat status {};
-  // For anything but a symbolic link, lstat answers what stat would, so one query serves most
-  // entries; only a link needs the second, which tells a dangling one (missing) from the rest.
-  if (::lstat(full.c_str(), &status) != 0) return MissingFromPayload{file.path};
-  if (S_ISLNK(status.st_mode)) {
-    if (::stat(full.c_str(), &status) != 0) return MissingFromPayload{file.path};
-    return NotRegularFile{file.path};
-  }
-  if (!S_ISREG(status.st_mode)) return NotRegularFile{file.path};
-  UniqueFd opened;
-  TRY(open_listed_file(full, file.path, opened));
+Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file) {
+  TRY_ASSIGN(const UniqueFd opened, opener.open(file.path));
   TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.get()));
   if (digest.hash != file.hash)
     return HashMismatch{.expected = file.hash, .computed = digest.hash, .path = file.path};
@@ -63,14 +60,15 @@ Result<void> check_entry(const std::filesystem::path& bundle_dir, const BundleFi
 
 // Checks every entry in manifest order and strikes it from the listing, which then holds only
 // what the manifest does not mention.
-Result<void> check_entries(const std::filesystem::path& bundle_dir,
-                           const std::vector<BundleFile>& files, PayloadListing& listing) {
+Result<void> check_entries(int bundle, const std::vector<BundleFile>& files,
+                           PayloadListing& listing) {
+  ListedFileOpener opener(bundle);
   std::unordered_set<std::string_view> seen;
   seen.reserve(files.size());
   for (const BundleFile& file : files) {
     if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
     if (!seen.insert(file.path).second) return InvalidPayloadPath{file.path};
-    TRY(check_entry(bundle_dir, file));
+    TRY(check_entry(opener, file));
     listing.erase(file.path);
   }
   return {};
@@ -92,16 +90,34 @@ Result<void> check_root_hash(const BundleManifest& manifest) {
   return {};
 }
 
+// bundle.toml as load_manifest reads it, but found below the bundle's descriptor: a status query
+// that fails, or a link that leads out of the bundle, is a missing manifest.
+Result<BundleManifest> load_manifest_beneath(int bundle, const std::filesystem::path& bundle_dir) {
+  constexpr const char* kName = "bundle.toml";
+  const UniqueFd status(open_beneath(bundle, kName, O_PATH));
+  if (!status.is_open()) return ManifestMissing{bundle_dir / kName};
+  TRY(check_manifest_file(status.get()));
+  // O_NONBLOCK keeps the open itself from waiting should a FIFO have replaced the file.
+  const UniqueFd file(open_beneath(bundle, kName, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  if (!file.is_open()) return Io{last_os_error()};
+  return read_manifest(file.get());
+}
+
 }  // namespace
 
 Result<BundleManifest> verify_bundle(const VerifyRequest& request) {
-  TRY_ASSIGN(BundleManifest manifest, load_manifest(request.bundle_dir));
+  // The command line refuses an empty DIR; here it would name the working directory.
+  if (request.bundle_dir.empty()) return Io{os_error(EINVAL)};
+  // Links in the bundle's own path are followed, as the user typed it.
+  const UniqueFd bundle(::open(request.bundle_dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!bundle.is_open()) return ManifestMissing{request.bundle_dir / "bundle.toml"};
+  TRY_ASSIGN(BundleManifest manifest, load_manifest_beneath(bundle.get(), request.bundle_dir));
   TRY(check_arch(manifest, request.require_arch));
   TRY(check_version(manifest, request.require_version));
-  TRY_ASSIGN(PayloadListing listing, collect_payload(request.bundle_dir));
+  TRY_ASSIGN(PayloadListing listing, collect_payload(bundle.get(), request.bundle_dir));
   // Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
   listing.erase("bundle.toml");
-  TRY(check_entries(request.bundle_dir, manifest.files, listing));
+  TRY(check_entries(bundle.get(), manifest.files, listing));
   if (!listing.empty()) return UnlistedPayloadFile{listing.begin()->first};
   TRY(check_root_hash(manifest));
   TRY(check_bundle_signature(manifest, request.require_publisher, request.require_signature));
