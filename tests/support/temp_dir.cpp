@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -49,6 +50,15 @@ void write_file(const std::filesystem::path& path, std::string_view content, mod
   file.close();
   if (!file || ::chmod(path.c_str(), mode) != 0)
     throw std::runtime_error("cannot write " + path.string());
+}
+
+std::vector<std::string> names_in(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const std::filesystem::directory_entry& entry :
+       std::filesystem::directory_iterator(directory))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 mode_t permissions_of(const std::filesystem::path& path) {
