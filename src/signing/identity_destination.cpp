@@ -72,8 +72,9 @@ Result<ResolvedEntry> resolve_own_links(const std::filesystem::path& out, struct
 }
 
 Result<IdentityDestination> judge_entry(const struct stat& entry, const std::filesystem::path& path,
-                                        const std::filesystem::path& out, FollowLinks follow) {
-  if (is_stream(entry)) return StreamDestination{follow};
+                                        const std::filesystem::path& out,
+                                        ThroughLink through_link) {
+  if (is_stream(entry)) return StreamDestination{through_link};
   TRY(check_replaceable(entry, out));
   // A file the user may not write (their read-only identity) is not replaced either.
   if (S_ISREG(entry.st_mode) && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
@@ -105,16 +106,16 @@ Result<IdentityDestination> judge_identity_destination(const std::filesystem::pa
     if (errno != ENOENT) return Io{last_os_error()};
     return FileDestination{out};
   }
-  if (!S_ISLNK(entry.st_mode)) return judge_entry(entry, out, out, FollowLinks::no);
+  if (!S_ISLNK(entry.st_mode)) return judge_entry(entry, out, out, ThroughLink::no);
   if (!is_trusted_owner(entry.st_uid)) return ForeignSecretFile{out};
   // /dev/stdout leads through /proc/self/fd/1, and a pipe there has no path to resolve to: a
   // stream is recognised by following the links as the open will.
   struct stat target {};
   if (::stat(out.c_str(), &target) == 0 && is_stream(target))
-    return StreamDestination{FollowLinks::yes};
+    return StreamDestination{ThroughLink::yes};
   TRY_ASSIGN(const ResolvedEntry resolved, resolve_own_links(out, entry));
   if (!resolved.entry) return FileDestination{resolved.path};
-  return judge_entry(*resolved.entry, resolved.path, out, FollowLinks::yes);
+  return judge_entry(*resolved.entry, resolved.path, out, ThroughLink::yes);
 }
 
 }  // namespace srb

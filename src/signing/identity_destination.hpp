@@ -11,12 +11,13 @@
 
 namespace srb {
 
-enum class FollowLinks { no, yes };
+// Whether the path to a stream led through a link of the user's own, which the open then follows.
+enum class ThroughLink { no, yes };
 
 // A terminal or another character device, or a pipe or socket that is one of this process's
 // standard streams (what /dev/stdout names): written where it stands.
 struct StreamDestination {
-  FollowLinks follow = FollowLinks::no;
+  ThroughLink through_link = ThroughLink::no;
 };
 
 // Anything else: a fresh file replaces the entry at `path`, which may not exist yet. A link of

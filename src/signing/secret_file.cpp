@@ -39,10 +39,10 @@ Result<void> confirm_stream(int fd, const std::filesystem::path& out) {
   return Io{os_error(EAGAIN)};
 }
 
-Result<void> write_to_stream(const std::filesystem::path& out, FollowLinks follow,
+Result<void> write_to_stream(const std::filesystem::path& out, ThroughLink through_link,
                              std::string_view text) {
   int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  if (follow == FollowLinks::no) flags |= O_NOFOLLOW;
+  if (through_link == ThroughLink::no) flags |= O_NOFOLLOW;
   UniqueFd fd(::open(out.c_str(), flags));
   if (!fd.is_open()) return Io{last_os_error()};
   TRY(confirm_stream(fd.get(), out));
@@ -125,7 +125,7 @@ Result<void> write_secret_file(const std::filesystem::path& out, std::string_vie
   TRY_ASSIGN(const IdentityDestination destination, judge_identity_destination(out));
   if (after_judging) after_judging();
   if (const auto* stream = std::get_if<StreamDestination>(&destination))
-    return write_to_stream(out, stream->follow, text);
+    return write_to_stream(out, stream->through_link, text);
   return replace_whole(std::get<FileDestination>(destination).path, out, text);
 }
 
