@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -333,8 +332,7 @@ TEST(KeyCommand, GenerateRefusesAnotherUsersLinkBehindItsOwn) {
 // device nodes, so a fault here cannot replace the system's /dev/null.)
 TEST(KeyCommand, GenerateWritesADeviceWhereItStands) {
   const TempDir temp;
-  if (::mknod((temp / "null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0 ||
-      ::mknod((temp / "full").c_str(), S_IFCHR | 0666, ::makedev(1, 7)) != 0)
+  if (!make_memory_device(temp / "null") || !make_memory_device(temp / "full", 7))
     GTEST_SKIP() << "cannot make device nodes here";
   fs::create_symlink(temp / "null", temp / "to-null");
   struct Case {

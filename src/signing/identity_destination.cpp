@@ -27,12 +27,13 @@ bool is_trusted_owner(uid_t owner) {
   return owner == ::geteuid() || owner == 0;
 }
 
-bool is_standard_stream(const struct stat& file, int opened) {
+// The number of the standard stream that is `file`, other than the descriptor `opened`.
+std::optional<int> standard_stream_number(const struct stat& file, int opened) {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     struct stat status {};
-    if (fd != opened && ::fstat(fd, &status) == 0 && is_same_file(status, file)) return true;
+    if (fd != opened && ::fstat(fd, &status) == 0 && is_same_file(status, file)) return fd;
   }
-  return false;
+  return std::nullopt;
 }
 
 Result<std::filesystem::path> read_link(const std::filesystem::path& link) {
@@ -72,9 +73,8 @@ Result<ResolvedEntry> resolve_own_links(const std::filesystem::path& out, struct
 }
 
 Result<IdentityDestination> judge_entry(const struct stat& entry, const std::filesystem::path& path,
-                                        const std::filesystem::path& out,
-                                        ThroughLink through_link) {
-  if (is_stream(entry)) return StreamDestination{through_link};
+                                        const std::filesystem::path& out) {
+  if (is_stream(entry)) return StreamDestination{path, StreamPath::by_name};
   TRY(check_replaceable(entry, out));
   // A file the user may not write (their read-only identity) is not replaced either.
   if (S_ISREG(entry.st_mode) && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
@@ -86,7 +86,8 @@ Result<IdentityDestination> judge_entry(const struct stat& entry, const std::fil
 
 bool is_stream(const struct stat& file, int opened) {
   if (S_ISCHR(file.st_mode)) return true;
-  return (S_ISFIFO(file.st_mode) || S_ISSOCK(file.st_mode)) && is_standard_stream(file, opened);
+  return (S_ISFIFO(file.st_mode) || S_ISSOCK(file.st_mode)) &&
+         standard_stream_number(file, opened).has_value();
 }
 
 Result<void> check_replaceable(const struct stat& entry, const std::filesystem::path& out) {
@@ -106,16 +107,18 @@ Result<IdentityDestination> judge_identity_destination(const std::filesystem::pa
     if (errno != ENOENT) return Io{last_os_error()};
     return FileDestination{out};
   }
-  if (!S_ISLNK(entry.st_mode)) return judge_entry(entry, out, out, ThroughLink::no);
+  if (!S_ISLNK(entry.st_mode)) return judge_entry(entry, out, out);
   if (!is_trusted_owner(entry.st_uid)) return ForeignSecretFile{out};
-  // /dev/stdout leads through /proc/self/fd/1, and a pipe there has no path to resolve to: a
-  // stream is recognised by following the links as the open will.
+  // /dev/stdout leads through /proc/self/fd/1, and a pipe there has no path to resolve to; the
+  // stream is reopened through the process's own link instead.
   struct stat target {};
-  if (::stat(out.c_str(), &target) == 0 && is_stream(target))
-    return StreamDestination{ThroughLink::yes};
+  if (::stat(out.c_str(), &target) == 0) {
+    if (const std::optional<int> fd = standard_stream_number(target, -1))
+      return StreamDestination{"/proc/self/fd/" + std::to_string(*fd), StreamPath::own_descriptor};
+  }
   TRY_ASSIGN(const ResolvedEntry resolved, resolve_own_links(out, entry));
   if (!resolved.entry) return FileDestination{resolved.path};
-  return judge_entry(*resolved.entry, resolved.path, out, ThroughLink::yes);
+  return judge_entry(*resolved.entry, resolved.path, out);
 }
 
 }  // namespace srb

@@ -11,13 +11,16 @@
 
 namespace srb {
 
-// Whether the path to a stream led through a link of the user's own, which the open then follows.
-enum class ThroughLink { no, yes };
+// How a stream's path is opened: by its own name, never through a link (the user's own links
+// have been followed to it), or as /proc/self/fd/N, the process's own link to its standard
+// stream N, which nobody else can change.
+enum class StreamPath { by_name, own_descriptor };
 
 // A terminal or another character device, or a pipe or socket that is one of this process's
 // standard streams (what /dev/stdout names): written where it stands.
 struct StreamDestination {
-  ThroughLink through_link = ThroughLink::no;
+  std::filesystem::path path;
+  StreamPath kind = StreamPath::by_name;
 };
 
 // Anything else: a fresh file replaces the entry at `path`, which may not exist yet. A link of

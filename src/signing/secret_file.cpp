@@ -15,9 +15,10 @@
 #include "signing/system_random.hpp"
 
 // Once --out is judged, the secret goes one of two ways. A device or standard stream is opened
-// without O_CREAT, without waiting, and without following a link unless the judged path was the
-// user's own link; whatever the open found must again be such a stream before anything is
-// written. Everything else gets a file nobody else has ever held: created with O_EXCL under a
+// without O_CREAT, without waiting, and by the name it was judged under: the device itself, not
+// following a link, or the process's own /proc/self/fd/N, so a link swapped in at --out
+// afterwards leads nowhere. Whatever the open found must again be such a stream before anything
+// is written. Everything else gets a file nobody else has ever held: created with O_EXCL under a
 // name nobody could guess, written and synced, then renamed over the destination, so an
 // attacker's FIFO, hard link or open descriptor at --out sees nothing of the secret, and a
 // failure before the rename leaves the old identity as it was.
@@ -39,11 +40,11 @@ Result<void> confirm_stream(int fd, const std::filesystem::path& out) {
   return Io{os_error(EAGAIN)};
 }
 
-Result<void> write_to_stream(const std::filesystem::path& out, ThroughLink through_link,
+Result<void> write_to_stream(const StreamDestination& stream, const std::filesystem::path& out,
                              std::string_view text) {
   int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  if (through_link == ThroughLink::no) flags |= O_NOFOLLOW;
-  UniqueFd fd(::open(out.c_str(), flags));
+  if (stream.kind == StreamPath::by_name) flags |= O_NOFOLLOW;
+  UniqueFd fd(::open(stream.path.c_str(), flags));
   if (!fd.is_open()) return Io{last_os_error()};
   TRY(confirm_stream(fd.get(), out));
   // Writes wait again, so a pipe whose reader is slow still takes the whole text.
@@ -125,7 +126,7 @@ Result<void> write_secret_file(const std::filesystem::path& out, std::string_vie
   TRY_ASSIGN(const IdentityDestination destination, judge_identity_destination(out));
   if (after_judging) after_judging();
   if (const auto* stream = std::get_if<StreamDestination>(&destination))
-    return write_to_stream(out, stream->through_link, text);
+    return write_to_stream(*stream, out, text);
   return replace_whole(std::get<FileDestination>(destination).path, out, text);
 }
 

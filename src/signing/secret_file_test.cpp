@@ -39,55 +39,109 @@ class ClosedStdin {
   int saved_;
 };
 
-// Another user renames a FIFO of theirs, which they hold open for reading, to --out right after
-// root judged it: the moment a race would have to hit. Whether --out was to be replaced (nothing
-// or root's file there) or written where it stands (root's link to a device), the FIFO is
-// refused and reads nothing. With standard input closed, the FIFO opens as descriptor 0, the
-// number of a standard stream, and still counts as none.
+// A directory of the other user's below `temp`, and in it a FIFO of theirs that they hold open
+// for reading, ready to be renamed to --out.
+struct TheirFifo {
+  fs::path directory;
+  fs::path fifo;
+  UniqueFd reader;
+};
+
+TheirFifo make_their_fifo(const TempDir& temp) {
+  TheirFifo theirs;
+  theirs.directory = test::make_other_users_directory(temp.path());
+  theirs.fifo = theirs.directory / "fifo";
+  test::with_file_rights_of(kOtherUser, kOtherUser, [&] {
+    if (::mkfifo(theirs.fifo.c_str(), 0666) == 0)
+      theirs.reader.reset(::open(theirs.fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  });
+  return theirs;
+}
+
+// The other user's single step: renaming their entry `from` over `to`.
+AfterJudging their_rename(const fs::path& from, const fs::path& to) {
+  return [from, to] {
+    test::with_file_rights_of(kOtherUser, kOtherUser,
+                              [&] { EXPECT_EQ(::rename(from.c_str(), to.c_str()), 0); });
+  };
+}
+
+// True when nothing can be read from `fd`, opened non-blocking.
+bool reads_nothing(int fd) {
+  char byte = 0;
+  return ::read(fd, &byte, 1) <= 0;
+}
+
+// Another user renames their FIFO to --out right after root judged it, the moment a race would
+// have to hit. Whether --out was to be replaced (nothing or root's file there) or written where
+// it stands (root's device node), the FIFO is refused and reads nothing. With standard input
+// closed, the FIFO opens as descriptor 0, the number of a standard stream, and still counts as
+// none.
 TEST(SecretFile, RefusesAFifoSwappedInAfterTheJudgement) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  enum class AtOut { nothing, identity, device };
   struct Case {
     const char* name;
-    const char* old_content;  // root's file at --out, if any
-    const char* link_to;      // root's link at --out, if any
+    AtOut at_out;
     bool stdin_closed;
   };
   const Case cases[] = {
-      {"nothing at --out", nullptr, nullptr, false},
-      {"root's identity at --out", "old identity\n", nullptr, false},
-      {"root's link to a device", nullptr, "/dev/null", false},
-      {"root's link to a device, standard input closed", nullptr, "/dev/null", true},
+      {"nothing at --out", AtOut::nothing, false},
+      {"root's identity at --out", AtOut::identity, false},
+      {"root's device node at --out", AtOut::device, false},
+      {"root's device node at --out, standard input closed", AtOut::device, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const TempDir temp;
-    const fs::path theirs = test::make_other_users_directory(temp.path());
-    const fs::path out = theirs / "id.json";
-    const fs::path fifo = theirs / "fifo";
-    if (c.old_content) test::write_file(out, c.old_content, 0600);
-    if (c.link_to) fs::create_symlink(c.link_to, out);
-    UniqueFd reader;
-    test::with_file_rights_of(kOtherUser, kOtherUser, [&] {
-      ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
-      reader.reset(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    });
-    ASSERT_TRUE(reader.is_open());
-    const AfterJudging swap_in_fifo = [&] {
-      test::with_file_rights_of(kOtherUser, kOtherUser,
-                                [&] { EXPECT_EQ(::rename(fifo.c_str(), out.c_str()), 0); });
-    };
+    const TheirFifo theirs = make_their_fifo(temp);
+    ASSERT_TRUE(theirs.reader.is_open());
+    const fs::path out = theirs.directory / "id.json";
+    if (c.at_out == AtOut::identity) test::write_file(out, "old identity\n", 0600);
+    if (c.at_out == AtOut::device && !test::make_memory_device(out))
+      GTEST_SKIP() << "cannot make device nodes here";
 
     Result<void> written;
     {
       const ClosedStdin closed(c.stdin_closed);
-      written = write_secret_file(out, kSecret, swap_in_fifo);
+      written = write_secret_file(out, kSecret, their_rename(theirs.fifo, out));
     }
     ASSERT_FALSE(written);
     EXPECT_EQ(message(written.error()),
               "refusing to write a secret to a file owned by another user: " + out.string());
-    char byte = 0;
-    EXPECT_LE(::read(reader.get(), &byte, 1), 0);
-    EXPECT_EQ(test::names_in(theirs), std::vector<std::string>{"id.json"});  // no new file left
+    EXPECT_TRUE(reads_nothing(theirs.reader.get()));
+    // No new file is left beside the FIFO.
+    EXPECT_EQ(test::names_in(theirs.directory), std::vector<std::string>{"id.json"});
+  }
+}
+
+// Root's link at --out leads to a device, and the other user replaces that link after the
+// judgement with their FIFO, or with their link to their own terminal. The device that was
+// judged is written, and nothing reaches the other user.
+TEST(SecretFile, WritesTheJudgedDeviceWhateverReplacesTheLink) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const TempDir temp;
+  if (!test::make_memory_device(temp / "null")) GTEST_SKIP() << "cannot make device nodes here";
+  const TheirFifo theirs = make_their_fifo(temp);
+  ASSERT_TRUE(theirs.reader.is_open());
+  const UniqueFd terminal(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(terminal.is_open());
+  ASSERT_EQ(::unlockpt(terminal.get()), 0);
+  const fs::path their_terminal = ::ptsname(terminal.get());
+  ASSERT_EQ(::chown(their_terminal.c_str(), kOtherUser, kOtherUser), 0);
+  const fs::path their_link = theirs.directory / "link";
+  test::with_file_rights_of(kOtherUser, kOtherUser, [&] {
+    ASSERT_EQ(::symlink(their_terminal.c_str(), their_link.c_str()), 0);
+  });
+  const fs::path out = theirs.directory / "id.json";
+  for (const fs::path& replacement : {theirs.fifo, their_link}) {
+    SCOPED_TRACE(replacement);
+    fs::create_symlink(temp / "null", out);
+    const Result<void> written = write_secret_file(out, kSecret, their_rename(replacement, out));
+    EXPECT_TRUE(written) << (written ? "" : message(written.error()));
+    EXPECT_TRUE(reads_nothing(theirs.reader.get()));
+    EXPECT_TRUE(reads_nothing(terminal.get()));
+    fs::remove(out);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "tests/support/temp_dir.hpp"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -59,6 +60,11 @@ std::vector<std::string> names_in(const std::filesystem::path& directory) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+bool make_memory_device(const std::filesystem::path& path, unsigned minor) {
+  return ::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, minor)) == 0 &&
+         ::chmod(path.c_str(), 0666) == 0;
 }
 
 mode_t permissions_of(const std::filesystem::path& path) {
