@@ -306,6 +306,23 @@ TEST(KeyCommand, GenerateReplacesTheTargetOfItsOwnLinks) {
   }
 }
 
+// Standard output redirected to a file is no stream: /dev/stdout leads to that file, which is
+// replaced like any other and then holds the identity alone (the printed lines go to the file
+// the redirection opened, which no longer has a name).
+TEST(KeyCommand, GenerateToStandardOutputInAFileReplacesThatFile) {
+  const TempDir temp;
+  const fs::path file = temp / "id.json";
+  write_file(file, "", 0644);
+  RunOptions into_file;
+  into_file.stdout_file = file;
+  const ProcessResult result = run_tool({"key", "generate", "--out", "/dev/stdout"}, into_file);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(
+      std::regex_match(read_file(file), std::regex("\\{\"secret_key_hex\":\"[0-9a-f]{64}\"\\}\n")));
+  EXPECT_EQ(mode_of(file), 0600u);
+}
+
 // Root's own link is no licence for the link it points to: another user's link further on
 // chose the target, so the secret is refused as at the first link.
 TEST(KeyCommand, GenerateRefusesAnotherUsersLinkBehindItsOwn) {

@@ -110,9 +110,10 @@ Result<IdentityDestination> judge_identity_destination(const std::filesystem::pa
   if (!S_ISLNK(entry.st_mode)) return judge_entry(entry, out, out);
   if (!is_trusted_owner(entry.st_uid)) return ForeignSecretFile{out};
   // /dev/stdout leads through /proc/self/fd/1, and a pipe there has no path to resolve to; the
-  // stream is reopened through the process's own link instead.
+  // stream is reopened through the process's own link instead. A regular file on standard
+  // output is no stream: it is replaced like any other, at the path that link leads to.
   struct stat target {};
-  if (::stat(out.c_str(), &target) == 0) {
+  if (::stat(out.c_str(), &target) == 0 && is_stream(target)) {
     if (const std::optional<int> fd = standard_stream_number(target, -1))
       return StreamDestination{"/proc/self/fd/" + std::to_string(*fd), StreamPath::own_descriptor};
   }
