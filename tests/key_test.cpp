@@ -11,7 +11,10 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "core/unique_fd.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -51,6 +54,13 @@ std::string generate(const std::string& out, const fs::path& written, const RunO
   EXPECT_EQ(text.size(), 86u);
   EXPECT_EQ(mode_of(written), 0600);
   return match[2];
+}
+
+// What key generate prints when it will not write the secret to `out`.
+std::string refusal_of(const fs::path& out) {
+  return "sarn-runtime-bundle key generate: refusing to write a secret to a file owned by "
+         "another user: " +
+         out.string() + "\n";
 }
 
 ProcessResult pubkey(const fs::path& identity) {
@@ -172,10 +182,7 @@ TEST(KeyCommand, GenerateRefusesAPathAnotherUserPrepared) {
         {"timeout", "20", tool_path().string(), "key", "generate", "--out", out.string()});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err,
-              "sarn-runtime-bundle key generate: refusing to write a secret to a file owned by "
-              "another user: " +
-                  out.string() + "\n");
+    EXPECT_EQ(result.err, refusal_of(out));
     struct stat after {};
     ASSERT_EQ(::lstat(out.c_str(), &after), 0);
     EXPECT_EQ(after.st_uid, 65534u);
@@ -219,6 +226,189 @@ TEST(KeyCommand, GenerateWritesThroughItsOwnLinkAndAHeldPipe) {
       written, std::regex("\\{\"secret_key_hex\":\"[0-9a-f]{64}\"\\}\n"
                           "wrote identity to /dev/stdout\npublic-key: ed25519:[0-9a-f]{64}\n")))
       << written;
+}
+
+// A root-owned file that another user moved to --out and holds open for reading (a bundle.toml
+// root built in their directory, say) is replaced, never rewritten: their descriptor still
+// reads the old bytes, and the identity is a new file.
+TEST(KeyCommand, GenerateReplacesAFileAnotherUserHoldsOpen) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const TempDir temp;
+  const fs::path theirs = make_other_users_directory(temp.path());
+  const fs::path manifest = theirs / "bundle.toml";
+  const fs::path out = theirs / "id.json";
+  write_file(manifest, "version = \"1\"\n", 0644);
+  UniqueFd held;
+  with_file_rights_of(kOtherUser, kOtherUser, [&] {
+    held.reset(::open(manifest.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::rename(manifest.c_str(), out.c_str()), 0);
+  });
+  ASSERT_TRUE(held.is_open());
+
+  generate(out.string(), out, {});
+  std::string seen(4096, '\0');
+  const ssize_t n = ::pread(held.get(), seen.data(), seen.size(), 0);
+  seen.resize(static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+  EXPECT_EQ(seen, "version = \"1\"\n");
+  struct stat old_file {};
+  ASSERT_EQ(::fstat(held.get(), &old_file), 0);
+  EXPECT_EQ(old_file.st_mode & 07777, 0644u);
+  EXPECT_EQ(old_file.st_nlink, 0u);  // no longer at --out, nor anywhere
+}
+
+// A write that fails midway (here at the file-size limit, with SIGXFSZ ignored so the write
+// fails instead of the process) leaves the old identity whole and no temporary file beside it.
+TEST(KeyCommand, GenerateThatFailsKeepsTheOldIdentity) {
+  const TempDir temp;
+  const fs::path out = temp / "id.json";
+  const std::string old_public = generate(out.string(), out, {});
+  const ProcessResult result =
+      run_process({"sh", "-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" key generate --out \"$1\"",
+                   tool_path().string(), out.string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "sarn-runtime-bundle key generate: File too large (os error 27)\n");
+  EXPECT_EQ(pubkey(out).out, old_public + "\n");
+  EXPECT_EQ(names_in(temp.path()), std::vector<std::string>{"id.json"});
+}
+
+// The user's own link at --out, or a chain of them, leads to the file that is replaced; the
+// links stay as they were, and another name for the old identity (a hard link) keeps it.
+TEST(KeyCommand, GenerateReplacesTheTargetOfItsOwnLinks) {
+  struct Link {
+    const char* name;    // in the scratch directory
+    const char* target;  // as written in the link; below the scratch directory when absolute
+    bool absolute;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Link> links;
+  };
+  const Case cases[] = {
+      {"absolute link", {{"id.json", "keys/target.json", true}}},
+      {"relative chain through a directory",
+       {{"id.json", "keys/hop.json", false}, {"keys/hop.json", "target.json", false}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir temp;
+    write_file(temp / "keys" / "target.json", "old identity\n", 0600);
+    fs::create_hard_link(temp / "keys" / "target.json", temp / "old.json");
+    for (const Link& link : c.links)
+      fs::create_symlink(link.absolute ? temp / link.target : fs::path(link.target),
+                         temp / link.name);
+    const fs::path out = temp / "id.json";
+    const std::string public_hex = generate(out.string(), temp / "keys" / "target.json", {});
+    EXPECT_EQ(pubkey(out).out, public_hex + "\n");
+    for (const Link& link : c.links)
+      EXPECT_TRUE(fs::is_symlink(temp / link.name)) << link.name;
+    EXPECT_EQ(read_file(temp / "old.json"), "old identity\n");
+  }
+}
+
+// Standard output redirected to a file is no stream: /dev/stdout leads to that file, which is
+// replaced like any other and then holds the identity alone (the printed lines go to the file
+// the redirection opened, which no longer has a name).
+TEST(KeyCommand, GenerateToStandardOutputInAFileReplacesThatFile) {
+  const TempDir temp;
+  const fs::path file = temp / "id.json";
+  write_file(file, "", 0644);
+  RunOptions into_file;
+  into_file.stdout_file = file;
+  const ProcessResult result = run_tool({"key", "generate", "--out", "/dev/stdout"}, into_file);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(
+      std::regex_match(read_file(file), std::regex("\\{\"secret_key_hex\":\"[0-9a-f]{64}\"\\}\n")));
+  EXPECT_EQ(mode_of(file), 0600u);
+}
+
+// Root's own link is no licence for the link it points to: another user's link further on
+// chose the target, so the secret is refused as at the first link.
+TEST(KeyCommand, GenerateRefusesAnotherUsersLinkBehindItsOwn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to meet another user's links";
+  const TempDir temp;
+  const fs::path theirs = make_other_users_directory(temp.path());
+  write_file(temp / "victim", "root's own\n", 0600);
+  with_file_rights_of(kOtherUser, kOtherUser, [&] {
+    ASSERT_EQ(::symlink((temp / "victim").c_str(), (theirs / "link").c_str()), 0);
+  });
+  const fs::path out = temp / "id.json";
+  fs::create_symlink(theirs / "link", out);
+
+  const ProcessResult result = run_tool({"key", "generate", "--out", out.string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, refusal_of(out));
+  EXPECT_EQ(read_file(temp / "victim"), "root's own\n");
+  EXPECT_EQ(permissions_of(temp / "victim"), 0600u);
+}
+
+// A character device is written where it stands, directly or through a link, and stays a
+// device: a null device swallows the identity, a full one fails with its own error. (Private
+// device nodes, so a fault here cannot replace the system's /dev/null.)
+TEST(KeyCommand, GenerateWritesADeviceWhereItStands) {
+  const TempDir temp;
+  if (!make_memory_device(temp / "null") || !make_memory_device(temp / "full", 7))
+    GTEST_SKIP() << "cannot make device nodes here";
+  fs::create_symlink(temp / "null", temp / "to-null");
+  struct Case {
+    const char* out;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"null", 0, ""},
+      {"to-null", 0, ""},
+      {"full", 1, "sarn-runtime-bundle key generate: No space left on device (os error 28)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.out);
+    const ProcessResult result = run_tool({"key", "generate", "--out", (temp / c.out).string()});
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out.starts_with("wrote identity to "), c.status == 0) << result.out;
+  }
+  EXPECT_EQ(names_in(temp.path()), (std::vector<std::string>{"full", "null", "to-null"}));
+  for (const char* device : {"null", "full"}) {
+    struct stat status {};
+    ASSERT_EQ(::lstat((temp / device).c_str(), &status), 0);
+    EXPECT_TRUE(S_ISCHR(status.st_mode)) << device;
+  }
+}
+
+// An ordinary user's identity is replaced only where they could create a file, and not over a
+// file they made read-only; both fail before anything changes.
+TEST(KeyCommand, GenerateAsAnOrdinaryUserNeedsAWritableDirectoryAndFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to prepare another user's files";
+  const TempDir temp;
+  fs::permissions(temp.path(), fs::perms(0755));
+  struct Case {
+    const char* name;
+    bool directory_is_theirs;
+    mode_t file_mode;
+  };
+  const Case cases[] = {
+      {"their file in root's directory", false, 0600},
+      {"their read-only file", true, 0400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path dir = temp / c.name;
+    const fs::path out = dir / "id.json";
+    write_file(out, "their old identity\n", c.file_mode);
+    ASSERT_EQ(::chown(out.c_str(), kOtherUser, kOtherUser), 0);
+    if (c.directory_is_theirs) {
+      ASSERT_EQ(::chown(dir.c_str(), kOtherUser, kOtherUser), 0);
+    }
+    const ProcessResult result =
+        run_tool({"key", "generate", "--out", out.string()}, as_other_user());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "sarn-runtime-bundle key generate: Permission denied (os error 13)\n");
+    EXPECT_EQ(read_file(out), "their old identity\n");
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"id.json"});
+  }
 }
 
 TEST(KeyCommand, PubkeyReadsHandWrittenIdentities) {

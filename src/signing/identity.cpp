@@ -1,8 +1,6 @@
 #include "signing/identity.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -13,16 +11,16 @@
 #include "core/hex.hpp"
 #include "core/text.hpp"
 #include "core/unique_fd.hpp"
-#include "signing/identity_destination.hpp"
 #include "signing/identity_json.hpp"
+#include "signing/secret_file.hpp"
 #include "signing/secret_string.hpp"
 #include "signing/system_random.hpp"
 
 // Loading reads the file, checks it is UTF-8, takes secret_key_hex out of the JSON, decodes it
-// and derives the key pair. Generating takes 32 fresh bytes, creates the parent directories,
-// opens a destination no other user owns (identity_destination.cpp) and writes the 86-byte
-// identity text. Every buffer that holds the secret, as bytes or as hex, is
-// wiped before it is released.
+// and derives the key pair. Generating takes 32 fresh bytes, creates the parent directories and
+// hands the 86-byte identity text to secret_file.cpp, which replaces the destination with a file
+// of its own or writes a device or standard stream where it stands. Every buffer that holds the
+// secret, as bytes or as hex, is wiped before it is released.
 
 namespace srb {
 namespace {
@@ -77,29 +75,6 @@ Result<void> create_parent_directories(const std::filesystem::path& out) {
   return make_directories(parent);
 }
 
-int fchmod_owner_only(int fd) {
-  int status = 0;
-  do {
-    status = ::fchmod(fd, 0600);
-  } while (status < 0 && errno == EINTR);
-  return status;
-}
-
-// Only a regular file is restricted and truncated: a device such as /dev/null or a terminal
-// keeps its mode, and truncating it means nothing. The mode is set before the old content is
-// dropped, so a file we may not restrict keeps its old content. The second chmod repeats the
-// first in case the mode was changed meanwhile; its failure is ignored.
-Result<void> write_identity_text(int fd, std::string_view text) {
-  struct stat status {};
-  if (::fstat(fd, &status) < 0) return Io{last_os_error()};
-  const bool regular = S_ISREG(status.st_mode);
-  if (regular && fchmod_owner_only(fd) < 0) return Io{last_os_error()};
-  if (regular && ::ftruncate(fd, 0) < 0) return Io{last_os_error()};
-  TRY(write_all(fd, text));
-  if (regular) (void)fchmod_owner_only(fd);
-  return {};
-}
-
 SecretString identity_text(const SigningKey& key) {
   SecretString text;
   text.reserve(86);
@@ -110,11 +85,8 @@ SecretString identity_text(const SigningKey& key) {
 }
 
 Result<void> write_identity_file(const std::filesystem::path& out, const SigningKey& key) {
-  UniqueFd fd;
-  TRY(open_identity_destination(out, fd));
   const SecretString text = identity_text(key);
-  TRY(write_identity_text(fd.get(), std::string_view(text.data(), text.size())));
-  return fd.close();
+  return write_secret_file(out, std::string_view(text.data(), text.size()));
 }
 
 }  // namespace

@@ -15,10 +15,12 @@ namespace srb {
 Result<SigningKey> load_identity(const std::filesystem::path& path);
 
 // Writes a fresh identity to `out` and returns its public key as lower-case hex. Missing parent
-// directories are created (0777 before the umask). The file is created with mode 0600, and an
-// existing regular file is set to 0600 before it is truncated and the secret written, so the
-// secret is never readable by others. Fails only with Io, whose bare OS error the key generate
-// command prints; a failure of the random source comes before any file is touched.
+// directories are created (0777 before the umask). The identity is a new 0600 file renamed over
+// whatever stood at `out` (or at the target of the user's own link there), so no existing file
+// ever holds the secret; a device or one of the process's standard streams is written where it
+// stands (write_secret_file). Fails with Io, whose bare OS error the key generate command
+// prints, or with ForeignSecretFile; a failure of the random source comes before any file is
+// touched.
 Result<std::string> generate_identity(const std::filesystem::path& out);
 
 }  // namespace srb

@@ -1,87 +1,125 @@
 #include "signing/identity_destination.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <charconv>
-#include <string_view>
+#include <cerrno>
+#include <optional>
+#include <string>
+
+#include "core/unique_fd.hpp"
 
 // The secret must not reach a file whose owner could read it whatever its mode: another user's
 // file or FIFO, or a file reached through another user's link (their choice of target, such as
-// /etc/shadow, truncated by root). The path is judged twice: by lstat before opening, because
-// opening a FIFO can wait for a reader and following a link is already their choice; and by fstat
-// of the descriptor, because the path can change in between. Nothing is truncated, restricted or
-// written before both have passed. A path without a link of the user's own is opened with
-// O_NOFOLLOW, and anything not known to be a FIFO with O_NONBLOCK, so a swap cannot make the open
-// follow a new link or wait.
+// /etc/shadow). Nor may it reach an inode that anyone already holds open: a file is therefore
+// never written where it stands but replaced by a fresh one (secret_file.cpp). Only a device or
+// a standard stream is written in place, and that is judged here before opening, by lstat
+// (opening a FIFO can wait for a reader, and following a link is already its owner's choice),
+// and confirmed on the opened descriptor, because the path can change in between.
 
 namespace srb {
 namespace {
+
+// As many links as the kernel follows in one path before it gives up with ELOOP.
+constexpr int kMaxLinkHops = 40;
 
 bool is_trusted_owner(uid_t owner) {
   return owner == ::geteuid() || owner == 0;
 }
 
-// True when a descriptor of this process already refers to the file: a pipe or socket that the
-// process was handed, as /dev/stdout names it, which under sudo belongs to the invoking user.
-bool is_held_by_process(const struct stat& file) {
-  DIR* fds = ::opendir("/proc/self/fd");
-  if (fds == nullptr) return false;
-  bool held = false;
-  while (const dirent* entry = ::readdir(fds)) {
-    const std::string_view name = entry->d_name;
-    int fd = -1;
-    if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) continue;
+// The number of the standard stream that is `file`, other than the descriptor `opened`.
+std::optional<int> standard_stream_number(const struct stat& file, int opened) {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     struct stat status {};
-    if (fd != ::dirfd(fds) && ::fstat(fd, &status) == 0 && is_same_file(status, file)) {
-      held = true;
-      break;
+    if (fd != opened && ::fstat(fd, &status) == 0 && is_same_file(status, file)) return fd;
+  }
+  return std::nullopt;
+}
+
+Result<std::filesystem::path> read_link(const std::filesystem::path& link) {
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink(link.c_str(), target.data(), target.size());
+    if (n < 0) return Io{last_os_error()};
+    if (static_cast<std::size_t>(n) < target.size()) {
+      target.resize(static_cast<std::size_t>(n));
+      return std::filesystem::path(target);
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+struct ResolvedEntry {
+  std::filesystem::path path;
+  std::optional<struct stat> entry;  // absent: nothing there yet
+};
+
+// Follows the links from `out` (whose own status is `status`) one at a time, each of which must
+// be trusted, to the first entry that is not a link. A dangling link leads to the path of the
+// file to create.
+Result<ResolvedEntry> resolve_own_links(const std::filesystem::path& out, struct stat status) {
+  std::filesystem::path path = out;
+  for (int hops = 0; S_ISLNK(status.st_mode); ++hops) {
+    if (!is_trusted_owner(status.st_uid)) return ForeignSecretFile{out};
+    if (hops == kMaxLinkHops) return Io{os_error(ELOOP)};
+    TRY_ASSIGN(const std::filesystem::path target, read_link(path));
+    path = path.parent_path() / target;  // an absolute target replaces the whole path
+    if (::lstat(path.c_str(), &status) != 0) {
+      if (errno != ENOENT) return Io{last_os_error()};
+      return ResolvedEntry{path, std::nullopt};
     }
   }
-  ::closedir(fds);
-  return held;
+  return ResolvedEntry{path, status};
 }
 
-// Another user's regular file or FIFO, unless it is a pipe this process already holds.
-bool is_foreign(const struct stat& file) {
-  if (!S_ISREG(file.st_mode) && !S_ISFIFO(file.st_mode)) return false;
-  if (is_trusted_owner(file.st_uid)) return false;
-  return !S_ISFIFO(file.st_mode) || !is_held_by_process(file);
-}
-
-// The open flags for `out` as lstat finds it now, or ForeignSecretFile.
-Result<int> judge_before_open(const std::filesystem::path& out) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY;
-  struct stat entry {};
-  if (::lstat(out.c_str(), &entry) != 0) return flags | O_NOFOLLOW | O_NONBLOCK;
-  if (S_ISLNK(entry.st_mode)) {
-    if (!is_trusted_owner(entry.st_uid)) return ForeignSecretFile{out};
-    // A dangling link of our own is followed to create its target, as it always was.
-    if (::stat(out.c_str(), &entry) != 0) return flags | O_NONBLOCK;
-  } else {
-    flags |= O_NOFOLLOW;
-  }
-  if (is_foreign(entry)) return ForeignSecretFile{out};
-  return S_ISFIFO(entry.st_mode) ? flags : flags | O_NONBLOCK;
+Result<IdentityDestination> judge_entry(const struct stat& entry, const std::filesystem::path& path,
+                                        const std::filesystem::path& out) {
+  if (is_stream(entry)) return StreamDestination{path, StreamPath::by_name};
+  TRY(check_replaceable(entry, out));
+  // A file the user may not write (their read-only identity) is not replaced either.
+  if (S_ISREG(entry.st_mode) && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+    return Io{last_os_error()};
+  return FileDestination{path};
 }
 
 }  // namespace
 
-Result<void> open_identity_destination(const std::filesystem::path& out, UniqueFd& file) {
-  TRY_ASSIGN(const int flags, judge_before_open(out));
-  file.reset(::open(out.c_str(), flags, 0600));
-  if (!file.is_open()) return Io{last_os_error()};
-  struct stat opened {};
-  if (::fstat(file.get(), &opened) != 0) return Io{last_os_error()};
-  if (is_foreign(opened)) {
-    file.reset();
-    return ForeignSecretFile{out};
-  }
-  // Writes wait again, so a pipe whose reader is slow still takes the whole text.
-  if (!make_blocking(file.get())) return Io{last_os_error()};
+bool is_stream(const struct stat& file, int opened) {
+  if (S_ISCHR(file.st_mode)) return true;
+  return (S_ISFIFO(file.st_mode) || S_ISSOCK(file.st_mode)) &&
+         standard_stream_number(file, opened).has_value();
+}
+
+Result<void> check_replaceable(const struct stat& entry, const std::filesystem::path& out) {
+  if (S_ISDIR(entry.st_mode)) return Io{os_error(EISDIR)};
+  const bool chosen_by_owner =
+      S_ISREG(entry.st_mode) || S_ISFIFO(entry.st_mode) || S_ISLNK(entry.st_mode);
+  if (chosen_by_owner && !is_trusted_owner(entry.st_uid)) return ForeignSecretFile{out};
+  // Replacing root's file is what restricting it would be: allowed to root alone.
+  if (S_ISREG(entry.st_mode) && entry.st_uid != ::geteuid() && ::geteuid() != 0)
+    return Io{os_error(EPERM)};
   return {};
+}
+
+Result<IdentityDestination> judge_identity_destination(const std::filesystem::path& out) {
+  struct stat entry {};
+  if (::lstat(out.c_str(), &entry) != 0) {
+    if (errno != ENOENT) return Io{last_os_error()};
+    return FileDestination{out};
+  }
+  if (!S_ISLNK(entry.st_mode)) return judge_entry(entry, out, out);
+  if (!is_trusted_owner(entry.st_uid)) return ForeignSecretFile{out};
+  // /dev/stdout leads through /proc/self/fd/1, and a pipe there has no path to resolve to; the
+  // stream is reopened through the process's own link instead. A regular file on standard
+  // output is no stream: it is replaced like any other, at the path that link leads to.
+  struct stat target {};
+  if (::stat(out.c_str(), &target) == 0 && is_stream(target)) {
+    if (const std::optional<int> fd = standard_stream_number(target, -1))
+      return StreamDestination{"/proc/self/fd/" + std::to_string(*fd), StreamPath::own_descriptor};
+  }
+  TRY_ASSIGN(const ResolvedEntry resolved, resolve_own_links(out, entry));
+  if (!resolved.entry) return FileDestination{resolved.path};
+  return judge_entry(*resolved.entry, resolved.path, out);
 }
 
 }  // namespace srb

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -169,6 +170,23 @@ ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& o
   std::vector<std::string> full{tool_path_for(options).string()};
   full.insert(full.end(), args.begin(), args.end());
   return run_process(full, options);
+}
+
+std::filesystem::path make_other_users_directory(const std::filesystem::path& scratch) {
+  std::filesystem::permissions(scratch, std::filesystem::perms(0755));
+  const std::filesystem::path theirs = scratch / "nobody";
+  std::filesystem::create_directory(theirs);
+  if (::chown(theirs.c_str(), kOtherUser, kOtherUser) != 0)
+    throw std::runtime_error("cannot give " + theirs.string() + " to the other user");
+  return theirs;
+}
+
+void with_file_rights_of(uid_t uid, gid_t gid, const std::function<void()>& action) {
+  const gid_t old_gid = static_cast<gid_t>(::setfsgid(gid));
+  const uid_t old_uid = static_cast<uid_t>(::setfsuid(uid));
+  action();
+  ::setfsuid(old_uid);
+  ::setfsgid(old_gid);
 }
 
 std::vector<std::string> minimal_env() {

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,15 @@ inline constexpr uid_t kOtherUser = 65534;
 
 // Options that run a child as `uid` and `gid`, in "/", which every user may enter.
 RunOptions as_other_user(uid_t uid = kOtherUser, gid_t gid = kOtherUser);
+
+// Creates the directory "nobody" below `scratch`, owned by the other user, and lets everyone
+// search `scratch` so they can reach it: a place they prepared, into which root then writes.
+std::filesystem::path make_other_users_directory(const std::filesystem::path& scratch);
+
+// Runs `action` in this process (which must be root) with the file-system user and group `uid`
+// and `gid`: what it creates is theirs, and it may open, rename or remove only what they could.
+// An attacker's single step at a chosen moment, without a child process.
+void with_file_rights_of(uid_t uid, gid_t gid, const std::function<void()>& action);
 
 // A small environment with PATH only, for tests that control every variable.
 std::vector<std::string> minimal_env();

@@ -1,7 +1,9 @@
 #include "tests/support/temp_dir.hpp"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -49,6 +51,20 @@ void write_file(const std::filesystem::path& path, std::string_view content, mod
   file.close();
   if (!file || ::chmod(path.c_str(), mode) != 0)
     throw std::runtime_error("cannot write " + path.string());
+}
+
+std::vector<std::string> names_in(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const std::filesystem::directory_entry& entry :
+       std::filesystem::directory_iterator(directory))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool make_memory_device(const std::filesystem::path& path, unsigned minor) {
+  return ::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, minor)) == 0 &&
+         ::chmod(path.c_str(), 0666) == 0;
 }
 
 mode_t permissions_of(const std::filesystem::path& path) {

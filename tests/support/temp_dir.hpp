@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace srb::test {
 
@@ -33,6 +34,15 @@ void write_file(const std::filesystem::path& path, std::string_view content, mod
 
 // The whole content of a file; throws when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
+
+// The names of the entries directly in `directory`, sorted; throws when it cannot be read.
+std::vector<std::string> names_in(const std::filesystem::path& directory);
+
+// Makes a character device node at `path` with the numbers of /dev/null (`major` 1, `minor` 3)
+// or another memory device such as /dev/full (1, 7), mode 0666, owned by root: a private device
+// that a test may write through without touching the system's own. False where device nodes
+// cannot be made.
+bool make_memory_device(const std::filesystem::path& path, unsigned minor = 3);
 
 // The permission bits of `path` itself (setuid, setgid and sticky included; a link is not
 // followed); throws when its status cannot be read.
