@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/path_walk.hpp"
+
 // The kernel resolves a path with the root scoped to a directory when asked with openat2's
 // RESOLVE_IN_ROOT. Kernels before 5.6 lack openat2, and container filters may refuse it, so the
 // same resolution is also done here by hand: one component at a time, never following a link in
@@ -36,9 +38,6 @@ constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr int kRootFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 // The kernel's own limit on links followed while resolving one path.
 constexpr int kMaxLinks = 40;
-// openat2 asks for a retry when a rename raced with the resolution of ".."; a path that keeps
-// racing is reported instead of retried forever.
-constexpr int kMaxAttempts = 64;
 
 bool is_resolution_outcome(int error) {
   switch (error) {
@@ -59,21 +58,8 @@ Result<OpenedEntry> absent_or_error(int error) {
   return Io{os_error(error)};
 }
 
-int openat2_with(int directory, const char* path, std::uint64_t flags, std::uint64_t resolve) {
-  open_how how{};
-  how.flags = flags;
-  how.resolve = resolve;
-  return static_cast<int>(::syscall(SYS_openat2, directory, path, &how, sizeof how));
-}
-
 int openat2_in_root(int root, const char* path, std::uint64_t flags) {
-  return openat2_with(root, path, flags, RESOLVE_IN_ROOT);
-}
-
-// Errors by which the kernel or a system-call filter refuses openat2 itself: an older kernel
-// (ENOSYS), or a filter (EPERM, or EINVAL for an argument it does not know).
-bool is_openat2_refused(int error) {
-  return error == ENOSYS || error == EPERM || error == EINVAL;
+  return openat2_retrying(root, path, flags, RESOLVE_IN_ROOT);
 }
 
 // True when the links in `directory` are magic ones: it lies in a proc file system, below its top.
@@ -92,36 +78,6 @@ Result<OpenedEntry> unreadable_or_absent(int root, const std::string& path) {
   const UniqueFd probe(openat2_in_root(root, path.c_str(), O_PATH | O_CLOEXEC));
   if (probe.is_open()) return Io{os_error(EACCES)};
   return absent_or_error(errno);
-}
-
-// Pushes the components of `path` onto `pending`, the first one last, so that the back is what
-// comes next. A path that ends in "/" must name a directory; a final "." keeps that demand.
-void push_components(std::string_view path, std::vector<std::string>& pending) {
-  std::vector<std::string_view> components;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  if (path.ends_with('/')) components.push_back(".");
-  pending.insert(pending.end(), components.rbegin(), components.rend());
-}
-
-// The target of the link `name` in `directory`, or the errno readlinkat gave (EINVAL: no link).
-struct LinkRead {
-  std::string target;
-  int error = 0;
-};
-
-LinkRead read_link(int directory, const std::string& name) {
-  char buffer[PATH_MAX];
-  const ssize_t n = ::readlinkat(directory, name.c_str(), buffer, sizeof buffer);
-  if (n < 0) return {{}, errno};
-  // The kernel refuses a link body that does not fit in PATH_MAX with its terminating NUL.
-  if (static_cast<std::size_t>(n) == sizeof buffer) return {{}, ENAMETOOLONG};
-  return {std::string(buffer, static_cast<std::size_t>(n)), 0};
 }
 
 // Where a walk stands: the directories entered below the root (innermost last), the components
@@ -211,7 +167,7 @@ Result<OpenedEntry> loop_or_magic_link(const char* path) {
 Result<std::optional<UniqueFd>> open_root_directory(const std::filesystem::path& root) {
   // An empty root names the working directory, as it does when entries are joined to it as text.
   const char* path = root.empty() ? "." : root.c_str();
-  const int fd = openat2_with(AT_FDCWD, path, kRootFlags, RESOLVE_NO_MAGICLINKS);
+  const int fd = openat2_retrying(AT_FDCWD, path, kRootFlags, RESOLVE_NO_MAGICLINKS);
   if (fd >= 0) return OpenedEntry(UniqueFd(fd));
   const int error = errno;
   if (is_openat2_refused(error)) return open_root_directory_by_walk(root);
@@ -239,11 +195,7 @@ Result<std::optional<UniqueFd>> open_root_directory_by_walk(const std::filesyste
 
 Result<std::optional<UniqueFd>> open_in_root(int root, std::string_view entry) {
   const std::string path(entry);
-  int fd = -1;
-  for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-    fd = openat2_in_root(root, path.c_str(), kReadFlags);
-    if (fd >= 0 || errno != EAGAIN) break;
-  }
+  const int fd = openat2_in_root(root, path.c_str(), kReadFlags);
   if (fd >= 0) return OpenedEntry(UniqueFd(fd));
   const int error = errno;
   if (is_openat2_refused(error)) return open_in_root_by_walk(root, entry);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/path_walk.hpp"
 #include "core/unique_fd.hpp"
 
 // The kernel confines a resolution to a directory when asked with openat2's RESOLVE_BENEATH.
@@ -25,9 +26,6 @@ namespace {
 
 // The kernel's own limit on links followed while resolving one path.
 constexpr int kMaxLinks = 40;
-// openat2 asks for a retry when a rename raced with the resolution of ".."; a path that keeps
-// racing is reported instead of retried forever.
-constexpr int kMaxAttempts = 64;
 
 std::atomic<BeneathResolver> resolver{BeneathResolver::kernel};
 
@@ -37,39 +35,8 @@ int fail_with(int error) {
 }
 
 int openat2_beneath(int root, const char* path, int flags) {
-  open_how how{};
-  how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-  for (int attempt = 1;; ++attempt) {
-    const int fd = static_cast<int>(::syscall(SYS_openat2, root, path, &how, sizeof how));
-    if (fd >= 0 || errno != EAGAIN || attempt == kMaxAttempts) return fd;
-  }
-}
-
-// Pushes the components of `path` onto `pending`, the first one last, so that the back is what
-// comes next. A path that ends in "/" must name a directory; a final "." keeps that demand.
-void push_components(std::string_view path, std::vector<std::string>& pending) {
-  std::vector<std::string_view> components;
-  for (std::size_t start = 0; start < path.size();) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  if (path.ends_with('/')) components.push_back(".");
-  pending.insert(pending.end(), components.rbegin(), components.rend());
-}
-
-// Reads the link `name` in `directory` into `target`: 0, or the errno readlinkat gave (EINVAL:
-// no link).
-int read_link_target(int directory, const std::string& name, std::string& target) {
-  char buffer[PATH_MAX];
-  const ssize_t n = ::readlinkat(directory, name.c_str(), buffer, sizeof buffer);
-  if (n < 0) return errno;
-  // The kernel refuses a link body that does not fit in PATH_MAX with its terminating NUL.
-  if (static_cast<std::size_t>(n) == sizeof buffer) return ENAMETOOLONG;
-  target.assign(buffer, static_cast<std::size_t>(n));
-  return 0;
+  return openat2_retrying(root, path, static_cast<std::uint64_t>(flags),
+                          RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS);
 }
 
 // Where a walk stands: the directories entered below the root (innermost last), the components
@@ -98,7 +65,6 @@ class BeneathWalk {
 };
 
 int BeneathWalk::run() {
-  std::string target;
   while (!pending_.empty()) {
     const std::string name = std::move(pending_.back());
     pending_.pop_back();
@@ -108,12 +74,12 @@ int BeneathWalk::run() {
       if (last) return open_last(".");
       continue;
     }
-    const int link_error = read_link_target(current(), name, target);
-    if (link_error == 0) {
+    const LinkRead link = read_link(current(), name);
+    if (link.error == 0) {
       if (last && (flags_ & O_NOFOLLOW) != 0) return fail_with(ELOOP);
-      if (follow(target) != 0) return -1;
-    } else if (link_error != EINVAL) {
-      return fail_with(link_error);
+      if (follow(link.target) != 0) return -1;
+    } else if (link.error != EINVAL) {
+      return fail_with(link.error);
     } else if (last) {
       return open_last(name.c_str());
     } else if (!enter(name)) {
