@@ -16,8 +16,10 @@ set(CPACK_DEBIAN_PACKAGE_SOURCE sarn-runtime-bundle)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME sarn-runtime-bundle)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
-# Depends: from the binary's shared libraries, libc6 and libssl3 (libcrypto.so.3).
+# Depends: libc6 from the binary's shared libraries, and libssl3 named here: libcrypto.so.3 is
+# loaded when a key or a signature needs it, so dpkg-shlibdeps does not see it.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
 # Installed binaries are stripped in the packages, as Debian ships them; the Release build has
 # no debug information to put in a separate debug-symbols package.
 set(CPACK_STRIP_FILES ON)
@@ -32,17 +34,19 @@ installed ones.")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libsarn-runtime-bundle${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "library to build and verify Sarn runtime bundles
 The shared library of sarn-runtime-bundle, with a C and a C++ interface: build,
 verify and locate runtime bundles from a program of one's own.")
 
-# libssl-dev for the static archive, which passes libcrypto on to what links it.
+# The static archive links nothing of OpenSSL (it loads libcrypto.so.3 as the shared library
+# does), so libssl3 comes with the shared library package and no OpenSSL development files are needed.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libsarn-runtime-bundle-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
-    "libsarn-runtime-bundle${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), libssl-dev (>= 3)")
+    "libsarn-runtime-bundle${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn runtime bundles (development files)
 Headers for C and C++17, the static archive, a pkg-config file and a CMake
 package of sarn-runtime-bundle's library: build, verify and locate runtime

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -71,14 +70,15 @@ struct CheckFields {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::string> args = split_args(data, size);
-  std::ostringstream out, err;
+  std::string out_text, err_text;
+  srb::Output out(out_text), err(err_text);
   const auto parsed = srb::parse_command_line(args, out, err);
   if (const auto* exit = std::get_if<srb::ParseExit>(&parsed)) {
     FUZZ_CHECK(exit->status == 0 || exit->status == 2);
-    if (exit->status == 0) FUZZ_CHECK(!out.str().empty() && err.str().empty());
-    if (exit->status == 2) FUZZ_CHECK(!err.str().empty() && out.str().empty());
+    if (exit->status == 0) FUZZ_CHECK(!out_text.empty() && err_text.empty());
+    if (exit->status == 2) FUZZ_CHECK(!err_text.empty() && out_text.empty());
   } else {
-    FUZZ_CHECK(out.str().empty() && err.str().empty());
+    FUZZ_CHECK(out_text.empty() && err_text.empty());
     std::visit(CheckFields{}, std::get<srb::Cli>(parsed).command);
   }
   return 0;

@@ -2,16 +2,16 @@
 // writes. Most cases run in-process through run(); the binary itself is run only where the
 // process matters (a full device, a closed pipe).
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
-#include <sstream>
-#include <streambuf>
 
 #include "cli/run.hpp"
+#include "core/unique_fd.hpp"
 #include "tests/support/process.hpp"
 
 namespace srb::test {
@@ -60,7 +60,7 @@ struct Outcome {
   std::string err;
 };
 
-int run_with_streams(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
+int run_with_streams(std::vector<std::string> args, Output& out, Output& err) {
   args.insert(args.begin(), "/usr/bin/sarn-runtime-bundle");
   std::vector<char*> argv;
   for (std::string& arg : args)
@@ -74,9 +74,10 @@ int run_with_streams(std::vector<std::string> args, std::ostream& out, std::ostr
 Outcome run_line(const std::vector<std::string>& args,
                  std::optional<std::string> columns = std::nullopt) {
   const ScopedColumns set(std::move(columns));
-  std::ostringstream out, err;
-  const int status = run_with_streams(args, out, err);
-  return {status, out.str(), err.str()};
+  Outcome outcome{.status = 0, .out = {}, .err = {}};
+  Output out(outcome.out), err(outcome.err);
+  outcome.status = run_with_streams(args, out, err);
+  return outcome;
 }
 
 struct UsageCase {
@@ -596,17 +597,11 @@ TEST(CommandLine, ColumnsSetsTheWidthOnlyWhenPositive) {
             "/usr/lib/sarn-runtime/1.0\n");
 }
 
-// A stream buffer that refuses every write as a full device does.
-class FullDeviceBuffer : public std::streambuf {
- protected:
-  int_type overflow(int_type) override {
-    errno = ENOSPC;
-    return traits_type::eof();
-  }
-  std::streamsize xsputn(const char*, std::streamsize) override {
-    errno = ENOSPC;
-    return 0;
-  }
+// Standard output on a device that refuses every write for want of space.
+struct FullDevice {
+  FullDevice() : fd(::open("/dev/full", O_WRONLY | O_CLOEXEC)), out(fd.get()) {}
+  UniqueFd fd;
+  Output out;
 };
 
 // Output that cannot be written is reported once on stderr, in the failure-line form, status 1.
@@ -622,18 +617,18 @@ TEST(CommandLine, WriteFailureOnStdoutIsOneErrorLine) {
   };
   for (const auto& [args, line] : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
-    FullDeviceBuffer device;
-    std::ostream out(&device);
-    std::ostringstream err;
-    EXPECT_EQ(run_with_streams(args, out, err), 1);
-    EXPECT_EQ(err.str(), line);
+    FullDevice device;
+    std::string err_text;
+    Output err(err_text);
+    EXPECT_EQ(run_with_streams(args, device.out, err), 1);
+    EXPECT_EQ(err_text, line);
   }
   // Nothing goes to stdout on a rejected command line, so nothing fails there.
-  FullDeviceBuffer device;
-  std::ostream out(&device);
-  std::ostringstream err;
-  EXPECT_EQ(run_with_streams({"biuld"}, out, err), 2);
-  EXPECT_TRUE(err.str().starts_with("error: the subcommand 'biuld' wasn't recognized\n"));
+  FullDevice device;
+  std::string err_text;
+  Output err(err_text);
+  EXPECT_EQ(run_with_streams({"biuld"}, device.out, err), 2);
+  EXPECT_TRUE(err_text.starts_with("error: the subcommand 'biuld' wasn't recognized\n"));
 }
 
 // The same through the binary on a real full device; a closed pipe ends it by SIGPIPE, silently,

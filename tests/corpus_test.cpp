@@ -48,9 +48,10 @@ ProcessResult run_in_process(std::vector<std::string> args) {
   for (std::string& arg : args)
     argv.push_back(arg.data());
   argv.push_back(nullptr);
-  std::ostringstream out, err;
+  std::string out_text, err_text;
+  Output out(out_text), err(err_text);
   const int status = run(static_cast<int>(args.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
+  return {status, out_text, err_text};
 }
 
 std::string read_bytes(const fs::path& path) {

@@ -516,7 +516,7 @@ TEST(VerifyCommand, ChecksTheSignatureLast) {
            [](Scene& s) {
              const SigningKey other = test_key(0x07);
              s.manifest.signature_hex =
-                 sign_manifest(other, s.manifest.version, s.manifest.root_hash).signature_hex;
+                 sign_manifest(other, s.manifest.version, s.manifest.root_hash)->signature_hex;
              s.rewrite();
              s.options = {"--require-publisher", *s.manifest.publisher_hex};
              return std::string("bundle signature does not verify against embedded publisher");

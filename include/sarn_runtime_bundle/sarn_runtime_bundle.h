@@ -20,6 +20,9 @@
  * - A null pointer where a handle or a text is expected is refused, never followed: the function
  *   returns NULL, -1 or 0, and one that reports errors reports SRB_ERROR_IO with
  *   "Invalid argument (os error 22)". A null text with length 0 is the empty text.
+ * - The system's libcrypto.so.3 (OpenSSL) is loaded the first time a key is made or a signature
+ *   made or checked, never before; when it cannot be loaded, those calls fail with SRB_ERROR_IO,
+ *   "i/o: Can not access a needed shared library (os error 79)".
  *
  *   const char *dir = "/usr/lib/sarn-runtime/1.0";
  *   srb_verify_request *request = srb_verify_request_new(dir, strlen(dir));

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "core/error.hpp"
 #include "manifest/digest.hpp"
 #include "manifest/manifest.hpp"
+#include "signing/libcrypto.hpp"
 #include "tests/support/bundle_fixture.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -641,6 +643,53 @@ TEST(CppInterface, IdentityKeyIsTheOneGenerated) {
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().kind, api::ErrorKind::IdentityRead);
   EXPECT_EQ(missing.error().os_code, ENOENT);
+}
+
+// What each entry point gives when libcrypto cannot be loaded, one line each: the error
+// message, or "ok". Runs in a process where nothing has loaded libcrypto yet.
+std::string outcomes_without_libcrypto() {
+  set_libcrypto_soname("libsarn-runtime-bundle-test-missing.so.3");
+  const TempDir dir;
+  const auto line = [](const auto& result) {
+    return (result ? std::string("ok") : api::message(result.error())) + "\n";
+  };
+  api::VerifyRequest verify;
+  verify.bundle_dir = dir / "bundle";
+  BundleManifest manifest = make_bundle(dir / "bundle", {.files = {{"lib/libc.so.6", "libc"}}});
+  std::string lines = line(api::verify_bundle(verify));
+  // Fields of the right form, so that only checking them needs the library.
+  manifest.publisher_hex = std::string(64, 'a');
+  manifest.signature_hex = std::string(128, 'b');
+  write_manifest(dir / "bundle", manifest);
+  lines += line(api::verify_bundle(verify));
+  lines += line(api::generate_identity(dir / "new.json"));
+  lines += std::filesystem::exists(dir / "new.json") ? "written\n" : "not written\n";
+  write_file(dir / "id.json", "{\"secret_key_hex\":\"" + std::string(64, '1') + "\"}\n", 0600);
+  lines += line(api::identity_public_key(dir / "id.json"));
+  make_host_root(dir / "root", {"/lib64/ld-linux-x86-64.so.2", "/lib/x86_64-linux-gnu/libc.so.6"});
+  lines += line(api::build_bundle({.version = "1.0",
+                                   .out = dir / "built",
+                                   .from = dir / "root",
+                                   .arch = "x86_64",
+                                   .identity = dir / "id.json",
+                                   .includes = {}}));
+  return lines;
+}
+
+// libcrypto is loaded only to make a key or make or check a signature; without it those fail
+// with one i/o error, and everything else works. The death-test child is a fresh process,
+// so the loader has not run in it before the library name is changed.
+TEST(CppInterface, WithoutLibcryptoOnlySigningAndCheckingFail) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string missing = "i/o: Can not access a needed shared library (os error 79)\n";
+  const std::string expected = "ok\n" + missing + missing + "not written\n" + missing + missing;
+  EXPECT_EXIT(
+      {
+        const std::string found = outcomes_without_libcrypto();
+        std::fputs(found.c_str(), stderr);
+        std::exit(found == expected ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

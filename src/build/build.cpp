@@ -164,7 +164,7 @@ Result<void> gather_loader_cache(const SourceRoot& root, GatheredBundle& bundle)
 
 Result<void> sign(const std::filesystem::path& identity, BundleManifest& manifest) {
   TRY_ASSIGN(const SigningKey key, load_identity(identity));
-  BundleSignature signature = sign_manifest(key, manifest.version, manifest.root_hash);
+  TRY_ASSIGN(BundleSignature signature, sign_manifest(key, manifest.version, manifest.root_hash));
   manifest.publisher_hex = std::move(signature.publisher_hex);
   manifest.signature_hex = std::move(signature.signature_hex);
   return {};

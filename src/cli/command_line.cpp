@@ -86,9 +86,8 @@ Cli to_cli(const ScannedCommand& scanned) {
 
 }  // namespace
 
-std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args,
-                                                std::ostream& out, std::ostream& err,
-                                                ConsoleWidths widths) {
+std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args, Output& out,
+                                                Output& err, ConsoleWidths widths) {
   const std::string program = program_name(args);
   const ScanOutcome outcome = scan_arguments(command_spec(), args);
   if (const auto* help = std::get_if<HelpRequest>(&outcome)) {

@@ -4,13 +4,13 @@
 // a subcommand (the program itself, or key) prints that command's help to `err`, status 2.
 
 #include <cstddef>
-#include <ostream>
 #include <span>
 #include <string>
 #include <variant>
 
 #include "cli/cli.hpp"
 #include "cli/console_width.hpp"
+#include "cli/output.hpp"
 
 namespace srb {
 
@@ -26,9 +26,8 @@ struct ConsoleWidths {
 };
 
 // `args` are the process arguments, the program's own path first.
-std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args,
-                                                std::ostream& out, std::ostream& err,
-                                                ConsoleWidths widths = {});
+std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args, Output& out,
+                                                Output& err, ConsoleWidths widths = {});
 
 // The words of a parsed command: "build", "key generate".
 std::string command_words(const Cli& cli);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 namespace srb {
 namespace {
 
@@ -15,9 +13,10 @@ struct Parsed {
 
 Parsed parse(std::vector<std::string> args) {
   args.insert(args.begin(), "/usr/bin/sarn-runtime-bundle");
-  std::ostringstream out, err;
-  auto result = parse_command_line(args, out, err);
-  return {std::move(result), out.str(), err.str()};
+  Parsed parsed{.result = {}, .out = {}, .err = {}};
+  Output out(parsed.out), err(parsed.err);
+  parsed.result = parse_command_line(args, out, err);
+  return parsed;
 }
 
 // The command record of a successful parse; fails the test when parsing stopped.
@@ -194,11 +193,12 @@ TEST(ParseCommandLine, HelpScreenOfSubcommand) {
 
 // The usage line names the program as it was called.
 TEST(ParseCommandLine, UsageNamesTheProgramAsCalled) {
-  std::ostringstream out, err;
+  std::string out_text, err_text;
+  Output out(out_text), err(err_text);
   const std::vector<std::string> args = {"/opt/bin/srb", "path"};
   parse_command_line(args, out, err);
-  EXPECT_NE(err.str().find("\nUsage: srb path [OPTIONS] --version <VERSION>\n"), std::string::npos)
-      << err.str();
+  EXPECT_NE(err_text.find("\nUsage: srb path [OPTIONS] --version <VERSION>\n"), std::string::npos)
+      << err_text;
 }
 
 }  // namespace

@@ -4,19 +4,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <iostream>
 
 namespace srb {
 namespace {
 
 constexpr std::size_t kMaxColumns = 100000;
-
-// The descriptor behind one of the standard streams, or -1 for any other stream.
-int descriptor_of(const std::ostream& stream) {
-  if (&stream == &std::cout) return STDOUT_FILENO;
-  if (&stream == &std::cerr) return STDERR_FILENO;
-  return -1;
-}
 
 std::optional<std::size_t> terminal_width(int fd) {
   winsize size{};
@@ -38,10 +30,10 @@ std::optional<std::size_t> parse_columns(const char* value) {
   return columns;
 }
 
-std::size_t console_width(const std::ostream& stream) {
+std::size_t console_width(const Output& output) {
   if (const std::optional<std::size_t> columns = parse_columns(std::getenv("COLUMNS")))
     return *columns;
-  return terminal_width(descriptor_of(stream)).value_or(kDefaultWidth);
+  return terminal_width(output.fd()).value_or(kDefaultWidth);
 }
 
 }  // namespace srb

@@ -3,7 +3,8 @@
 
 #include <cstddef>
 #include <optional>
-#include <ostream>
+
+#include "cli/output.hpp"
 
 namespace srb {
 
@@ -13,8 +14,8 @@ inline constexpr std::size_t kDefaultWidth = 80;
 // reaches); anything else, an absent variable included, gives nullopt.
 std::optional<std::size_t> parse_columns(const char* value);
 
-// The columns help may use on `stream`: COLUMNS when usable, else the width of the terminal
-// behind std::cout or std::cerr, else 80. Layout only: nothing else depends on it.
-std::size_t console_width(const std::ostream& stream);
+// The columns help may use on `output`: COLUMNS when usable, else the width of the terminal
+// behind its descriptor, else 80. Layout only: nothing else depends on it.
+std::size_t console_width(const Output& output);
 
 }  // namespace srb

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -29,14 +30,14 @@ constexpr int kFailure = 1;
 // Two spaces, the label padded to nine characters, ": ", the value. The values come from the
 // manifest, so a line feed or a terminal escape in them is printed escaped: it must not fake a
 // line of its own (a publisher) for whoever reads the summary.
-void print_field(std::ostream& out, std::string_view label, std::string_view value) {
+void print_field(Output& out, std::string_view label, std::string_view value) {
   std::string line = "  ";
   line += label;
   line.resize(11, ' ');
   out << line << ": " << printable(value) << '\n';
 }
 
-void print_manifest_fields(std::ostream& out, const BundleManifest& manifest) {
+void print_manifest_fields(Output& out, const BundleManifest& manifest) {
   print_field(out, "version", manifest.version);
   print_field(out, "arch", manifest.arch);
   print_field(out, "files", std::to_string(manifest.files.size()));
@@ -47,7 +48,7 @@ void print_manifest_fields(std::ostream& out, const BundleManifest& manifest) {
 // "sarn-runtime-bundle {command}: {text}", the one failure line; without command words (a
 // failure before the command line was read, or of the top-level help) the prefix is the
 // program name alone.
-int fail(std::ostream& err, std::string_view command, std::string_view text) {
+int fail(Output& err, std::string_view command, std::string_view text) {
   err << "sarn-runtime-bundle" << (command.empty() ? "" : " ") << command << ": " << text << '\n';
   return kFailure;
 }
@@ -58,7 +59,7 @@ std::string failure_text(std::string_view command, const BundleError& error) {
   return io && command == "key generate" ? render_os_error(io->error) : message(error);
 }
 
-int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
+int run_build(const Build& cmd, Output& out, Output& err) {
   const BuildRequest request{.version = cmd.version,
                              .out = cmd.out,
                              .from = cmd.from.value_or("/"),
@@ -73,7 +74,7 @@ int run_build(const Build& cmd, std::ostream& out, std::ostream& err) {
   return kSuccess;
 }
 
-int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
+int run_verify(const Verify& cmd, Output& out, Output& err) {
   const VerifyRequest request{
       .bundle_dir = cmd.dir,
       .require_arch = cmd.require_arch,
@@ -88,7 +89,7 @@ int run_verify(const Verify& cmd, std::ostream& out, std::ostream& err) {
   return kSuccess;
 }
 
-int run_path(const Path& cmd, std::ostream& out, std::ostream& err) {
+int run_path(const Path& cmd, Output& out, Output& err) {
   const Result<std::string> path =
       resolve_bundle_path(cmd.version, cmd.system ? SystemOnly::yes : SystemOnly::no);
   if (!path) return fail(err, "path", failure_text("path", path.error()));
@@ -96,7 +97,7 @@ int run_path(const Path& cmd, std::ostream& out, std::ostream& err) {
   return kSuccess;
 }
 
-int run_generate(const Generate& cmd, std::ostream& out, std::ostream& err) {
+int run_generate(const Generate& cmd, Output& out, Output& err) {
   const Result<std::string> public_hex = generate_identity(cmd.out);
   if (!public_hex)
     return fail(err, "key generate", failure_text("key generate", public_hex.error()));
@@ -105,17 +106,17 @@ int run_generate(const Generate& cmd, std::ostream& out, std::ostream& err) {
   return kSuccess;
 }
 
-int run_pubkey(const Pubkey& cmd, std::ostream& out, std::ostream& err) {
+int run_pubkey(const Pubkey& cmd, Output& out, Output& err) {
   const Result<SigningKey> key = load_identity(cmd.identity);
   if (!key) return fail(err, "key pubkey", failure_text("key pubkey", key.error()));
   out << encode_hex(key->public_key()) << '\n';
   return kSuccess;
 }
 
-int dispatch(const Cli& cli, std::ostream& out, std::ostream& err) {
+int dispatch(const Cli& cli, Output& out, Output& err) {
   struct Dispatch {
-    std::ostream& out;
-    std::ostream& err;
+    Output& out;
+    Output& err;
     int operator()(const Build& cmd) const { return run_build(cmd, out, err); }
     int operator()(const Verify& cmd) const { return run_verify(cmd, out, err); }
     int operator()(const Path& cmd) const { return run_path(cmd, out, err); }
@@ -145,23 +146,20 @@ OsError error_of_current_exception() {
   }
 }
 
-// A command whose output could not be written has not succeeded, and says so as coreutils do.
-// The failed write left its error number behind; nothing between it and here makes system calls
-// that could replace it, and a stream that failed without one is reported as EIO.
-int flush_status(int status, std::string_view command, std::ostream& out, std::ostream& err) {
+// A command whose output could not be written has not succeeded, and says so as coreutils do,
+// with the error number of the write that failed.
+int flush_status(int status, std::string_view command, Output& out, Output& err) {
   out.flush();
-  if (!out && status == kSuccess) {
-    const int code = errno != 0 ? errno : EIO;
-    status = fail(err, command, "write error: " + render_os_error(os_error(code)));
-  }
+  if (const std::optional<int> code = out.failure(); code && status == kSuccess)
+    status = fail(err, command, "write error: " + render_os_error(os_error(*code)));
   err.flush();
-  if (!err && status == kSuccess) return kFailure;
+  if (err.failure() && status == kSuccess) return kFailure;
   return status;
 }
 
 }  // namespace
 
-int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
+int run(int argc, char** argv, Output& out, Output& err) {
   std::string command;
   // Memory can run out anywhere, in a library too; the command then fails like any other, with
   // one line and status 1, instead of ending in std::terminate. No exception leaves run().

@@ -4,8 +4,7 @@
 
 #include <array>
 #include <cerrno>
-
-#include <openssl/crypto.h>
+#include <cstring>
 
 #include "core/confined_write.hpp"
 #include "core/hex.hpp"
@@ -65,7 +64,7 @@ Result<SigningKey> key_from_hex(const SecretString& hex) {
   HexDecoded decoded = decode_hex(std::string_view(hex.data(), hex.size()));
   Result<SigningKey> key = key_from_decoded(decoded);
   // A failed decode empties the vector but keeps its storage and the bytes decoded so far.
-  OPENSSL_cleanse(decoded.bytes.data(), decoded.bytes.capacity());
+  explicit_bzero(decoded.bytes.data(), decoded.bytes.capacity());
   return key;
 }
 
@@ -80,7 +79,7 @@ SecretString identity_text(const SigningKey& key) {
   text.reserve(86);
   std::string hex = encode_hex(key.seed());
   text.append("{\"secret_key_hex\":\"").append(hex).append("\"}\n");
-  OPENSSL_cleanse(hex.data(), hex.size());
+  explicit_bzero(hex.data(), hex.size());
   return text;
 }
 
@@ -102,10 +101,9 @@ Result<SigningKey> load_identity(const std::filesystem::path& path) {
 Result<std::string> generate_identity(const std::filesystem::path& out) {
   std::array<unsigned char, 32> seed{};
   const Result<void> filled = fill_from_system_random(seed);
-  const std::optional<SigningKey> key =
-      filled ? std::optional<SigningKey>(SigningKey::from_seed(seed)) : std::nullopt;
-  OPENSSL_cleanse(seed.data(), seed.size());
-  if (!filled) return filled.error();
+  const Result<SigningKey> key = filled ? SigningKey::from_seed(seed) : filled.error();
+  explicit_bzero(seed.data(), seed.size());
+  if (!key) return key.error();
   TRY(create_parent_directories(out));
   TRY(write_identity_file(out, *key));
   return encode_hex(key->public_key());

@@ -3,9 +3,8 @@
 // it back, including the smaller ones a growing string leaves behind, so no copy of the secret
 // outlives the string on the heap.
 
-#include <openssl/crypto.h>
-
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -21,7 +20,7 @@ struct WipingAllocator {
 
   T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
   void deallocate(T* p, std::size_t n) noexcept {
-    OPENSSL_cleanse(p, n * sizeof(T));
+    explicit_bzero(p, n * sizeof(T));
     std::allocator<T>().deallocate(p, n);
   }
 

@@ -53,9 +53,9 @@ std::array<unsigned char, 32> signing_digest(std::string_view version, std::stri
   return digest;
 }
 
-BundleSignature sign_manifest(const SigningKey& key, std::string_view version,
-                              std::string_view root_hash) {
-  const Signature signature = key.sign(signing_digest(version, root_hash));
+Result<BundleSignature> sign_manifest(const SigningKey& key, std::string_view version,
+                                      std::string_view root_hash) {
+  TRY_ASSIGN(const Signature signature, key.sign(signing_digest(version, root_hash)));
   return BundleSignature{.publisher_hex = encode_hex(key.public_key()),
                          .signature_hex = encode_hex(signature)};
 }
@@ -72,13 +72,16 @@ Result<void> check_bundle_signature(const BundleManifest& manifest,
   TRY_ASSIGN(const auto publisher, decode_field("publisher_hex", *manifest.publisher_hex, 32));
   TRY_ASSIGN(const auto signature, decode_field("signature_hex", *manifest.signature_hex, 64));
   const std::span<const unsigned char, 32> public_key(publisher.data(), 32);
-  if (!is_ed25519_point(public_key)) {
+  TRY_ASSIGN(const bool is_point, is_ed25519_point(public_key));
+  if (!is_point) {
     return MalformedSignatureField{.field = "publisher_hex",
                                    .detail = "signature error: Cannot decompress Edwards point"};
   }
   const auto digest = signing_digest(manifest.version, manifest.root_hash);
-  if (!verify_ed25519(public_key, digest,
-                      std::span<const unsigned char, 64>(signature.data(), 64))) {
+  TRY_ASSIGN(
+      const bool valid,
+      verify_ed25519(public_key, digest, std::span<const unsigned char, 64>(signature.data(), 64)));
+  if (!valid) {
     return SignatureInvalid{};
   }
   if (require_publisher &&

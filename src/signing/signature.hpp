@@ -21,9 +21,10 @@ struct BundleSignature {
   std::string signature_hex;  // R then S, 128 lower-case hex characters
 };
 
-// Signs the signing digest of the version and root hash. Cannot fail.
-BundleSignature sign_manifest(const SigningKey& key, std::string_view version,
-                              std::string_view root_hash);
+// Signs the signing digest of the version and root hash; fails only when libcrypto cannot be
+// loaded.
+Result<BundleSignature> sign_manifest(const SigningKey& key, std::string_view version,
+                                      std::string_view root_hash);
 
 enum class RequireSignature { no, yes };
 

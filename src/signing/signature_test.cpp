@@ -27,7 +27,7 @@ constexpr std::string_view kSignatureHex =
 
 SigningKey known_key() {
   const std::vector<unsigned char> seed = decode_hex(kSeedHex).bytes;
-  return SigningKey::from_seed(std::span<const unsigned char, 32>(seed.data(), 32));
+  return SigningKey::from_seed(std::span<const unsigned char, 32>(seed.data(), 32)).value();
 }
 
 BundleManifest signed_manifest() {
@@ -53,7 +53,7 @@ std::string check(const BundleManifest& manifest,
 
 TEST(SignatureTest, KnownAnswer) {
   EXPECT_EQ(encode_hex(signing_digest(kVersion, kRootHash)), kDigestHex);
-  const BundleSignature signature = sign_manifest(known_key(), kVersion, kRootHash);
+  const BundleSignature signature = sign_manifest(known_key(), kVersion, kRootHash).value();
   EXPECT_EQ(signature.publisher_hex, kPublisherHex);
   EXPECT_EQ(signature.signature_hex, kSignatureHex);
   EXPECT_EQ(check(signed_manifest()), "");
@@ -87,7 +87,8 @@ TEST(SignatureTest, ForgeriesFail) {
          std::array<unsigned char, 32> seed{};
          seed[0] = 1;
          m.signature_hex =
-             sign_manifest(SigningKey::from_seed(seed), m.version, m.root_hash).signature_hex;
+             sign_manifest(SigningKey::from_seed(seed).value(), m.version, m.root_hash)
+                 ->signature_hex;
        }},
   };
   for (const Case& c : cases) {
@@ -100,8 +101,8 @@ TEST(SignatureTest, ForgeriesFail) {
 }
 
 TEST(SignatureTest, SigningIsDeterministic) {
-  EXPECT_EQ(sign_manifest(known_key(), "2.0", kRootHash).signature_hex,
-            sign_manifest(known_key(), "2.0", kRootHash).signature_hex);
+  EXPECT_EQ(sign_manifest(known_key(), "2.0", kRootHash)->signature_hex,
+            sign_manifest(known_key(), "2.0", kRootHash)->signature_hex);
 }
 
 TEST(SignatureTest, UnsignedManifests) {

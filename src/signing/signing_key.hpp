@@ -5,14 +5,16 @@
 #include <array>
 #include <span>
 
+#include "core/result.hpp"
 #include "signing/ed25519.hpp"
 
 namespace srb {
 
 class SigningKey {
  public:
-  // Derives the key pair from a 32-byte RFC 8032 secret (the seed).
-  static SigningKey from_seed(std::span<const unsigned char, 32> seed);
+  // Derives the key pair from a 32-byte RFC 8032 secret (the seed); fails only when libcrypto
+  // cannot be loaded.
+  static Result<SigningKey> from_seed(std::span<const unsigned char, 32> seed);
   SigningKey(SigningKey&& other) noexcept;
   SigningKey& operator=(SigningKey&& other) noexcept;
   SigningKey(const SigningKey&) = delete;
@@ -22,7 +24,7 @@ class SigningKey {
   const PublicKey& public_key() const { return public_key_; }
   std::span<const unsigned char, 32> seed() const { return seed_; }
   // Pure Ed25519 (RFC 8032) signature of the message; deterministic.
-  Signature sign(std::span<const unsigned char> message) const;
+  Result<Signature> sign(std::span<const unsigned char> message) const;
 
  private:
   SigningKey() = default;

@@ -32,7 +32,7 @@ int step_into(int fd, const std::string& name) {
 SigningKey test_key(unsigned char fill) {
   std::array<unsigned char, 32> seed{};
   seed.fill(fill);
-  return SigningKey::from_seed(seed);
+  return SigningKey::from_seed(seed).value();
 }
 
 BundleManifest make_payload(const std::filesystem::path& dir, const BundleParts& parts) {
@@ -47,7 +47,8 @@ BundleManifest make_payload(const std::filesystem::path& dir, const BundleParts&
   sort_by_path(manifest.files);
   manifest.root_hash = compute_root_hash(manifest.files);
   if (parts.key != nullptr) {
-    BundleSignature signature = sign_manifest(*parts.key, manifest.version, manifest.root_hash);
+    BundleSignature signature =
+        sign_manifest(*parts.key, manifest.version, manifest.root_hash).value();
     manifest.publisher_hex = std::move(signature.publisher_hex);
     manifest.signature_hex = std::move(signature.signature_hex);
   }
