@@ -5,9 +5,9 @@
 
 #include <filesystem>
 #include <set>
-#include <sstream>
 #include <string>
 
+#include "tests/support/mapped_files.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -26,22 +26,6 @@ std::string readme_block_after(const std::string& heading) {
   const std::size_t end = readme.find("\n```\n", begin);
   if (begin == std::string::npos || end == std::string::npos) return {};
   return readme.substr(begin + fence.size(), end + 1 - begin - fence.size());
-}
-
-// The files mapped into the process whose /proc/self/maps is `maps`.
-std::set<std::string> mapped_files(const std::string& maps) {
-  std::set<std::string> files;
-  std::istringstream in(maps);
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t slash = line.find(" /");
-    if (slash != std::string::npos) files.insert(line.substr(slash + 1));
-  }
-  return files;
-}
-
-bool is_loader_or_libc(const fs::path& file) {
-  const std::string name = file.filename().string();
-  return name.starts_with("ld-linux") || name.starts_with("libc.so") || name.starts_with("libc-");
 }
 
 TEST(RunOnBundle, ReadmeCommandRunsTheBundlesLoaderAndLibc) {
