@@ -61,5 +61,41 @@ TEST(RunOnBundle, ReadmeCommandRunsTheBundlesLoaderAndLibc) {
   }
 }
 
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// The README's script that binds the version with the tool alone: the bundle of its tag passes,
+// the same signed bundle copied under another tag does not.
+TEST(RunOnBundle, ReadmeScriptBindsTheVersion) {
+  const std::string script = readme_block_after("### A launcher");
+  ASSERT_NE(script.find("publisher=..."), std::string::npos) << script;
+  const TempDir dir;
+  const fs::path root = dir / "bundles";
+  ASSERT_EQ(run_tool({"key", "generate", "--out", (dir / "id.json").string()}).status, 0);
+  const ProcessResult built =
+      run_tool({"build", "--version", "1.0", "--out", (root / "1.0").string(), "--identity",
+                (dir / "id.json").string()});
+  ASSERT_EQ(built.status, 0) << built.err;
+  const ProcessResult key = run_tool({"key", "pubkey", "--identity", (dir / "id.json").string()});
+  ASSERT_EQ(key.status, 0) << key.err;
+  fs::copy(root / "1.0", root / "2.0", fs::copy_options::recursive);
+
+  RunOptions options;
+  options.env = {"PATH=" + tool_path().parent_path().string() + ":/usr/bin:/bin",
+                 "SARN_RUNTIME_BUNDLE_DIR=" + root.string()};
+  const std::string bound =
+      replaced(script, "publisher=...", "publisher=" + key.out.substr(0, key.out.find('\n')));
+  const ProcessResult same = run_process({"bash", "-eu", "-c", bound}, options);
+  EXPECT_EQ(same.status, 0) << same.err;
+
+  const std::string other_tag = replaced(bound, "tag=1.0", "tag=2.0");
+  const ProcessResult copied = run_process({"bash", "-eu", "-c", other_tag}, options);
+  EXPECT_EQ(copied.status, 1);
+  EXPECT_EQ(copied.err, "the bundle in " + (root / "2.0").string() + " is version 1.0, not 2.0\n");
+}
+
 }  // namespace
 }  // namespace srb::test
