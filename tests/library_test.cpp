@@ -16,6 +16,7 @@
 
 #include "manifest/digest.hpp"
 #include "manifest/manifest.hpp"
+#include "support/mapped_files.hpp"
 #include "support/process.hpp"
 #include "support/run_checked.hpp"
 #include "support/temp_dir.hpp"
@@ -112,26 +113,29 @@ std::vector<std::string> pkg_config(const fs::path& prefix, const std::string& w
   return flags;
 }
 
-// The C example compiled as strict C99 by a plain cc with nothing but pkg-config's flags.
+// An example of examples/ compiled as strict C99 by a plain cc with nothing but pkg-config's
+// flags for the installation in `prefix`, and `extra` (a feature macro the example needs).
+void compile_c_example(const fs::path& prefix, const std::string& example, const fs::path& program,
+                       const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> compile = {"cc",      "-std=c99",   "-Wall",
+                                      "-Wextra", "-Wpedantic", "-Werror"};
+  compile.insert(compile.end(), extra.begin(), extra.end());
+  for (const std::string& rest :
+       {std::string("-o"), program.string(), (kSourceDir / "examples" / example).string()})
+    compile.push_back(rest);
+  for (const std::string& flag : pkg_config(prefix, "--cflags"))
+    compile.push_back(flag);
+  for (const std::string& flag : pkg_config(prefix, "--libs"))
+    compile.push_back(flag);
+  compile.push_back("-Wl,-rpath," + (prefix / kLibDir).string());
+  run_checked(compile);
+}
+
 TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
   if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
   TempDir dir;
   install_to(dir / "prefix");
-  std::vector<std::string> compile = {"cc",
-                                      "-std=c99",
-                                      "-Wall",
-                                      "-Wextra",
-                                      "-Wpedantic",
-                                      "-Werror",
-                                      "-o",
-                                      (dir / "verify_bundle_c").string(),
-                                      (kSourceDir / "examples/verify_bundle.c").string()};
-  for (const std::string& flag : pkg_config(dir / "prefix", "--cflags"))
-    compile.push_back(flag);
-  for (const std::string& flag : pkg_config(dir / "prefix", "--libs"))
-    compile.push_back(flag);
-  compile.push_back("-Wl,-rpath," + (dir / "prefix" / kLibDir).string());
-  run_checked(compile);
+  compile_c_example(dir / "prefix", "verify_bundle.c", dir / "verify_bundle_c");
   ASSERT_FALSE(HasFailure());
   const BundleManifest manifest = build_bundle_with_tool(dir.path());
   ASSERT_FALSE(HasFailure());
@@ -153,6 +157,56 @@ TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
   const ProcessResult tampered = run_process({program, bundle});
   EXPECT_EQ(tampered.status, 1);
   EXPECT_EQ(tampered.err, "verify_bundle: " + mismatch + " (kind 5, file etc/ld.so.cache)\n");
+}
+
+// The C launcher of examples/, built like any C program against the installation, runs a program
+// on a signed bundle of this host: what the program maps must be the bundle's loader and C
+// library, not the host's. The same bundle copied under another version's tag is refused.
+TEST(Install, CLauncherRunsAProgramOnTheBundlesLoaderAndLibc) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+#if !defined(__x86_64__) && !defined(__aarch64__)
+  GTEST_SKIP() << "the library has no source table for this architecture";
+#endif
+  TempDir dir;
+  install_to(dir / "prefix");
+  // execv and strerror are POSIX, which strict C99 leaves out unless asked for.
+  compile_c_example(dir / "prefix", "launch.c", dir / "launch", {"-D_POSIX_C_SOURCE=200809L"});
+  ASSERT_FALSE(HasFailure());
+
+  const fs::path root = fs::canonical(dir.path()) / "bundles";
+  run_checked({tool_path().string(), "key", "generate", "--out", (dir / "id.json").string()});
+  run_checked({tool_path().string(), "build", "--version", "1.0", "--out", (root / "1.0").string(),
+               "--identity", (dir / "id.json").string()});
+  ASSERT_FALSE(HasFailure());
+  const std::string publisher =
+      run_checked({tool_path().string(), "key", "pubkey", "--identity", (dir / "id.json").string()})
+          .out.substr(0, 64);
+  RunOptions options;
+  options.env = {"PATH=/usr/bin:/bin", "SARN_RUNTIME_BUNDLE_DIR=" + root.string()};
+
+  const ProcessResult ran = run_process(
+      {(dir / "launch").string(), "1.0", publisher, "/bin/cat", "/proc/self/maps"}, options);
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(ran.err, "");
+  const std::set<std::string> files = mapped_files(ran.out);
+  const std::string bundle = (root / "1.0").string() + "/";
+  bool loader = false;
+  bool libc = false;
+  for (const std::string& file : files) {
+    if (!is_loader_or_libc(file)) continue;
+    EXPECT_TRUE(file.starts_with(bundle)) << file;
+    loader = loader || fs::path(file).filename().string().starts_with("ld-linux");
+    libc = libc || fs::path(file).filename() == "libc.so.6";
+  }
+  EXPECT_TRUE(loader && libc) << ran.out;
+
+  fs::copy(root / "1.0", root / "2.0", fs::copy_options::recursive);
+  const ProcessResult copied = run_process(
+      {(dir / "launch").string(), "2.0", publisher, "/bin/cat", "/proc/self/maps"}, options);
+  EXPECT_EQ(copied.status, 1);
+  EXPECT_EQ(copied.out, "");
+  EXPECT_EQ(copied.err,
+            "launch: bundle version \"1.0\" does not match required version \"2.0\" (kind 28)\n");
 }
 
 // A consumer's own verify/verify.hpp, core/result.hpp and TRY macro stay its own: the installed

@@ -5,9 +5,9 @@
 
 #include <filesystem>
 #include <set>
-#include <sstream>
 #include <string>
 
+#include "tests/support/mapped_files.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -26,22 +26,6 @@ std::string readme_block_after(const std::string& heading) {
   const std::size_t end = readme.find("\n```\n", begin);
   if (begin == std::string::npos || end == std::string::npos) return {};
   return readme.substr(begin + fence.size(), end + 1 - begin - fence.size());
-}
-
-// The files mapped into the process whose /proc/self/maps is `maps`.
-std::set<std::string> mapped_files(const std::string& maps) {
-  std::set<std::string> files;
-  std::istringstream in(maps);
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t slash = line.find(" /");
-    if (slash != std::string::npos) files.insert(line.substr(slash + 1));
-  }
-  return files;
-}
-
-bool is_loader_or_libc(const fs::path& file) {
-  const std::string name = file.filename().string();
-  return name.starts_with("ld-linux") || name.starts_with("libc.so") || name.starts_with("libc-");
 }
 
 TEST(RunOnBundle, ReadmeCommandRunsTheBundlesLoaderAndLibc) {
@@ -75,6 +59,42 @@ TEST(RunOnBundle, ReadmeCommandRunsTheBundlesLoaderAndLibc) {
       EXPECT_TRUE(file.starts_with(bundle.string() + "/")) << file;
     }
   }
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// The README's script that binds the version with the tool alone: the bundle of its tag passes,
+// the same signed bundle copied under another tag does not.
+TEST(RunOnBundle, ReadmeScriptBindsTheVersion) {
+  const std::string script = readme_block_after("### A launcher");
+  ASSERT_NE(script.find("publisher=..."), std::string::npos) << script;
+  const TempDir dir;
+  const fs::path root = dir / "bundles";
+  ASSERT_EQ(run_tool({"key", "generate", "--out", (dir / "id.json").string()}).status, 0);
+  const ProcessResult built =
+      run_tool({"build", "--version", "1.0", "--out", (root / "1.0").string(), "--identity",
+                (dir / "id.json").string()});
+  ASSERT_EQ(built.status, 0) << built.err;
+  const ProcessResult key = run_tool({"key", "pubkey", "--identity", (dir / "id.json").string()});
+  ASSERT_EQ(key.status, 0) << key.err;
+  fs::copy(root / "1.0", root / "2.0", fs::copy_options::recursive);
+
+  RunOptions options;
+  options.env = {"PATH=" + tool_path().parent_path().string() + ":/usr/bin:/bin",
+                 "SARN_RUNTIME_BUNDLE_DIR=" + root.string()};
+  const std::string bound =
+      replaced(script, "publisher=...", "publisher=" + key.out.substr(0, key.out.find('\n')));
+  const ProcessResult same = run_process({"bash", "-eu", "-c", bound}, options);
+  EXPECT_EQ(same.status, 0) << same.err;
+
+  const std::string other_tag = replaced(bound, "tag=1.0", "tag=2.0");
+  const ProcessResult copied = run_process({"bash", "-eu", "-c", other_tag}, options);
+  EXPECT_EQ(copied.status, 1);
+  EXPECT_EQ(copied.err, "the bundle in " + (root / "2.0").string() + " is version 1.0, not 2.0\n");
 }
 
 }  // namespace

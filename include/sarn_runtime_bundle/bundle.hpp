@@ -17,7 +17,8 @@
 // SarnRuntimeBundle::SarnRuntimeBundle (the shared library) or SarnRuntimeBundle::Static;
 // otherwise `pkg-config --cflags --libs sarn-runtime-bundle`.
 
-#include <sarn_runtime_bundle/build.hpp>     // build_bundle, BuildRequest
+#include <sarn_runtime_bundle/build.hpp>   // build_bundle, BuildRequest
+#include <sarn_runtime_bundle/launch.hpp>  // verify_for_launch, launch_plan_for_version, launch_argv
 #include <sarn_runtime_bundle/location.hpp>  // resolve_bundle, SYSTEM_BUNDLE_ROOT
 #include <sarn_runtime_bundle/manifest.hpp>  // BundleManifest, load/parse/render_manifest
 #include <sarn_runtime_bundle/result.hpp>    // Result, Error, ErrorKind, message

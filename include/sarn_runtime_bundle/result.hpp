@@ -99,7 +99,9 @@ struct CFree {
   void operator()(srb_manifest* manifest) const { srb_manifest_free(manifest); }
   void operator()(srb_verify_request* request) const { srb_verify_request_free(request); }
   void operator()(srb_build_request* request) const { srb_build_request_free(request); }
+  void operator()(srb_launch_plan* plan) const { srb_launch_plan_free(plan); }
   void operator()(char* text) const { srb_string_free(text); }
+  void operator()(char** argv) const { srb_argv_free(argv); }
 };
 template <typename Handle>
 using Owned = std::unique_ptr<Handle, CFree>;

@@ -58,7 +58,7 @@ extern "C" {
 #endif
 
 /* "MAJOR.MINOR.PATCH" of the library loaded, which may be newer than the header. */
-SARN_RUNTIME_BUNDLE_API const char *srb_version(void);
+SARN_RUNTIME_BUNDLE_API const char* srb_version(void);
 
 /* What went wrong. The values are fixed for good: new kinds are appended, none is ever
  * renumbered or reused, so a program must expect numbers it does not know. Each kind has one
@@ -99,168 +99,216 @@ typedef struct srb_error srb_error;
 typedef struct srb_manifest srb_manifest;
 typedef struct srb_verify_request srb_verify_request;
 typedef struct srb_build_request srb_build_request;
+typedef struct srb_launch_plan srb_launch_plan;
 
 /* ---- Errors ---- */
 
-SARN_RUNTIME_BUNDLE_API srb_error_kind srb_error_get_kind(const srb_error *error);
+SARN_RUNTIME_BUNDLE_API srb_error_kind srb_error_get_kind(const srb_error* error);
 /* The message, without a trailing line feed. */
-SARN_RUNTIME_BUNDLE_API const char *srb_error_message(const srb_error *error, size_t *length);
+SARN_RUNTIME_BUNDLE_API const char* srb_error_message(const srb_error* error, size_t* length);
 /* The file the error concerns, as its message shows it: a payload entry's bundle path
  * ("lib/libc.so.6", also for SRB_ERROR_HASH_MISMATCH, whose message names no file), or the
  * path of a manifest, an include or a destination as it was given. NULL when the error concerns
  * no single file (a hash mismatch of the root hash among them). */
-SARN_RUNTIME_BUNDLE_API const char *srb_error_path(const srb_error *error, size_t *length);
+SARN_RUNTIME_BUNDLE_API const char* srb_error_path(const srb_error* error, size_t* length);
 /* The operating system's error number (errno) behind the error: that of an i/o failure or of an
  * unreadable identity, ENOENT for the kinds that say a file is absent (manifest, payload entry,
  * include); 0 when there is none. */
-SARN_RUNTIME_BUNDLE_API int srb_error_os_code(const srb_error *error);
-SARN_RUNTIME_BUNDLE_API void srb_error_free(srb_error *error);
+SARN_RUNTIME_BUNDLE_API int srb_error_os_code(const srb_error* error);
+SARN_RUNTIME_BUNDLE_API void srb_error_free(srb_error* error);
 
 /* ---- Manifests: the record form of bundle.toml ---- */
 
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_version(const srb_manifest *manifest,
-                                                         size_t *length);
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_arch(const srb_manifest *manifest, size_t *length);
+SARN_RUNTIME_BUNDLE_API const char* srb_manifest_version(const srb_manifest* manifest,
+                                                         size_t* length);
+SARN_RUNTIME_BUNDLE_API const char* srb_manifest_arch(const srb_manifest* manifest, size_t* length);
 /* 64 lower-case hexadecimal characters in a manifest build or verify wrote or accepted. */
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_root_hash(const srb_manifest *manifest,
-                                                           size_t *length);
+SARN_RUNTIME_BUNDLE_API const char* srb_manifest_root_hash(const srb_manifest* manifest,
+                                                           size_t* length);
 /* Seconds since the epoch. */
-SARN_RUNTIME_BUNDLE_API uint64_t srb_manifest_produced_at(const srb_manifest *manifest);
+SARN_RUNTIME_BUNDLE_API uint64_t srb_manifest_produced_at(const srb_manifest* manifest);
 /* NULL for an unsigned bundle. */
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_publisher_hex(const srb_manifest *manifest,
-                                                               size_t *length);
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_signature_hex(const srb_manifest *manifest,
-                                                               size_t *length);
-SARN_RUNTIME_BUNDLE_API size_t srb_manifest_file_count(const srb_manifest *manifest);
+SARN_RUNTIME_BUNDLE_API const char* srb_manifest_publisher_hex(const srb_manifest* manifest,
+                                                               size_t* length);
+SARN_RUNTIME_BUNDLE_API const char* srb_manifest_signature_hex(const srb_manifest* manifest,
+                                                               size_t* length);
+SARN_RUNTIME_BUNDLE_API size_t srb_manifest_file_count(const srb_manifest* manifest);
 /* The payload entries in manifest order; NULL (or 0) for an index past the end. A path is
  * "/"-separated and relative to the bundle root ("lib/libc.so.6"). */
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_file_path(const srb_manifest *manifest,
-                                                           size_t index, size_t *length);
-SARN_RUNTIME_BUNDLE_API const char *srb_manifest_file_hash(const srb_manifest *manifest,
-                                                           size_t index, size_t *length);
-SARN_RUNTIME_BUNDLE_API uint64_t srb_manifest_file_size(const srb_manifest *manifest, size_t index);
-SARN_RUNTIME_BUNDLE_API void srb_manifest_free(srb_manifest *manifest);
+SARN_RUNTIME_BUNDLE_API const char* srb_manifest_file_path(const srb_manifest* manifest,
+                                                           size_t index, size_t* length);
+SARN_RUNTIME_BUNDLE_API const char* srb_manifest_file_hash(const srb_manifest* manifest,
+                                                           size_t index, size_t* length);
+SARN_RUNTIME_BUNDLE_API uint64_t srb_manifest_file_size(const srb_manifest* manifest, size_t index);
+SARN_RUNTIME_BUNDLE_API void srb_manifest_free(srb_manifest* manifest);
 
 /* An empty manifest to fill in, for srb_manifest_render and srb_manifest_compute_root_hash.
  * NULL when out of memory. The setters copy their argument and return 0, or -1 when out of
  * memory. */
-SARN_RUNTIME_BUNDLE_API srb_manifest *srb_manifest_new(void);
-SARN_RUNTIME_BUNDLE_API int srb_manifest_set_version(srb_manifest *manifest, const char *version,
+SARN_RUNTIME_BUNDLE_API srb_manifest* srb_manifest_new(void);
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_version(srb_manifest* manifest, const char* version,
                                                      size_t length);
-SARN_RUNTIME_BUNDLE_API int srb_manifest_set_arch(srb_manifest *manifest, const char *arch,
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_arch(srb_manifest* manifest, const char* arch,
                                                   size_t length);
-SARN_RUNTIME_BUNDLE_API int srb_manifest_set_root_hash(srb_manifest *manifest,
-                                                       const char *root_hash, size_t length);
-SARN_RUNTIME_BUNDLE_API void srb_manifest_set_produced_at(srb_manifest *manifest,
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_root_hash(srb_manifest* manifest,
+                                                       const char* root_hash, size_t length);
+SARN_RUNTIME_BUNDLE_API void srb_manifest_set_produced_at(srb_manifest* manifest,
                                                           uint64_t produced_at);
 /* A NULL text removes the field (an unsigned manifest). */
-SARN_RUNTIME_BUNDLE_API int srb_manifest_set_publisher_hex(srb_manifest *manifest,
-                                                           const char *publisher_hex,
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_publisher_hex(srb_manifest* manifest,
+                                                           const char* publisher_hex,
                                                            size_t length);
-SARN_RUNTIME_BUNDLE_API int srb_manifest_set_signature_hex(srb_manifest *manifest,
-                                                           const char *signature_hex,
+SARN_RUNTIME_BUNDLE_API int srb_manifest_set_signature_hex(srb_manifest* manifest,
+                                                           const char* signature_hex,
                                                            size_t length);
 /* Appends one payload entry. */
-SARN_RUNTIME_BUNDLE_API int srb_manifest_add_file(srb_manifest *manifest, const char *path,
-                                                  size_t path_length, const char *hash,
+SARN_RUNTIME_BUNDLE_API int srb_manifest_add_file(srb_manifest* manifest, const char* path,
+                                                  size_t path_length, const char* hash,
                                                   size_t hash_length, uint64_t size);
 
 /* Reads and parses bundle_dir/bundle.toml without checking the payload (srb_verify does). */
-SARN_RUNTIME_BUNDLE_API srb_manifest *srb_manifest_load(const char *bundle_dir, size_t length,
-                                                        srb_error **error);
+SARN_RUNTIME_BUNDLE_API srb_manifest* srb_manifest_load(const char* bundle_dir, size_t length,
+                                                        srb_error** error);
 /* A bundle.toml text as a record; fails with SRB_ERROR_MANIFEST_PARSE. */
-SARN_RUNTIME_BUNDLE_API srb_manifest *srb_manifest_parse(const char *text, size_t length,
-                                                         srb_error **error);
+SARN_RUNTIME_BUNDLE_API srb_manifest* srb_manifest_parse(const char* text, size_t length,
+                                                         srb_error** error);
 /* The exact text of bundle.toml for a manifest. */
-SARN_RUNTIME_BUNDLE_API char *srb_manifest_render(const srb_manifest *manifest, size_t *length,
-                                                  srb_error **error);
+SARN_RUNTIME_BUNDLE_API char* srb_manifest_render(const srb_manifest* manifest, size_t* length,
+                                                  srb_error** error);
 /* The root hash of the manifest's entries in their order: BLAKE3 over "path TAB hash LF" lines,
  * as 64 lower-case hexadecimal characters. Fails only when out of memory. */
-SARN_RUNTIME_BUNDLE_API char *srb_manifest_compute_root_hash(const srb_manifest *manifest,
-                                                             srb_error **error);
+SARN_RUNTIME_BUNDLE_API char* srb_manifest_compute_root_hash(const srb_manifest* manifest,
+                                                             srb_error** error);
 
 /* ---- Verifying ---- */
 
 /* A request to verify the bundle in `bundle_dir`, with no requirement set. NULL when out of
  * memory. The setters copy their argument and return 0, or -1 when out of memory. */
-SARN_RUNTIME_BUNDLE_API srb_verify_request *srb_verify_request_new(const char *bundle_dir,
+SARN_RUNTIME_BUNDLE_API srb_verify_request* srb_verify_request_new(const char* bundle_dir,
                                                                    size_t length);
 /* The manifest's arch must equal `arch` byte for byte (SRB_ERROR_ARCH_MISMATCH). */
-SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_arch(srb_verify_request *request,
-                                                            const char *arch, size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_arch(srb_verify_request* request,
+                                                            const char* arch, size_t length);
 /* The manifest's version must equal `version` byte for byte (SRB_ERROR_VERSION_MISMATCH),
  * checked right after the arch. A launcher that resolved a version tag passes the same tag, so
  * that a bundle copied under another tag is refused. */
-SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_version(srb_verify_request *request,
-                                                               const char *version, size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_version(srb_verify_request* request,
+                                                               const char* version, size_t length);
 /* The bundle must be signed by this public key (hexadecimal, either case); implies a
  * signature. */
-SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_publisher(srb_verify_request *request,
-                                                                 const char *publisher_hex,
+SARN_RUNTIME_BUNDLE_API int srb_verify_request_require_publisher(srb_verify_request* request,
+                                                                 const char* publisher_hex,
                                                                  size_t length);
 /* Non-zero: an unsigned bundle fails with SRB_ERROR_SIGNATURE_REQUIRED. */
-SARN_RUNTIME_BUNDLE_API void srb_verify_request_require_signature(srb_verify_request *request,
+SARN_RUNTIME_BUNDLE_API void srb_verify_request_require_signature(srb_verify_request* request,
                                                                   int required);
-SARN_RUNTIME_BUNDLE_API void srb_verify_request_free(srb_verify_request *request);
+SARN_RUNTIME_BUNDLE_API void srb_verify_request_free(srb_verify_request* request);
 
 /* Checks the bundle: every listed file present with its digest, nothing unlisted, the root hash,
  * the signature, and the requirements. Returns the manifest as read, or NULL and the first
  * failure found. Reads, never writes, and reads nothing outside the bundle directory: a link in
  * the bundle that leads out of it counts as nothing there. An empty bundle directory fails with
  * SRB_ERROR_IO "Invalid argument (os error 22)". */
-SARN_RUNTIME_BUNDLE_API srb_manifest *srb_verify(const srb_verify_request *request,
-                                                 srb_error **error);
+SARN_RUNTIME_BUNDLE_API srb_manifest* srb_verify(const srb_verify_request* request,
+                                                 srb_error** error);
 
 /* ---- Locating ---- */
 
 /* The directory of the bundle for a version tag: the per-user one if it holds that version,
  * else the system one if it does, else the per-user one. With `system_only` non-zero, the system
  * location. A tag that is not a single file name (empty, ".", "..", or holding "/" or NUL)
- * fails with SRB_ERROR_INVALID_VERSION_TAG. `*installed` (when `installed` is not NULL) becomes 1 when the directory returned
- * holds a bundle.toml and 0 when it does not, which tells "not installed" from a bundle whose
- * manifest went missing: verifying the latter fails, the former need not be tried. */
-SARN_RUNTIME_BUNDLE_API char *srb_resolve_bundle_path(const char *version, size_t version_length,
-                                                      int system_only, int *installed,
-                                                      size_t *length, srb_error **error);
-SARN_RUNTIME_BUNDLE_API void srb_string_free(char *text);
+ * fails with SRB_ERROR_INVALID_VERSION_TAG. `*installed` (when `installed` is not NULL) becomes 1
+ * when the directory returned holds a bundle.toml and 0 when it does not, which tells "not
+ * installed" from a bundle whose manifest went missing: verifying the latter fails, the former need
+ * not be tried. */
+SARN_RUNTIME_BUNDLE_API char* srb_resolve_bundle_path(const char* version, size_t version_length,
+                                                      int system_only, int* installed,
+                                                      size_t* length, srb_error** error);
+SARN_RUNTIME_BUNDLE_API void srb_string_free(char* text);
 
 /* ---- Building ---- */
 
 /* A request to build the bundle for `version` into the directory `out` from this host ("/"),
  * for the architecture the library was built for, unsigned. NULL when out of memory. The
  * setters copy their argument and return 0, or -1 when out of memory. */
-SARN_RUNTIME_BUNDLE_API srb_build_request *srb_build_request_new(const char *version,
+SARN_RUNTIME_BUNDLE_API srb_build_request* srb_build_request_new(const char* version,
                                                                  size_t version_length,
-                                                                 const char *out,
+                                                                 const char* out,
                                                                  size_t out_length);
 /* The host root whose loader and C runtime are copied. */
-SARN_RUNTIME_BUNDLE_API int srb_build_request_set_from(srb_build_request *request,
-                                                       const char *host_root, size_t length);
-SARN_RUNTIME_BUNDLE_API int srb_build_request_set_arch(srb_build_request *request, const char *arch,
+SARN_RUNTIME_BUNDLE_API int srb_build_request_set_from(srb_build_request* request,
+                                                       const char* host_root, size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_build_request_set_arch(srb_build_request* request, const char* arch,
                                                        size_t length);
 /* Sign with the identity file at this path. */
-SARN_RUNTIME_BUNDLE_API int srb_build_request_set_identity(srb_build_request *request,
-                                                           const char *identity_path,
+SARN_RUNTIME_BUNDLE_API int srb_build_request_set_identity(srb_build_request* request,
+                                                           const char* identity_path,
                                                            size_t length);
 /* One more shared object to place at the top of the bundle's lib/. */
-SARN_RUNTIME_BUNDLE_API int srb_build_request_add_include(srb_build_request *request,
-                                                          const char *path, size_t length);
-SARN_RUNTIME_BUNDLE_API void srb_build_request_free(srb_build_request *request);
+SARN_RUNTIME_BUNDLE_API int srb_build_request_add_include(srb_build_request* request,
+                                                          const char* path, size_t length);
+SARN_RUNTIME_BUNDLE_API void srb_build_request_free(srb_build_request* request);
 
 /* Builds the bundle and returns its manifest as written to bundle.toml, or NULL and the first
  * failure. A failed build leaves what it already wrote. */
-SARN_RUNTIME_BUNDLE_API srb_manifest *srb_build(const srb_build_request *request,
-                                                srb_error **error);
+SARN_RUNTIME_BUNDLE_API srb_manifest* srb_build(const srb_build_request* request,
+                                                srb_error** error);
 
 /* ---- Signing identities: JSON files holding an Ed25519 secret key ---- */
 
 /* Writes a fresh identity to `out` (mode 0600) and returns its public key as 64 lower-case
  * hexadecimal characters. */
-SARN_RUNTIME_BUNDLE_API char *srb_identity_generate(const char *out, size_t length,
-                                                    srb_error **error);
+SARN_RUNTIME_BUNDLE_API char* srb_identity_generate(const char* out, size_t length,
+                                                    srb_error** error);
 /* The public key of the identity file at `path`, as 64 lower-case hexadecimal characters. */
-SARN_RUNTIME_BUNDLE_API char *srb_identity_public_key(const char *path, size_t length,
-                                                      srb_error **error);
+SARN_RUNTIME_BUNDLE_API char* srb_identity_public_key(const char* path, size_t length,
+                                                      srb_error** error);
+
+/* ---- Launching: running a program on a verified bundle ---- */
+
+/* Verifies like srb_verify and returns what a launcher needs to exec a program on the bundle,
+ * taken from what verify read: the loader and the library directories. NULL and the first
+ * failure otherwise; besides srb_verify's, SRB_ERROR_UNSUPPORTED_ARCH for a manifest arch the
+ * library has no table for, and SRB_ERROR_IO "Exec format error (os error 8)" when the bundle
+ * lists no loader whose ELF header is of the manifest's arch. Free with srb_launch_plan_free. */
+SARN_RUNTIME_BUNDLE_API srb_launch_plan* srb_verify_for_launch(const srb_verify_request* request,
+                                                               srb_error** error);
+/* The whole job for a version tag: srb_resolve_bundle_path, then srb_verify_for_launch on the
+ * directory found with the requirements of `requirements` (arch, publisher, signature; its own
+ * directory is ignored, NULL sets none) and the version bound to `version`. A version that is
+ * not installed fails with SRB_ERROR_MANIFEST_MISSING. */
+SARN_RUNTIME_BUNDLE_API srb_launch_plan* srb_launch_plan_for_version(
+    const char* version, size_t version_length, int system_only,
+    const srb_verify_request* requirements, srb_error** error);
+/* The manifest as verified; it belongs to the plan. */
+SARN_RUNTIME_BUNDLE_API const srb_manifest* srb_launch_plan_manifest(const srb_launch_plan* plan);
+/* The absolute path of the bundle's loader for its arch. */
+SARN_RUNTIME_BUNDLE_API const char* srb_launch_plan_loader(const srb_launch_plan* plan,
+                                                           size_t* length);
+/* The absolute library directories, in the order the loader is to search them: those of the
+ * architecture's libraries in the order the host source table probes them, then the bundle's
+ * lib/, where included libraries lie. NULL for an index past the end. */
+SARN_RUNTIME_BUNDLE_API size_t srb_launch_plan_library_dir_count(const srb_launch_plan* plan);
+SARN_RUNTIME_BUNDLE_API const char* srb_launch_plan_library_dir(const srb_launch_plan* plan,
+                                                                size_t index, size_t* length);
+SARN_RUNTIME_BUNDLE_API void srb_launch_plan_free(srb_launch_plan* plan);
+
+/* The argument vector that runs `program` with `args` on the plan, for execv(argv[0], argv):
+ * { loader, "--library-path", "DIR:DIR...", program, args..., NULL }. `program` and `args` are
+ * NUL-terminated, as exec takes them. Fails with SRB_ERROR_IO "Invalid argument (os error 22)"
+ * when a library directory holds ':' (a bundle path with ':' cannot be carried by
+ * --library-path) or when `program` is empty or starts with '-' (the loader would take it for
+ * one of its options). Free with srb_argv_free. */
+SARN_RUNTIME_BUNDLE_API char** srb_launch_plan_argv(const srb_launch_plan* plan,
+                                                    const char* program, const char* const* args,
+                                                    size_t arg_count, srb_error** error);
+/* The same from a plan's parts, for a program that keeps them itself. */
+SARN_RUNTIME_BUNDLE_API char** srb_launch_argv(const char* loader, const char* const* library_dirs,
+                                               size_t library_dir_count, const char* program,
+                                               const char* const* args, size_t arg_count,
+                                               srb_error** error);
+/* Frees a vector from srb_launch_plan_argv or srb_launch_argv and every text in it. */
+SARN_RUNTIME_BUNDLE_API void srb_argv_free(char** argv);
 
 #ifdef __cplusplus
 }

@@ -29,6 +29,17 @@ inline void require(srb_verify_request* request, const std::optional<std::string
   if (value) copied(set(request, value->data(), value->size()));
 }
 
+inline Owned<srb_verify_request> verify_request_handle(const VerifyRequest& request) {
+  const std::string& dir = request.bundle_dir.native();
+  Owned<srb_verify_request> handle = made(srb_verify_request_new(dir.data(), dir.size()));
+  require(handle.get(), request.require_arch, srb_verify_request_require_arch);
+  require(handle.get(), request.require_version, srb_verify_request_require_version);
+  require(handle.get(), request.require_publisher, srb_verify_request_require_publisher);
+  srb_verify_request_require_signature(handle.get(),
+                                       request.require_signature == RequireSignature::yes);
+  return handle;
+}
+
 }  // namespace detail
 
 // Every listed file present with its digest, nothing unlisted, the root hash, the signature and
@@ -37,14 +48,7 @@ inline void require(srb_verify_request* request, const std::optional<std::string
 // counts as nothing there. An empty `bundle_dir` fails with an i/o error "Invalid argument
 // (os error 22)", as the command line refuses an empty directory.
 inline Result<BundleManifest> verify_bundle(const VerifyRequest& request) {
-  const std::string& dir = request.bundle_dir.native();
-  const detail::Owned<srb_verify_request> handle =
-      detail::made(srb_verify_request_new(dir.data(), dir.size()));
-  detail::require(handle.get(), request.require_arch, srb_verify_request_require_arch);
-  detail::require(handle.get(), request.require_version, srb_verify_request_require_version);
-  detail::require(handle.get(), request.require_publisher, srb_verify_request_require_publisher);
-  srb_verify_request_require_signature(handle.get(),
-                                       request.require_signature == RequireSignature::yes);
+  const detail::Owned<srb_verify_request> handle = detail::verify_request_handle(request);
   srb_error* error = nullptr;
   srb_manifest* manifest = srb_verify(handle.get(), &error);
   return detail::manifest_result(manifest, error);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <elf.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,9 +20,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "api/error_record.hpp"
 #include "core/error.hpp"
+#include "core/hex.hpp"
 #include "manifest/digest.hpp"
 #include "manifest/manifest.hpp"
 #include "signing/libcrypto.hpp"
@@ -372,7 +376,6 @@ TEST(CInterface, VerifyReadsNothingOutsideTheBundleAndRefusesAnEmptyPath) {
   }
 }
 
-
 // A launcher in another language can pass a null by mistake, or a path with a NUL byte that the
 // kernel would cut short at another file; each entry point refuses it.
 TEST(CInterface, NullsAndPathsHoldingNulAreRefusedNotFollowed) {
@@ -535,8 +538,8 @@ TEST(Interfaces, ResolveRefusesATagThatIsNotOneFileName) {
     }
     for (const int system_only : {1, 0}) {
       srb_error* error = nullptr;
-      char* path = srb_resolve_bundle_path(tag.data(), tag.size(), system_only, nullptr, nullptr,
-                                           &error);
+      char* path =
+          srb_resolve_bundle_path(tag.data(), tag.size(), system_only, nullptr, nullptr, &error);
       EXPECT_EQ(path, nullptr) << path;
       srb_string_free(path);
       ASSERT_NE(error, nullptr);
@@ -629,6 +632,134 @@ TEST(CppInterface, VersionRequirementAndStructuredErrors) {
   EXPECT_EQ(missing.error().kind, api::ErrorKind::ManifestMissing);
   EXPECT_EQ(missing.error().path, (dir / "absent/bundle.toml").string());
   EXPECT_EQ(missing.error().os_code, ENOENT);
+}
+
+using LaunchPlanHandle = api::detail::Owned<srb_launch_plan>;
+using ArgvHandle = api::detail::Owned<char*>;
+
+std::vector<std::string> strings_of(char** argv) {
+  std::vector<std::string> strings;
+  for (char** arg = argv; arg != nullptr && *arg != nullptr; ++arg)
+    strings.emplace_back(*arg);
+  return strings;
+}
+
+// The one call a launcher makes, in C and in C++: resolve the tag, verify with the publisher and
+// the version bound to the tag, and plan; then the command line.
+TEST(Interfaces, LaunchPlanForAVersion) {
+  TempDir dir;
+  const ScopedEnv root("SARN_RUNTIME_BUNDLE_DIR", dir.path().string());
+  const SigningKey key = test_key();
+  const std::string loader = elf_image(ELFCLASS64, ELFDATA2LSB, EM_X86_64);
+  make_bundle(dir / "1.0",
+              {.version = "1.0",
+               .arch = "x86_64",
+               .files = {{"lib/lib64/ld-linux-x86-64.so.2", loader}, {"lib/lib64/libc.so.6", "c"}},
+               .key = &key});
+  std::filesystem::copy(dir / "1.0", dir / "2.0", std::filesystem::copy_options::recursive);
+  const std::string publisher = encode_hex(key.public_key());
+  const VerifyRequestHandle requirements = verify_request(std::string_view());
+  ASSERT_EQ(
+      srb_verify_request_require_publisher(requirements.get(), publisher.data(), publisher.size()),
+      0);
+
+  srb_error* error = reinterpret_cast<srb_error*>(0x1);
+  const LaunchPlanHandle plan(srb_launch_plan_for_version("1.0", 3, 0, requirements.get(), &error));
+  ASSERT_NE(plan, nullptr) << message_of(error);
+  EXPECT_EQ(error, nullptr);
+  const std::string bundle = (dir / "1.0").string();
+  EXPECT_EQ(std::string(srb_launch_plan_loader(plan.get(), nullptr)),
+            bundle + "/lib/lib64/ld-linux-x86-64.so.2");
+  ASSERT_EQ(srb_launch_plan_library_dir_count(plan.get()), 2u);
+  EXPECT_EQ(std::string(srb_launch_plan_library_dir(plan.get(), 0, nullptr)),
+            bundle + "/lib/lib64");
+  EXPECT_EQ(std::string(srb_launch_plan_library_dir(plan.get(), 1, nullptr)), bundle + "/lib");
+  EXPECT_EQ(srb_launch_plan_library_dir(plan.get(), 2, nullptr), nullptr);
+  EXPECT_EQ(std::string(srb_manifest_publisher_hex(srb_launch_plan_manifest(plan.get()), nullptr)),
+            publisher);
+
+  const char* const args[] = {"-n", "x"};
+  const ArgvHandle argv(srb_launch_plan_argv(plan.get(), "/bin/echo", args, 2, &error));
+  ASSERT_NE(argv, nullptr) << message_of(error);
+  EXPECT_EQ(
+      strings_of(argv.get()),
+      (std::vector<std::string>{bundle + "/lib/lib64/ld-linux-x86-64.so.2", "--library-path",
+                                bundle + "/lib/lib64:" + bundle + "/lib", "/bin/echo", "-n", "x"}));
+
+  api::VerifyRequest cpp_requirements;
+  cpp_requirements.require_publisher = publisher;
+  const api::Result<api::LaunchPlan> cpp_plan =
+      api::launch_plan_for_version("1.0", api::SystemOnly::no, cpp_requirements);
+  ASSERT_TRUE(cpp_plan) << cpp_plan.error().message;
+  EXPECT_EQ(cpp_plan->loader, bundle + "/lib/lib64/ld-linux-x86-64.so.2");
+  EXPECT_EQ(cpp_plan->manifest.version, "1.0");
+  const api::Result<std::vector<std::string>> cpp_argv =
+      api::launch_argv(*cpp_plan, "/bin/echo", {"-n", "x"});
+  ASSERT_TRUE(cpp_argv);
+  EXPECT_EQ(*cpp_argv, strings_of(argv.get()));
+
+  // 2.0 holds 1.0's bundle; 3.0 is not installed; and a publisher who did not sign.
+  const std::string other = encode_hex(test_key(0x07).public_key());
+  const struct {
+    std::string version;
+    std::string publisher;
+    srb_error_kind kind;
+  } failures[] = {{"2.0", publisher, SRB_ERROR_VERSION_MISMATCH},
+                  {"3.0", publisher, SRB_ERROR_MANIFEST_MISSING},
+                  {"1.0", other, SRB_ERROR_PUBLISHER_MISMATCH}};
+  for (const auto& c : failures) {
+    SCOPED_TRACE(c.version);
+    ASSERT_EQ(srb_verify_request_require_publisher(requirements.get(), c.publisher.data(),
+                                                   c.publisher.size()),
+              0);
+    srb_error* failure = nullptr;
+    const LaunchPlanHandle refused(srb_launch_plan_for_version(c.version.data(), c.version.size(),
+                                                               0, requirements.get(), &failure));
+    const ErrorHandle owned(failure);
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(srb_error_get_kind(failure), c.kind);
+
+    cpp_requirements.require_publisher = c.publisher;
+    const api::Result<api::LaunchPlan> cpp_refused =
+        api::launch_plan_for_version(c.version, api::SystemOnly::no, cpp_requirements);
+    ASSERT_FALSE(cpp_refused);
+    EXPECT_EQ(static_cast<int>(cpp_refused.error().kind), static_cast<int>(c.kind));
+  }
+}
+
+// Null plans, programs and arguments are refused, not followed.
+TEST(CInterface, LaunchArgvRefusesNulls) {
+  const char* const dirs[] = {"/b/lib", nullptr};
+  const char* const args[] = {nullptr};
+  const struct {
+    const char* loader;
+    const char* const* dirs;
+    size_t dir_count;
+    const char* program;
+    const char* const* args;
+    size_t arg_count;
+  } cases[] = {
+      {nullptr, dirs, 1, "/bin/true", nullptr, 0},
+      {"/b/ld.so", dirs, 2, "/bin/true", nullptr, 0},
+      {"/b/ld.so", nullptr, 1, "/bin/true", nullptr, 0},
+      {"/b/ld.so", dirs, 1, nullptr, nullptr, 0},
+      {"/b/ld.so", dirs, 1, "/bin/true", args, 1},
+      {"/b/ld.so", dirs, 1, "/bin/true", nullptr, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    srb_error* error = nullptr;
+    const ArgvHandle argv(
+        srb_launch_argv(c.loader, c.dirs, c.dir_count, c.program, c.args, c.arg_count, &error));
+    const ErrorHandle owned(error);
+    EXPECT_EQ(argv, nullptr);
+    EXPECT_EQ(srb_error_os_code(error), EINVAL);
+  }
+  srb_error* error = nullptr;
+  const ArgvHandle argv(srb_launch_plan_argv(nullptr, "/bin/true", nullptr, 0, &error));
+  const ErrorHandle owned(error);
+  EXPECT_EQ(argv, nullptr);
+  EXPECT_EQ(srb_error_os_code(error), EINVAL);
 }
 
 TEST(CppInterface, IdentityKeyIsTheOneGenerated) {

@@ -16,10 +16,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <sarn_runtime_bundle/location.hpp>
 
 #include "api/error_record.hpp"
+#include "api/launch_plan.hpp"
 #include "build/build.hpp"
 #include "core/hex.hpp"
 #include "location/bundle_path.hpp"
@@ -39,6 +41,11 @@ struct srb_verify_request {
 };
 struct srb_build_request {
   srb::BuildRequest request;
+};
+struct srb_launch_plan {
+  srb_manifest manifest;
+  std::string loader;
+  std::vector<std::string> library_dirs;
 };
 
 namespace {
@@ -239,6 +246,65 @@ bool build_request_names_files(const srb::BuildRequest& request) {
   for (const std::filesystem::path& include : request.includes)
     if (!names_a_file(include)) return false;
   return true;
+}
+
+srb_launch_plan* launch_plan_handle(srb::LaunchPlan plan) {
+  return new srb_launch_plan{
+      {std::move(plan.manifest)}, std::move(plan.loader), std::move(plan.library_dirs)};
+}
+
+Outcome<srb::LaunchPlan> launch_plan_for(const srb::VerifyRequest& request) {
+  if (!names_a_file(request.bundle_dir)) return refused<srb::LaunchPlan>();
+  return outcome(srb::verify_for_launch(request));
+}
+
+// exec's arguments end at their first NUL, so they come as C strings.
+std::vector<std::string> c_strings(const char* const* texts, size_t count) {
+  std::vector<std::string> strings;
+  strings.reserve(count);
+  for (size_t i = 0; i < count; ++i)
+    strings.emplace_back(texts[i]);
+  return strings;
+}
+bool all_present(const char* const* texts, size_t count) {
+  if (texts == nullptr) return count == 0;
+  for (size_t i = 0; i < count; ++i)
+    if (texts[i] == nullptr) return false;
+  return true;
+}
+
+void free_argv(char** argv) {
+  if (argv == nullptr) return;
+  for (char** arg = argv; *arg != nullptr; ++arg)
+    std::free(*arg);
+  std::free(static_cast<void*>(argv));
+}
+
+// A NULL-terminated vector of malloc'd copies, freed with srb_argv_free.
+char** malloc_argv(const std::vector<std::string>& strings) {
+  char** argv = static_cast<char**>(std::calloc(strings.size() + 1, sizeof(char*)));
+  if (argv == nullptr) throw std::bad_alloc();
+  try {
+    for (size_t i = 0; i < strings.size(); ++i)
+      argv[i] = malloc_copy(strings[i], nullptr);
+  } catch (...) {
+    free_argv(argv);
+    throw;
+  }
+  return argv;
+}
+
+char** launch_argv_of(const char* loader, const std::vector<std::string>& library_dirs,
+                      const char* program, const char* const* args, size_t arg_count,
+                      srb_error** error) {
+  return run(
+      error,
+      [&] {
+        if (loader == nullptr || program == nullptr || !all_present(args, arg_count))
+          return refused<std::vector<std::string>>();
+        return outcome(srb::launch_argv(loader, library_dirs, program, c_strings(args, arg_count)));
+      },
+      malloc_argv);
 }
 
 }  // namespace
@@ -487,6 +553,73 @@ char* srb_identity_public_key(const char* path, size_t length, srb_error** error
   return run(
       error, [&] { return on_path<std::string>(path, length, identity_public_key_hex); },
       malloc_text);
+}
+
+srb_launch_plan* srb_verify_for_launch(const srb_verify_request* request, srb_error** error) {
+  return run(
+      error,
+      [&] {
+        if (request == nullptr) return refused<srb::LaunchPlan>();
+        return launch_plan_for(request->request);
+      },
+      launch_plan_handle);
+}
+srb_launch_plan* srb_launch_plan_for_version(const char* version, size_t version_length,
+                                             int system_only,
+                                             const srb_verify_request* requirements,
+                                             srb_error** error) {
+  return run(
+      error,
+      [&]() -> Outcome<srb::LaunchPlan> {
+        const std::optional<std::string_view> tag = text_of(version, version_length);
+        if (!tag) return refused<srb::LaunchPlan>();
+        const srb::SystemOnly system = system_only ? srb::SystemOnly::yes : srb::SystemOnly::no;
+        srb::Result<std::string> dir = srb::resolve_bundle_path(*tag, system);
+        if (!dir) return {std::nullopt, srb::error_record(dir.error())};
+        srb::VerifyRequest request = requirements ? requirements->request : srb::VerifyRequest{};
+        request.bundle_dir = std::move(*dir);
+        request.require_version = std::string(*tag);
+        return launch_plan_for(request);
+      },
+      launch_plan_handle);
+}
+const srb_manifest* srb_launch_plan_manifest(const srb_launch_plan* plan) {
+  return plan ? &plan->manifest : nullptr;
+}
+const char* srb_launch_plan_loader(const srb_launch_plan* plan, size_t* length) {
+  return plan ? hand_out(plan->loader, length) : nothing(length);
+}
+size_t srb_launch_plan_library_dir_count(const srb_launch_plan* plan) {
+  return plan ? plan->library_dirs.size() : 0;
+}
+const char* srb_launch_plan_library_dir(const srb_launch_plan* plan, size_t index, size_t* length) {
+  if (plan == nullptr || index >= plan->library_dirs.size()) return nothing(length);
+  return hand_out(plan->library_dirs[index], length);
+}
+void srb_launch_plan_free(srb_launch_plan* plan) {
+  delete plan;
+}
+
+char** srb_launch_plan_argv(const srb_launch_plan* plan, const char* program,
+                            const char* const* args, size_t arg_count, srb_error** error) {
+  if (plan == nullptr) return launch_argv_of(nullptr, {}, program, args, arg_count, error);
+  return launch_argv_of(plan->loader.c_str(), plan->library_dirs, program, args, arg_count, error);
+}
+char** srb_launch_argv(const char* loader, const char* const* library_dirs,
+                       size_t library_dir_count, const char* program, const char* const* args,
+                       size_t arg_count, srb_error** error) {
+  if (!all_present(library_dirs, library_dir_count))
+    return launch_argv_of(nullptr, {}, program, args, arg_count, error);
+  try {
+    return launch_argv_of(loader, c_strings(library_dirs, library_dir_count), program, args,
+                          arg_count, error);
+  } catch (...) {
+    report(error, out_of_memory());
+    return nullptr;
+  }
+}
+void srb_argv_free(char** argv) {
+  free_argv(argv);
 }
 
 }  // extern "C"

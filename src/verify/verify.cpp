@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
@@ -48,10 +49,29 @@ Result<void> check_version(const BundleManifest& manifest,
   return {};
 }
 
+// Up to `size` bytes from the start of the file, leaving the offset where the digest starts.
+Result<std::string> read_head(int fd, std::size_t size) {
+  std::string head(size, '\0');
+  std::size_t filled = 0;
+  while (filled < size) {
+    const ssize_t n = ::pread(fd, head.data() + filled, size - filled, static_cast<off_t>(filled));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Io{last_os_error()};
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  head.resize(filled);
+  return head;
+}
+
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest.
-Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file) {
+Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file, FileHeads* heads) {
   TRY_ASSIGN(const UniqueFd opened, opener.open(file.path));
+  if (heads != nullptr && heads->wanted && heads->wanted(file.path)) {
+    TRY_ASSIGN(std::string head, read_head(opened.get(), heads->size));
+    heads->heads.insert_or_assign(file.path, std::move(head));
+  }
   TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.get()));
   if (digest.hash != file.hash)
     return HashMismatch{.expected = file.hash, .computed = digest.hash, .path = file.path};
@@ -61,14 +81,14 @@ Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file) {
 // Checks every entry in manifest order and strikes it from the listing, which then holds only
 // what the manifest does not mention.
 Result<void> check_entries(int bundle, const std::vector<BundleFile>& files,
-                           PayloadListing& listing) {
+                           PayloadListing& listing, FileHeads* heads) {
   ListedFileOpener opener(bundle);
   std::unordered_set<std::string_view> seen;
   seen.reserve(files.size());
   for (const BundleFile& file : files) {
     if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
     if (!seen.insert(file.path).second) return InvalidPayloadPath{file.path};
-    TRY(check_entry(opener, file));
+    TRY(check_entry(opener, file, heads));
     listing.erase(file.path);
   }
   return {};
@@ -105,7 +125,7 @@ Result<BundleManifest> load_manifest_beneath(int bundle, const std::filesystem::
 
 }  // namespace
 
-Result<BundleManifest> verify_bundle(const VerifyRequest& request) {
+Result<BundleManifest> verify_bundle(const VerifyRequest& request, FileHeads* heads) {
   // The command line refuses an empty DIR; here it would name the working directory.
   if (request.bundle_dir.empty()) return Io{os_error(EINVAL)};
   // Links in the bundle's own path are followed, as the user typed it.
@@ -117,7 +137,7 @@ Result<BundleManifest> verify_bundle(const VerifyRequest& request) {
   TRY_ASSIGN(PayloadListing listing, collect_payload(bundle.get(), request.bundle_dir));
   // Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
   listing.erase("bundle.toml");
-  TRY(check_entries(bundle.get(), manifest.files, listing));
+  TRY(check_entries(bundle.get(), manifest.files, listing, heads));
   if (!listing.empty()) return UnlistedPayloadFile{listing.begin()->first};
   TRY(check_root_hash(manifest));
   TRY(check_bundle_signature(manifest, request.require_publisher, request.require_signature));

@@ -29,6 +29,21 @@ TEST(VerifyBundle, ReturnsTheManifestAsRead) {
   EXPECT_EQ(*verified, manifest);
 }
 
+// The heads come from the files verify digested: only those wanted, each cut to the size asked
+// (a shorter file whole).
+TEST(VerifyBundle, HandsBackTheFirstBytesOfTheFilesWanted) {
+  const test::TempDir temp;
+  test::make_bundle(temp.path(),
+                    {.files = {{"lib/a", "abcdefgh"}, {"lib/b", "xy"}, {"lib/c", "ignored"}}});
+  FileHeads heads{
+      .wanted = [](std::string_view path) { return path != "lib/c"; }, .size = 4, .heads = {}};
+  VerifyRequest request;
+  request.bundle_dir = temp.path();
+  const Result<BundleManifest> verified = verify_bundle(request, &heads);
+  ASSERT_TRUE(verified.has_value()) << message(verified.error());
+  EXPECT_EQ(heads.heads, (decltype(heads.heads){{"lib/a", "abcd"}, {"lib/b", "xy"}}));
+}
+
 class VerifyInsideTheBundle : public test::BothResolvers {};
 INSTANTIATE_TEST_SUITE_P(BothResolvers, VerifyInsideTheBundle, test::kBothResolvers,
                          test::resolver_name);

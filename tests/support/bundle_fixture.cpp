@@ -1,11 +1,13 @@
 #include "tests/support/bundle_fixture.hpp"
 
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <stdexcept>
 
 #include "core/error.hpp"
@@ -65,6 +67,19 @@ BundleManifest make_bundle(const std::filesystem::path& dir, const BundleParts& 
   BundleManifest manifest = make_payload(dir, parts);
   write_manifest(dir, manifest);
   return manifest;
+}
+
+std::string elf_image(unsigned char elf_class, unsigned char data, std::uint16_t machine) {
+  std::string file(256, '\0');
+  std::memcpy(file.data(), ELFMAG, SELFMAG);
+  file[EI_CLASS] = static_cast<char>(elf_class);
+  file[EI_DATA] = static_cast<char>(data);
+  file[EI_VERSION] = EV_CURRENT;
+  const std::size_t at = offsetof(Elf64_Ehdr, e_machine);
+  const bool big = data == ELFDATA2MSB;
+  file[at + (big ? 1 : 0)] = static_cast<char>(machine & 0xff);
+  file[at + (big ? 0 : 1)] = static_cast<char>(machine >> 8);
+  return file;
 }
 
 std::string digest_of(const std::filesystem::path& path) {

@@ -3,6 +3,7 @@
 // a directory, their digests, the root hash, an optional signature, and bundle.toml.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -39,6 +40,10 @@ void write_manifest(const std::filesystem::path& dir, const BundleManifest& mani
 
 // make_payload, then write_manifest.
 BundleManifest make_bundle(const std::filesystem::path& dir, const BundleParts& parts);
+
+// The start of an ELF file of the given class (ELFCLASS64), data encoding (ELFDATA2LSB) and
+// machine (EM_X86_64), longer than an ELF header as a loader is: what a launch plan judges.
+std::string elf_image(unsigned char elf_class, unsigned char data, std::uint16_t machine);
 
 // The digest text of a file; throws when it cannot be read.
 std::string digest_of(const std::filesystem::path& path);

@@ -1,0 +1,117 @@
+#include "api/launch_plan.hpp"
+
+#include <elf.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <set>
+#include <utility>
+
+#include "build/host_sources.hpp"
+
+// The loader is chosen by what the bundle holds, never by a fixed path: the x86_64 table also
+// probes the 32-bit loader, so a bundle built on a host with 32-bit libc holds two ld-linux
+// files, and only the one whose ELF header says x86-64 can start an x86_64 program. The header
+// is judged in the bytes verify read from the descriptor it digested.
+
+namespace srb {
+namespace {
+
+struct ElfTarget {
+  std::string_view arch;
+  std::uint16_t machine;
+};
+constexpr ElfTarget kElfTargets[] = {{"x86_64", EM_X86_64}, {"aarch64", EM_AARCH64}};
+
+// Loaders lead each table, and only they are named ld-*.
+bool is_loader_entry(std::string_view entry) {
+  const std::size_t slash = entry.rfind('/');
+  return entry.substr(slash == std::string_view::npos ? 0 : slash + 1).starts_with("ld-");
+}
+
+// Every table's loaders as bundle paths: verify reads the manifest's arch only once it has begun,
+// so it keeps the heads of all of them, a handful of bytes each.
+bool is_loader_bundle_path(std::string_view path) {
+  for (const HostSourceTable& table : host_source_tables())
+    for (std::string_view entry : table.entries)
+      if (is_loader_entry(entry) && bundle_path_for_entry(entry) == path) return true;
+  return false;
+}
+
+std::string parent_of(const std::string& bundle_path) {
+  const std::size_t slash = bundle_path.rfind('/');
+  return slash == std::string::npos ? std::string() : bundle_path.substr(0, slash);
+}
+
+}  // namespace
+
+bool elf_header_matches(std::string_view arch, std::string_view head) {
+  if (head.size() < sizeof(Elf64_Ehdr)) return false;
+  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(head[at]); };
+  if (head.substr(0, SELFMAG) != std::string_view(ELFMAG, SELFMAG)) return false;
+  if (byte(EI_CLASS) != ELFCLASS64 || byte(EI_DATA) != ELFDATA2LSB) return false;
+  constexpr std::size_t kMachine = offsetof(Elf64_Ehdr, e_machine);
+  const std::uint16_t machine =
+      static_cast<std::uint16_t>(byte(kMachine) | byte(kMachine + 1) << 8);
+  for (const ElfTarget& target : kElfTargets)
+    if (target.arch == arch) return target.machine == machine;
+  return false;
+}
+
+Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, BundleManifest manifest,
+                               const FileHeads& heads) {
+  TRY_ASSIGN(const HostSourceTable table, select_host_source_table(manifest.arch));
+  const std::filesystem::path root = std::filesystem::absolute(bundle_dir);
+  std::set<std::string, std::less<>> listed;
+  for (const BundleFile& file : manifest.files)
+    listed.insert(file.path);
+
+  LaunchPlan plan;
+  std::set<std::string> dirs_seen;
+  const auto add_dir = [&](const std::string& dir) {
+    if (dirs_seen.insert(dir).second) plan.library_dirs.push_back((root / dir).string());
+  };
+  for (std::string_view entry : table.entries) {
+    const std::string path = bundle_path_for_entry(entry);
+    if (!listed.contains(path)) continue;
+    if (!is_loader_entry(entry)) {
+      add_dir(parent_of(path));
+      continue;
+    }
+    const auto head = heads.heads.find(path);
+    if (plan.loader.empty() && head != heads.heads.end() &&
+        elf_header_matches(manifest.arch, head->second))
+      plan.loader = (root / path).string();
+  }
+  // A loader of another machine, or none at all, cannot start the bundle's programs, which is
+  // what exec says of such a file.
+  if (plan.loader.empty()) return Io{os_error(ENOEXEC)};
+  add_dir("lib");  // the includes
+  plan.manifest = std::move(manifest);
+  return plan;
+}
+
+Result<LaunchPlan> verify_for_launch(const VerifyRequest& request) {
+  FileHeads heads{.wanted = is_loader_bundle_path, .size = sizeof(Elf64_Ehdr), .heads = {}};
+  TRY_ASSIGN(BundleManifest manifest, verify_bundle(request, &heads));
+  return plan_launch(request.bundle_dir, std::move(manifest), heads);
+}
+
+Result<std::vector<std::string>> launch_argv(std::string_view loader,
+                                             std::span<const std::string> library_dirs,
+                                             std::string_view program,
+                                             std::span<const std::string> args) {
+  if (program.empty() || program.front() == '-') return Io{os_error(EINVAL)};
+  std::string library_path;
+  for (const std::string& dir : library_dirs) {
+    if (dir.find(':') != std::string::npos) return Io{os_error(EINVAL)};
+    if (!library_path.empty()) library_path += ':';
+    library_path += dir;
+  }
+  std::vector<std::string> argv = {std::string(loader), "--library-path", std::move(library_path),
+                                   std::string(program)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+}  // namespace srb

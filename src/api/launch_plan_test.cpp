@@ -1,0 +1,167 @@
+#include "api/launch_plan.hpp"
+
+#include <elf.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/error.hpp"
+#include "tests/support/bundle_fixture.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace srb {
+namespace {
+
+using test::elf_image;
+
+const std::string kX86_64Loader = elf_image(ELFCLASS64, ELFDATA2LSB, EM_X86_64);
+const std::string kI386Loader = elf_image(ELFCLASS32, ELFDATA2LSB, EM_386);
+const std::string kAarch64Loader = elf_image(ELFCLASS64, ELFDATA2LSB, EM_AARCH64);
+
+TEST(LaunchPlan, ElfHeaderMatchesClassDataAndMachineOfTheArch) {
+  const struct {
+    std::string arch;
+    std::string head;
+    bool matches;
+  } cases[] = {
+      {"x86_64", kX86_64Loader, true},
+      {"aarch64", kAarch64Loader, true},
+      {"x86_64", kI386Loader, false},  // the 32-bit loader an x86_64 host may also have
+      {"x86_64", elf_image(ELFCLASS32, ELFDATA2LSB, EM_X86_64), false},  // x32-style class
+      {"x86_64", kAarch64Loader, false},
+      {"aarch64", kX86_64Loader, false},
+      {"aarch64", elf_image(ELFCLASS64, ELFDATA2MSB, EM_AARCH64), false},  // big-endian
+      {"x86_64", kX86_64Loader.substr(0, sizeof(Elf64_Ehdr) - 1), false},  // cut short
+      {"x86_64", "#!/bin/sh\n" + std::string(100, ' '), false},
+      {"riscv64", kX86_64Loader, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arch + " " + std::to_string(&c - cases));
+    EXPECT_EQ(elf_header_matches(c.arch, c.head), c.matches);
+  }
+}
+
+struct PlannedBundle {
+  test::TempDir dir;
+  Result<LaunchPlan> plan = Io{os_error(0)};
+};
+
+// Makes a bundle of `files` for `arch` and plans its launch through verify.
+void plan_bundle(PlannedBundle& bundle, const std::string& arch,
+                 std::vector<test::PayloadFile> files) {
+  test::make_bundle(bundle.dir.path(), {.arch = arch, .files = std::move(files)});
+  VerifyRequest request;
+  request.bundle_dir = bundle.dir.path();
+  bundle.plan = verify_for_launch(request);
+}
+
+// A host with 32-bit libc gives an x86_64 bundle two ld-linux files; the 32-bit one comes first
+// in the table here, so only its header can tell it is not the loader. The library directories
+// follow the table (lib64 before lib/x86_64-linux-gnu), not the manifest's byte order.
+TEST(LaunchPlan, X86_64BundleHoldingThe32BitLoaderToo) {
+  PlannedBundle bundle;
+  plan_bundle(bundle, "x86_64",
+              {{"lib/lib/ld-linux.so.2", kI386Loader},
+               {"lib/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2", kX86_64Loader},
+               {"lib/lib/x86_64-linux-gnu/libc.so.6", "libc"},
+               {"lib/lib/x86_64-linux-gnu/libm.so.6", "libm"},
+               {"lib/lib64/libm.so.6", "libm"},
+               {"lib/libextra.so", "included"},
+               {"etc/ld.so.cache", "cache"}});
+  ASSERT_TRUE(bundle.plan) << message(bundle.plan.error());
+  const std::string root = bundle.dir.path().string();
+  EXPECT_EQ(bundle.plan->loader, root + "/lib/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2");
+  EXPECT_EQ(bundle.plan->library_dirs,
+            (std::vector<std::string>{root + "/lib/lib64", root + "/lib/lib/x86_64-linux-gnu",
+                                      root + "/lib"}));
+  EXPECT_EQ(bundle.plan->manifest.arch, "x86_64");
+}
+
+// Both x86-64 loaders present: the first of the table's order is taken.
+TEST(LaunchPlan, FirstMatchingLoaderInTableOrder) {
+  PlannedBundle bundle;
+  plan_bundle(bundle, "x86_64",
+              {{"lib/lib64/ld-linux-x86-64.so.2", kX86_64Loader},
+               {"lib/lib/ld-linux.so.2", kI386Loader},
+               {"lib/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2", kX86_64Loader + "other"}});
+  ASSERT_TRUE(bundle.plan) << message(bundle.plan.error());
+  EXPECT_EQ(bundle.plan->loader, (bundle.dir / "lib/lib64/ld-linux-x86-64.so.2").string());
+  EXPECT_EQ(bundle.plan->library_dirs, std::vector<std::string>{(bundle.dir / "lib").string()});
+}
+
+// Without a loader of its own arch a bundle cannot start anything: exec's "Exec format error".
+TEST(LaunchPlan, NoLoaderOfTheManifestsArchIsAnExecFormatError) {
+  const struct {
+    std::string arch;
+    std::vector<test::PayloadFile> files;
+  } cases[] = {
+      {"x86_64", {{"lib/lib/ld-linux.so.2", kI386Loader}}},
+      {"x86_64", {{"lib/lib64/ld-linux-x86-64.so.2", kAarch64Loader}}},
+      {"aarch64", {{"lib/lib/ld-linux-aarch64.so.1", kX86_64Loader}}},
+      {"x86_64", {{"lib/lib64/libc.so.6", "libc"}}},
+      // A loader's name outside the table's places is no loader.
+      {"x86_64", {{"lib/ld-linux-x86-64.so.2", kX86_64Loader}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.files[0].path);
+    PlannedBundle bundle;
+    plan_bundle(bundle, c.arch, c.files);
+    ASSERT_FALSE(bundle.plan);
+    EXPECT_EQ(message(bundle.plan.error()), "i/o: Exec format error (os error 8)");
+  }
+
+  PlannedBundle unknown;
+  plan_bundle(unknown, "riscv64", {{"lib/lib64/ld-linux-x86-64.so.2", kX86_64Loader}});
+  ASSERT_FALSE(unknown.plan);
+  EXPECT_TRUE(std::holds_alternative<UnsupportedArch>(unknown.plan.error()));
+}
+
+// The plan is made only from a bundle that verifies.
+TEST(LaunchPlan, TamperedLoaderFailsAsVerifyDoes) {
+  PlannedBundle bundle;
+  test::make_bundle(bundle.dir.path(),
+                    {.files = {{"lib/lib64/ld-linux-x86-64.so.2", kX86_64Loader}}});
+  test::write_file(bundle.dir / "lib/lib64/ld-linux-x86-64.so.2", kI386Loader);
+  VerifyRequest request;
+  request.bundle_dir = bundle.dir.path();
+  const Result<LaunchPlan> plan = verify_for_launch(request);
+  ASSERT_FALSE(plan);
+  EXPECT_TRUE(std::holds_alternative<HashMismatch>(plan.error()));
+}
+
+TEST(LaunchArgv, LoaderLibraryPathProgramAndArguments) {
+  const std::vector<std::string> dirs = {"/b/lib/lib64", "/b/lib"};
+  const std::vector<std::string> args = {"-l", "", "two words"};
+  const Result<std::vector<std::string>> argv =
+      launch_argv("/b/lib/lib64/ld-linux-x86-64.so.2", dirs, "/bin/ls", args);
+  ASSERT_TRUE(argv) << message(argv.error());
+  EXPECT_EQ(*argv,
+            (std::vector<std::string>{"/b/lib/lib64/ld-linux-x86-64.so.2", "--library-path",
+                                      "/b/lib/lib64:/b/lib", "/bin/ls", "-l", "", "two words"}));
+}
+
+// --library-path splits at ':', so a bundle under a path holding one would search other
+// directories; and a program starting with '-' would be read as one of the loader's options.
+TEST(LaunchArgv, RefusesWhatTheLoaderWouldReadOtherwise) {
+  const struct {
+    std::vector<std::string> dirs;
+    std::string program;
+  } cases[] = {
+      {{"/srv/a:b/lib/lib64", "/srv/a:b/lib"}, "/bin/true"},
+      {{"/b/lib", "/b/lib:"}, "/bin/true"},
+      {{"/b/lib"}, "--list"},
+      {{"/b/lib"}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dirs.back() + " " + c.program);
+    const Result<std::vector<std::string>> argv = launch_argv("/b/ld.so", c.dirs, c.program, {});
+    ASSERT_FALSE(argv);
+    EXPECT_EQ(message(argv.error()), "i/o: Invalid argument (os error 22)");
+  }
+}
+
+}  // namespace
+}  // namespace srb
