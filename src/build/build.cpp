@@ -29,6 +29,10 @@
 // Everything below out is reached from a descriptor of out without following a link, so a link
 // planted in an earlier bundle cannot redirect a write, and every file is created afresh rather
 // than written into, so a hard link or a read-only leftover keeps its content.
+//
+// Under SOURCE_DATE_EPOCH everything written gets that time, so two builds of the same inputs
+// make trees that pack identically: each copy before it is closed, each directory entered after
+// the last copy, out after bundle.toml.
 
 namespace srb {
 namespace {
@@ -43,12 +47,22 @@ std::pair<std::string_view, std::string_view> split_bundle_path(std::string_view
   return {bundle_path.substr(0, slash), bundle_path.substr(slash + 1)};
 }
 
-// The open directory at a bundle path, created and entered on first use. Files mostly come in
-// runs that share a directory (every include goes to lib/), so each is walked to only once.
+// The open directory at a bundle path, created and entered on first use, its parent first. Files
+// mostly come in runs that share a directory (every include goes to lib/), so each is walked to
+// only once; and every directory on the way is kept, since each may need its time fixed at the
+// end.
 Result<int> bundle_directory(GatheredBundle& bundle, std::string_view path) {
   const auto known = bundle.directories.find(path);
   if (known != bundle.directories.end()) return known->second.get();
-  TRY_ASSIGN(UniqueFd opened, make_directories_below(bundle.out_fd.get(), path, bundle.out));
+  const std::size_t slash = path.rfind('/');
+  int parent = bundle.out_fd.get();
+  std::string shown_parent = bundle.out;
+  if (slash != std::string_view::npos) {
+    TRY_ASSIGN(parent, bundle_directory(bundle, path.substr(0, slash)));
+    shown_parent = join_path(bundle.out, path.substr(0, slash));
+  }
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  TRY_ASSIGN(UniqueFd opened, make_directories_below(parent, name, shown_parent));
   const int fd = opened.get();
   bundle.directories.emplace(std::string(path), std::move(opened));
   return fd;
@@ -62,6 +76,7 @@ Result<void> gather(OpenedSource source, std::string bundle_path, GatheredBundle
   TRY_ASSIGN(destination.directory, bundle_directory(bundle, directory));
   destination.name = std::string(name);
   destination.shown = join_path(bundle.out, bundle_path);
+  destination.time = bundle.time;
   TRY_ASSIGN(FileDigest digest, copy_opened_source(source, destination));
   bundle.files.push_back({std::move(bundle_path), std::move(digest.hash), digest.size});
   return {};
@@ -175,6 +190,7 @@ Result<void> sign(const std::filesystem::path& identity, BundleManifest& manifes
 Result<GatheredBundle> gather_bundle(const BuildRequest& request, const HostSourceTable& table) {
   GatheredBundle bundle;
   bundle.out = request.out.native();
+  bundle.time = tree_time_now();
   TRY_ASSIGN(bundle.out_fd, make_and_open_directory(request.out));
   TRY(bundle_directory(bundle, "lib"));
   TRY_ASSIGN(const SourceRoot root, open_source_root(request.from));
@@ -198,8 +214,12 @@ Result<BundleManifest> finish_bundle(const BuildRequest& request, const HostSour
   TRY_ASSIGN(manifest.produced_at, produced_at_now());
 
   TRY_ASSIGN(const std::string text, render_manifest(manifest));
+  // A directory's time changes with each entry made in it, so it is fixed after its last.
+  for (const auto& [path, directory] : bundle.directories)
+    TRY(fix_times(directory.get(), bundle.time));
   TRY(write_fresh_file(bundle.out_fd.get(), kManifestName, text, kManifestMode,
-                       join_path(bundle.out, kManifestName)));
+                       join_path(bundle.out, kManifestName), bundle.time));
+  TRY(fix_times(bundle.out_fd.get(), bundle.time));
   return manifest;
 }
 

@@ -215,6 +215,7 @@ Result<FileDigest> finish_copy(OpenCopy copy, const Destination& destination, mo
   TRY_ASSIGN(FileDigest digest, descriptor_digest_from_start(copy.fd.get()));
   TRY(require_still_named(destination, copy.status));
   if (::fchmod(copy.fd.get(), bits) != 0) return Io{last_os_error()};
+  TRY(fix_times(copy.fd.get(), destination.time));
   TRY(copy.fd.close());
   return digest;
 }

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <filesystem>
 #include <optional>
@@ -34,6 +35,8 @@ struct Destination {
   int directory = -1;
   std::string name;
   std::filesystem::path shown;
+  // The time a written copy is given (access and modification), or none to keep the real one.
+  std::optional<struct timespec> time;
 };
 
 // Opens a host path (symbolic links followed) without blocking on a FIFO or a device, and checks
@@ -69,7 +72,8 @@ Result<OpenCopy> create_copy(const Destination& destination,
                              const std::optional<struct stat>& existing);
 
 // Digests a written copy from its first byte through its own descriptor, checks that the name
-// still shows it (else DestinationChanged), gives it `bits` and closes it.
+// still shows it (else DestinationChanged), gives it `bits` and the destination's time (after the
+// read-back, which may touch the access time) and closes it.
 Result<FileDigest> finish_copy(OpenCopy copy, const Destination& destination, mode_t bits);
 
 }  // namespace srb

@@ -159,11 +159,20 @@ Result<struct stat> take_into_own_group(int fd) {
   return status;
 }
 
+Result<void> fix_times(int fd, const std::optional<struct timespec>& time) {
+  if (!time) return {};
+  const struct timespec times[2] = {*time, *time};
+  if (::futimens(fd, times) != 0) return Io{last_os_error()};
+  return {};
+}
+
 Result<void> write_fresh_file(int directory, const char* name, std::string_view text, mode_t mode,
-                              const std::filesystem::path& shown) {
+                              const std::filesystem::path& shown,
+                              const std::optional<struct timespec>& time) {
   TRY_ASSIGN(UniqueFd file, create_fresh_file(directory, name, mode, shown));
   TRY(take_into_own_group(file.get()));
   TRY(write_all(file.get(), text));
+  TRY(fix_times(file.get(), time));
   return file.close();
 }
 

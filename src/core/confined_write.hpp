@@ -10,6 +10,7 @@
 // read a file written for the builder, or add files to a directory the builder vouches for.
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <filesystem>
 #include <optional>
@@ -59,8 +60,14 @@ Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t 
 // descriptor shows it. Fails with Io.
 Result<struct stat> take_into_own_group(int fd);
 
-// create_fresh_file and take_into_own_group, then the whole text written and the file closed.
+// When `time` is given, makes it the access and modification time of what `fd` is open on. The
+// descriptor names the file, so no link can redirect it. Fails with Io.
+Result<void> fix_times(int fd, const std::optional<struct timespec>& time);
+
+// create_fresh_file and take_into_own_group, then the whole text written, `time` fixed when given
+// and the file closed.
 Result<void> write_fresh_file(int directory, const char* name, std::string_view text, mode_t mode,
-                              const std::filesystem::path& shown);
+                              const std::filesystem::path& shown,
+                              const std::optional<struct timespec>& time = std::nullopt);
 
 }  // namespace srb
