@@ -1,5 +1,7 @@
 #include "build/build.hpp"
 
+#include <unistd.h>
+
 #include <optional>
 #include <set>
 #include <string_view>
@@ -77,6 +79,7 @@ Result<void> gather(OpenedSource source, std::string bundle_path, GatheredBundle
   destination.name = std::string(name);
   destination.shown = join_path(bundle.out, bundle_path);
   destination.time = bundle.time;
+  destination.group = bundle.group;
   TRY_ASSIGN(FileDigest digest, copy_opened_source(source, destination));
   bundle.files.push_back({std::move(bundle_path), std::move(digest.hash), digest.size});
   return {};
@@ -148,7 +151,6 @@ std::optional<std::string_view> file_name_of(std::string_view path) {
 
 // "lib/" and the include's file name, which must make a bundle path that verify accepts.
 Result<std::string> include_bundle_path(const std::filesystem::path& include) {
-  if (!is_present(include)) return IncludeMissing{include};
   const std::optional<std::string_view> name = file_name_of(include.native());
   if (!name) return IncludeNoFileName{include};
   std::string bundle_path = "lib/" + lossy_utf8(*name);
@@ -157,15 +159,21 @@ Result<std::string> include_bundle_path(const std::filesystem::path& include) {
 }
 
 // Includes are taken from the running system as typed, not from under the root. Each is checked
-// in full before any of it is copied, so a refused include leaves no file behind.
+// in full before any of it is copied, so a refused include leaves no file behind. The include is
+// opened first, and an open that succeeds shows it present; only a failed one is looked at again,
+// to tell a missing include from one that cannot be read, which fails after the name checks.
 Result<void> gather_includes(const std::vector<std::filesystem::path>& includes,
                              GatheredBundle& bundle) {
   std::set<std::string> taken;
   for (const std::filesystem::path& include : includes) {
+    UniqueFd opened = open_host_file(include);
+    const OsError open_error = opened.is_open() ? OsError{} : last_os_error();
+    if (!opened.is_open() && !is_present(include)) return IncludeMissing{include};
     TRY_ASSIGN(std::string bundle_path, include_bundle_path(include));
     // A second copy to the same bundle path would replace the first and list the path twice.
     if (!taken.insert(bundle_path).second) return DuplicateInclude{include};
-    TRY_ASSIGN(OpenedSource source, open_host_source(include));
+    if (!opened.is_open()) return Io{open_error};
+    TRY_ASSIGN(OpenedSource source, as_build_source(std::move(opened)));
     TRY(gather(std::move(source), std::move(bundle_path), bundle));
   }
   return {};
@@ -191,6 +199,7 @@ Result<GatheredBundle> gather_bundle(const BuildRequest& request, const HostSour
   GatheredBundle bundle;
   bundle.out = request.out.native();
   bundle.time = tree_time_now();
+  bundle.group = ::getegid();
   TRY_ASSIGN(bundle.out_fd, make_and_open_directory(request.out));
   TRY(bundle_directory(bundle, "lib"));
   TRY_ASSIGN(const SourceRoot root, open_source_root(request.from));

@@ -3,6 +3,7 @@
 // copy every source and digest each copy as it is made), finish (sort, hash, sign, write
 // bundle.toml). They are separate so that a test can look at the bundle between the two.
 
+#include <sys/types.h>
 #include <time.h>
 
 #include <functional>
@@ -29,6 +30,7 @@ struct GatheredBundle {
   std::map<std::string, UniqueFd, std::less<>> directories;
   // What every file and directory written is stamped with, for a reproducible tree.
   std::optional<struct timespec> time;
+  gid_t group = 0;  // the builder's effective group, which everything written is given
   std::vector<BundleFile> files;  // in copy order
 };
 

@@ -50,6 +50,10 @@ Result<std::optional<struct stat>> entry_to_write(int directory, const char* nam
 Result<UniqueFd> create_fresh_file(int directory, const char* name, mode_t mode,
                                    const std::filesystem::path& shown);
 
+// Creates `name` in `directory` with O_EXCL and `mode` (before the umask) and opens it for
+// reading and writing, or gives nothing when something stands there already. Fails with Io.
+Result<std::optional<UniqueFd>> create_new_file(int directory, const char* name, mode_t mode);
+
 // create_fresh_file for a caller that has already looked at `name` with entry_to_write and holds
 // what it found in `existing`, so the entry is not looked at twice.
 Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t mode,
@@ -59,6 +63,8 @@ Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t 
 // group, where the directory it was created in gave it another, and returns its status as the
 // descriptor shows it. Fails with Io.
 Result<struct stat> take_into_own_group(int fd);
+// The same with the process's effective group already known, for a caller creating many files.
+Result<struct stat> take_into_group(int fd, gid_t group);
 
 // When `time` is given, makes it the access and modification time of what `fd` is open on. The
 // descriptor names the file, so no link can redirect it. Fails with Io.
