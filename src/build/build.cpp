@@ -1,5 +1,7 @@
 #include "build/build.hpp"
 
+#include <unistd.h>
+
 #include <optional>
 #include <set>
 #include <string_view>
@@ -29,6 +31,10 @@
 // Everything below out is reached from a descriptor of out without following a link, so a link
 // planted in an earlier bundle cannot redirect a write, and every file is created afresh rather
 // than written into, so a hard link or a read-only leftover keeps its content.
+//
+// Under SOURCE_DATE_EPOCH everything written gets that time, so two builds of the same inputs
+// make trees that pack identically: each copy before it is closed, each directory entered after
+// the last copy, out after bundle.toml.
 
 namespace srb {
 namespace {
@@ -43,12 +49,22 @@ std::pair<std::string_view, std::string_view> split_bundle_path(std::string_view
   return {bundle_path.substr(0, slash), bundle_path.substr(slash + 1)};
 }
 
-// The open directory at a bundle path, created and entered on first use. Files mostly come in
-// runs that share a directory (every include goes to lib/), so each is walked to only once.
+// The open directory at a bundle path, created and entered on first use, its parent first. Files
+// mostly come in runs that share a directory (every include goes to lib/), so each is walked to
+// only once; and every directory on the way is kept, since each may need its time fixed at the
+// end.
 Result<int> bundle_directory(GatheredBundle& bundle, std::string_view path) {
   const auto known = bundle.directories.find(path);
   if (known != bundle.directories.end()) return known->second.get();
-  TRY_ASSIGN(UniqueFd opened, make_directories_below(bundle.out_fd.get(), path, bundle.out));
+  const std::size_t slash = path.rfind('/');
+  int parent = bundle.out_fd.get();
+  std::string shown_parent = bundle.out;
+  if (slash != std::string_view::npos) {
+    TRY_ASSIGN(parent, bundle_directory(bundle, path.substr(0, slash)));
+    shown_parent = join_path(bundle.out, path.substr(0, slash));
+  }
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  TRY_ASSIGN(UniqueFd opened, make_directories_below(parent, name, shown_parent));
   const int fd = opened.get();
   bundle.directories.emplace(std::string(path), std::move(opened));
   return fd;
@@ -62,6 +78,8 @@ Result<void> gather(OpenedSource source, std::string bundle_path, GatheredBundle
   TRY_ASSIGN(destination.directory, bundle_directory(bundle, directory));
   destination.name = std::string(name);
   destination.shown = join_path(bundle.out, bundle_path);
+  destination.time = bundle.time;
+  destination.group = bundle.group;
   TRY_ASSIGN(FileDigest digest, copy_opened_source(source, destination));
   bundle.files.push_back({std::move(bundle_path), std::move(digest.hash), digest.size});
   return {};
@@ -133,7 +151,6 @@ std::optional<std::string_view> file_name_of(std::string_view path) {
 
 // "lib/" and the include's file name, which must make a bundle path that verify accepts.
 Result<std::string> include_bundle_path(const std::filesystem::path& include) {
-  if (!is_present(include)) return IncludeMissing{include};
   const std::optional<std::string_view> name = file_name_of(include.native());
   if (!name) return IncludeNoFileName{include};
   std::string bundle_path = "lib/" + lossy_utf8(*name);
@@ -142,15 +159,21 @@ Result<std::string> include_bundle_path(const std::filesystem::path& include) {
 }
 
 // Includes are taken from the running system as typed, not from under the root. Each is checked
-// in full before any of it is copied, so a refused include leaves no file behind.
+// in full before any of it is copied, so a refused include leaves no file behind. The include is
+// opened first, and an open that succeeds shows it present; only a failed one is looked at again,
+// to tell a missing include from one that cannot be read, which fails after the name checks.
 Result<void> gather_includes(const std::vector<std::filesystem::path>& includes,
                              GatheredBundle& bundle) {
   std::set<std::string> taken;
   for (const std::filesystem::path& include : includes) {
+    UniqueFd opened = open_host_file(include);
+    const OsError open_error = opened.is_open() ? OsError{} : last_os_error();
+    if (!opened.is_open() && !is_present(include)) return IncludeMissing{include};
     TRY_ASSIGN(std::string bundle_path, include_bundle_path(include));
     // A second copy to the same bundle path would replace the first and list the path twice.
     if (!taken.insert(bundle_path).second) return DuplicateInclude{include};
-    TRY_ASSIGN(OpenedSource source, open_host_source(include));
+    if (!opened.is_open()) return Io{open_error};
+    TRY_ASSIGN(OpenedSource source, as_build_source(std::move(opened)));
     TRY(gather(std::move(source), std::move(bundle_path), bundle));
   }
   return {};
@@ -175,6 +198,8 @@ Result<void> sign(const std::filesystem::path& identity, BundleManifest& manifes
 Result<GatheredBundle> gather_bundle(const BuildRequest& request, const HostSourceTable& table) {
   GatheredBundle bundle;
   bundle.out = request.out.native();
+  bundle.time = tree_time_now();
+  bundle.group = ::getegid();
   TRY_ASSIGN(bundle.out_fd, make_and_open_directory(request.out));
   TRY(bundle_directory(bundle, "lib"));
   TRY_ASSIGN(const SourceRoot root, open_source_root(request.from));
@@ -198,8 +223,12 @@ Result<BundleManifest> finish_bundle(const BuildRequest& request, const HostSour
   TRY_ASSIGN(manifest.produced_at, produced_at_now());
 
   TRY_ASSIGN(const std::string text, render_manifest(manifest));
+  // A directory's time changes with each entry made in it, so it is fixed after its last.
+  for (const auto& [path, directory] : bundle.directories)
+    TRY(fix_times(directory.get(), bundle.time));
   TRY(write_fresh_file(bundle.out_fd.get(), kManifestName, text, kManifestMode,
-                       join_path(bundle.out, kManifestName)));
+                       join_path(bundle.out, kManifestName), bundle.time));
+  TRY(fix_times(bundle.out_fd.get(), bundle.time));
   return manifest;
 }
 

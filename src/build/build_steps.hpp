@@ -3,8 +3,12 @@
 // copy every source and digest each copy as it is made), finish (sort, hash, sign, write
 // bundle.toml). They are separate so that a test can look at the bundle between the two.
 
+#include <sys/types.h>
+#include <time.h>
+
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +26,12 @@ namespace srb {
 struct GatheredBundle {
   std::string out;  // as typed, for the paths that errors show
   UniqueFd out_fd;
-  std::map<std::string, UniqueFd, std::less<>> directories;  // by bundle path, "lib/lib64"
-  std::vector<BundleFile> files;                             // in copy order
+  // By bundle path, "lib" and "lib/lib64": every directory below out the build entered.
+  std::map<std::string, UniqueFd, std::less<>> directories;
+  // What every file and directory written is stamped with, for a reproducible tree.
+  std::optional<struct timespec> time;
+  gid_t group = 0;  // the builder's effective group, which everything written is given
+  std::vector<BundleFile> files;  // in copy order
 };
 
 // Creates out/lib, then copies the present table entries, the includes and the loader cache,
@@ -32,7 +40,8 @@ struct GatheredBundle {
 Result<GatheredBundle> gather_bundle(const BuildRequest& request, const HostSourceTable& table);
 
 // Sorts the files, computes the root hash, signs when asked, fixes produced_at and writes
-// bundle.toml afresh. Returns the manifest as written.
+// bundle.toml afresh. With a tree time, every directory gets it after its last entry, and out
+// after bundle.toml. Returns the manifest as written.
 Result<BundleManifest> finish_bundle(const BuildRequest& request, const HostSourceTable& table,
                                      GatheredBundle bundle);
 

@@ -14,7 +14,9 @@
 #include "core/unique_fd.hpp"
 
 // The source is opened non-blocking, because a FIFO at a host path would otherwise hang the build
-// before its type could be refused. Only the stretches of data the source reports are copied, each
+// before its type could be refused. Once it is known to be a regular file the flag is left set:
+// it has no effect on the reads of a regular file, so clearing it would cost two calls for
+// nothing. Only the stretches of data the source reports are copied, each
 // to the same offset of the copy, and the copy's length is set at the end, so a hole stays a hole
 // instead of becoming blocks of zeros. A stretch moves by copy_file_range where the kernel
 // supports it for this pair of files, then by sendfile, then by plain reads and writes; each
@@ -138,10 +140,24 @@ Result<void> copy_data(int in, int out, off_t data, off_t size) {
   return {};
 }
 
+// A source with as many bytes of blocks as bytes of content has no hole worth keeping (a hole
+// there would be paid for by blocks beyond its end), so it is copied as one stretch of its size,
+// without asking where data lies; the copy then takes no more room than the source does. A file
+// that ends sooner keeps the length that was read.
+Result<bool> copy_dense(const OpenedSource& source, int out) {
+  const off_t size = source.status.st_size;
+  if (size <= 0 || source.status.st_blocks < (size + 511) / 512) return false;
+  Stretch whole{0, size};
+  TRY(copy_stretch(source.fd.get(), out, whole));
+  return true;
+}
+
 // A file system that cannot say where data lies, and a file whose size of 0 may hide content
 // (proc files make theirs on reading), are copied as one stream to their end: neither has holes
 // to keep.
 Result<void> copy_content(const OpenedSource& source, int out) {
+  TRY_ASSIGN(const bool copied, copy_dense(source, out));
+  if (copied) return {};
   const int in = source.fd.get();
   const off_t size = source.status.st_size;
   const off_t data = size > 0 ? ::lseek(in, 0, SEEK_DATA) : -1;
@@ -176,9 +192,13 @@ Result<FileDigest> digest_in_place(const OpenedSource& source, const Destination
 }  // namespace
 
 Result<OpenedSource> open_host_source(const std::filesystem::path& source) {
-  UniqueFd fd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  UniqueFd fd = open_host_file(source);
   if (!fd.is_open()) return Io{last_os_error()};
   return as_build_source(std::move(fd));
+}
+
+UniqueFd open_host_file(const std::filesystem::path& source) {
+  return UniqueFd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 }
 
 Result<OpenedSource> as_build_source(UniqueFd fd) {
@@ -190,24 +210,38 @@ Result<OpenedSource> as_build_source(UniqueFd fd) {
   return opened;
 }
 
+// Most copies go where nothing stands yet, so creation is tried first and what stands at the name
+// is looked at only when something does.
 Result<FileDigest> copy_opened_source(OpenedSource& source, const Destination& destination) {
-  TRY_ASSIGN(const std::optional<struct stat> existing,
-             entry_to_write(destination.directory, destination.name.c_str(), destination.shown));
-  // Replacing the destination would destroy the very content about to be copied.
-  if (existing && S_ISREG(existing->st_mode) && is_same_file(*existing, source.status))
-    return digest_in_place(source, destination);
-  if (!make_blocking(source.fd.get())) return Io{last_os_error()};
-  TRY_ASSIGN(OpenCopy copy, create_copy(destination, existing));
+  TRY_ASSIGN(std::optional<UniqueFd> created,
+             create_new_file(destination.directory, destination.name.c_str(), 0600));
+  OpenCopy copy;
+  if (created) {
+    TRY_ASSIGN(copy, take_as_copy(std::move(*created), destination));
+  } else {
+    TRY_ASSIGN(const std::optional<struct stat> existing,
+               entry_to_write(destination.directory, destination.name.c_str(), destination.shown));
+    // Replacing the destination would destroy the very content about to be copied.
+    if (existing && S_ISREG(existing->st_mode) && is_same_file(*existing, source.status))
+      return digest_in_place(source, destination);
+    TRY_ASSIGN(copy, create_copy(destination, existing));
+  }
   TRY(copy_content(source, copy.fd.get()));
   return finish_copy(std::move(copy), destination, source.status.st_mode & kCopyBits);
 }
 
 Result<OpenCopy> create_copy(const Destination& destination,
                              const std::optional<struct stat>& existing) {
+  TRY_ASSIGN(UniqueFd created, create_fresh_file_over(destination.directory,
+                                                      destination.name.c_str(), 0600, existing));
+  return take_as_copy(std::move(created), destination);
+}
+
+Result<OpenCopy> take_as_copy(UniqueFd created, const Destination& destination) {
   OpenCopy copy;
-  TRY_ASSIGN(copy.fd, create_fresh_file_over(destination.directory, destination.name.c_str(), 0600,
-                                             existing));
-  TRY_ASSIGN(copy.status, take_into_own_group(copy.fd.get()));
+  copy.fd = std::move(created);
+  TRY_ASSIGN(copy.status, destination.group ? take_into_group(copy.fd.get(), *destination.group)
+                                            : take_into_own_group(copy.fd.get()));
   return copy;
 }
 
@@ -215,6 +249,7 @@ Result<FileDigest> finish_copy(OpenCopy copy, const Destination& destination, mo
   TRY_ASSIGN(FileDigest digest, descriptor_digest_from_start(copy.fd.get()));
   TRY(require_still_named(destination, copy.status));
   if (::fchmod(copy.fd.get(), bits) != 0) return Io{last_os_error()};
+  TRY(fix_times(copy.fd.get(), destination.time));
   TRY(copy.fd.close());
   return digest;
 }

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <filesystem>
 #include <optional>
@@ -34,6 +35,10 @@ struct Destination {
   int directory = -1;
   std::string name;
   std::filesystem::path shown;
+  // The time a written copy is given (access and modification), or none to keep the real one.
+  std::optional<struct timespec> time;
+  // The builder's effective group, when the caller already knows it; asked for otherwise.
+  std::optional<gid_t> group;
 };
 
 // Opens a host path (symbolic links followed) without blocking on a FIFO or a device, and checks
@@ -41,6 +46,10 @@ struct Destination {
 // file nor a symlink to a regular file" text for any other kind of file, or the operating-system
 // error of the open.
 Result<OpenedSource> open_host_source(const std::filesystem::path& source);
+
+// The open of open_host_source alone, for a caller that decides what a failure means: a closed
+// descriptor with errno set when the path cannot be opened.
+UniqueFd open_host_file(const std::filesystem::path& source);
 
 // Takes a descriptor opened for reading (non-blocking, so that a FIFO could not hang the open) as
 // a build source, checking through it that it is a regular file. Fails with Io as
@@ -68,8 +77,13 @@ struct OpenCopy {
 Result<OpenCopy> create_copy(const Destination& destination,
                              const std::optional<struct stat>& existing);
 
+// Takes a file just created at `destination` as the copy: into the builder's group, its status
+// kept for the check before it is closed. Fails with Io.
+Result<OpenCopy> take_as_copy(UniqueFd created, const Destination& destination);
+
 // Digests a written copy from its first byte through its own descriptor, checks that the name
-// still shows it (else DestinationChanged), gives it `bits` and closes it.
+// still shows it (else DestinationChanged), gives it `bits` and the destination's time (after the
+// read-back, which may touch the access time) and closes it.
 Result<FileDigest> finish_copy(OpenCopy copy, const Destination& destination, mode_t bits);
 
 }  // namespace srb

@@ -41,7 +41,9 @@ class OpenDir {
  public:
   explicit OpenDir(const fs::path& path)
       : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  Destination at(const std::string& name) const { return {fd_.get(), name, path_ / name}; }
+  Destination at(const std::string& name) const {
+    return {fd_.get(), name, path_ / name, std::nullopt, std::nullopt};
+  }
 
  private:
   fs::path path_;

@@ -42,4 +42,15 @@ Result<std::uint64_t> produced_at_now() {
   return *value;
 }
 
+std::optional<struct timespec> tree_time_now() {
+  const char* raw = std::getenv("SOURCE_DATE_EPOCH");
+  if (raw == nullptr) return std::nullopt;
+  const std::optional<std::uint64_t> value = parse_source_date_epoch(raw);
+  if (!value || *value > static_cast<std::uint64_t>(std::numeric_limits<time_t>::max()))
+    return std::nullopt;
+  struct timespec time {};
+  time.tv_sec = static_cast<time_t>(*value);
+  return time;
+}
+
 }  // namespace srb

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "core/join_path.hpp"
 
@@ -142,16 +143,26 @@ Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t 
   // Someone else may have removed it meanwhile; the O_EXCL creation below settles the race.
   if (existing && ::unlinkat(directory, name, 0) != 0 && errno != ENOENT)
     return Io{last_os_error()};
+  TRY_ASSIGN(std::optional<UniqueFd> created, create_new_file(directory, name, mode));
+  if (!created) return Io{os_error(EEXIST)};
+  return std::move(*created);
+}
+
+Result<std::optional<UniqueFd>> create_new_file(int directory, const char* name, mode_t mode) {
   UniqueFd created(::openat(directory, name,
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode));
-  if (!created.is_open()) return Io{last_os_error()};
-  return created;
+  if (created.is_open()) return std::optional<UniqueFd>(std::move(created));
+  if (errno == EEXIST) return std::optional<UniqueFd>();
+  return Io{last_os_error()};
 }
 
 Result<struct stat> take_into_own_group(int fd) {
+  return take_into_group(fd, ::getegid());
+}
+
+Result<struct stat> take_into_group(int fd, gid_t group) {
   struct stat status;
   if (::fstat(fd, &status) != 0) return Io{last_os_error()};
-  const gid_t group = ::getegid();
   if (status.st_gid != group) {
     if (::fchown(fd, static_cast<uid_t>(-1), group) != 0) return Io{last_os_error()};
     status.st_gid = group;
@@ -159,11 +170,20 @@ Result<struct stat> take_into_own_group(int fd) {
   return status;
 }
 
+Result<void> fix_times(int fd, const std::optional<struct timespec>& time) {
+  if (!time) return {};
+  const struct timespec times[2] = {*time, *time};
+  if (::futimens(fd, times) != 0) return Io{last_os_error()};
+  return {};
+}
+
 Result<void> write_fresh_file(int directory, const char* name, std::string_view text, mode_t mode,
-                              const std::filesystem::path& shown) {
+                              const std::filesystem::path& shown,
+                              const std::optional<struct timespec>& time) {
   TRY_ASSIGN(UniqueFd file, create_fresh_file(directory, name, mode, shown));
   TRY(take_into_own_group(file.get()));
   TRY(write_all(file.get(), text));
+  TRY(fix_times(file.get(), time));
   return file.close();
 }
 

@@ -10,6 +10,7 @@
 // read a file written for the builder, or add files to a directory the builder vouches for.
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <filesystem>
 #include <optional>
@@ -49,6 +50,10 @@ Result<std::optional<struct stat>> entry_to_write(int directory, const char* nam
 Result<UniqueFd> create_fresh_file(int directory, const char* name, mode_t mode,
                                    const std::filesystem::path& shown);
 
+// Creates `name` in `directory` with O_EXCL and `mode` (before the umask) and opens it for
+// reading and writing, or gives nothing when something stands there already. Fails with Io.
+Result<std::optional<UniqueFd>> create_new_file(int directory, const char* name, mode_t mode);
+
 // create_fresh_file for a caller that has already looked at `name` with entry_to_write and holds
 // what it found in `existing`, so the entry is not looked at twice.
 Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t mode,
@@ -58,9 +63,17 @@ Result<UniqueFd> create_fresh_file_over(int directory, const char* name, mode_t 
 // group, where the directory it was created in gave it another, and returns its status as the
 // descriptor shows it. Fails with Io.
 Result<struct stat> take_into_own_group(int fd);
+// The same with the process's effective group already known, for a caller creating many files.
+Result<struct stat> take_into_group(int fd, gid_t group);
 
-// create_fresh_file and take_into_own_group, then the whole text written and the file closed.
+// When `time` is given, makes it the access and modification time of what `fd` is open on. The
+// descriptor names the file, so no link can redirect it. Fails with Io.
+Result<void> fix_times(int fd, const std::optional<struct timespec>& time);
+
+// create_fresh_file and take_into_own_group, then the whole text written, `time` fixed when given
+// and the file closed.
 Result<void> write_fresh_file(int directory, const char* name, std::string_view text, mode_t mode,
-                              const std::filesystem::path& shown);
+                              const std::filesystem::path& shown,
+                              const std::optional<struct timespec>& time = std::nullopt);
 
 }  // namespace srb
