@@ -125,7 +125,8 @@ TEST(SecretFile, WritesTheJudgedDeviceWhateverReplacesTheLink) {
   const TheirFifo theirs = make_their_fifo(temp);
   ASSERT_TRUE(theirs.reader.is_open());
   const UniqueFd terminal(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  ASSERT_TRUE(terminal.is_open());
+  // A chroot without /dev/pts mounted has no pseudo-terminals to give the other user.
+  if (!terminal.is_open()) GTEST_SKIP() << "no pseudo-terminals here";
   ASSERT_EQ(::unlockpt(terminal.get()), 0);
   const fs::path their_terminal = ::ptsname(terminal.get());
   ASSERT_EQ(::chown(their_terminal.c_str(), kOtherUser, kOtherUser), 0);

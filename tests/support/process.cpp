@@ -182,6 +182,7 @@ std::filesystem::path make_other_users_directory(const std::filesystem::path& sc
 }
 
 void with_file_rights_of(uid_t uid, gid_t gid, const std::function<void()>& action) {
+  if (uid != ::geteuid()) let_others_search_root_directory();
   const gid_t old_gid = static_cast<gid_t>(::setfsgid(gid));
   const uid_t old_uid = static_cast<uid_t>(::setfsuid(uid));
   action();
