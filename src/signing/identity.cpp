@@ -63,8 +63,9 @@ Result<SigningKey> key_from_decoded(const HexDecoded& decoded) {
 Result<SigningKey> key_from_hex(const SecretString& hex) {
   HexDecoded decoded = decode_hex(std::string_view(hex.data(), hex.size()));
   Result<SigningKey> key = key_from_decoded(decoded);
-  // A failed decode empties the vector but keeps its storage and the bytes decoded so far.
-  explicit_bzero(decoded.bytes.data(), decoded.bytes.capacity());
+  // A failed decode empties the vector but keeps its storage and the bytes decoded so far. A
+  // vector that never had storage has a null data(), which explicit_bzero must not be given.
+  if (decoded.bytes.capacity() > 0) explicit_bzero(decoded.bytes.data(), decoded.bytes.capacity());
   return key;
 }
 
