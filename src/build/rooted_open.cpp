@@ -36,8 +36,6 @@ using OpenedEntry = std::optional<UniqueFd>;
 
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr int kRootFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-// The kernel's own limit on links followed while resolving one path.
-constexpr int kMaxLinks = 40;
 
 bool is_resolution_outcome(int error) {
   switch (error) {

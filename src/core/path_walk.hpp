@@ -10,6 +10,9 @@
 
 namespace srb {
 
+// The kernel's own limit on links followed while resolving one path.
+inline constexpr int kMaxLinks = 40;
+
 // openat2 with `flags` (O_CLOEXEC added) and `resolve`. The kernel asks for a retry (EAGAIN) when
 // a rename raced with the resolution of ".."; a path that keeps racing is reported rather than
 // retried forever. Returns the descriptor, or -1 with errno set.

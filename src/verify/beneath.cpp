@@ -24,9 +24,6 @@
 namespace srb {
 namespace {
 
-// The kernel's own limit on links followed while resolving one path.
-constexpr int kMaxLinks = 40;
-
 std::atomic<BeneathResolver> resolver{BeneathResolver::kernel};
 
 int fail_with(int error) {

@@ -22,7 +22,7 @@
 namespace srb {
 namespace {
 
-constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+constexpr int kEntryFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
 
 // What an open that failed with `error` says about the entry.
 Result<UniqueFd> judge_unopened(int bundle, const std::string& path, int error) {
@@ -86,7 +86,7 @@ Result<UniqueFd> ListedFileOpener::open(const std::string& path) {
   const int dir = parent_dir(parent);
   if (dir < 0) return judge_unopened(bundle_, path, errno);
   const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-  UniqueFd file(::openat(dir, name, kReadFlags | O_CLOEXEC));
+  UniqueFd file(::openat(dir, name, kEntryFlags | O_CLOEXEC));
   if (!file.is_open()) return judge_unopened(bundle_, path, errno);
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return Io{last_os_error()};
