@@ -8,8 +8,6 @@
 namespace srb {
 namespace {
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
 struct Decoded {
   std::size_t length;  // bytes consumed: the character, or the maximal invalid subpart
   bool valid;
@@ -152,7 +150,7 @@ std::string lossy_utf8(std::string_view bytes) {
   out.reserve(bytes.size());
   for (std::size_t pos = 0; pos < bytes.size();) {
     const Decoded d = decode_at(bytes, pos);
-    out += d.valid ? bytes.substr(pos, d.length) : kReplacement;
+    out += d.valid ? bytes.substr(pos, d.length) : kReplacementCharacter;
     pos += d.length;
   }
   return out;
@@ -166,7 +164,7 @@ std::string printable(std::string_view bytes) {
     if (d.valid) {
       append_printable_char(out, bytes.substr(pos, d.length), d.code_point);
     } else {
-      out += kReplacement;
+      out += kReplacementCharacter;
     }
     pos += d.length;
   }

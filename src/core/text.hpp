@@ -10,6 +10,9 @@
 
 namespace srb {
 
+// U+FFFD, which stands for bytes that cannot be shown as they are.
+inline constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
 bool is_valid_utf8(std::string_view bytes);
 
 // Walking text that is already valid UTF-8 (checked, or made so by lossy_utf8):

@@ -12,7 +12,6 @@ namespace srb {
 namespace {
 
 constexpr std::size_t kWindow = 120;  // characters shown of a longer line
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 constexpr std::string_view kEllipsis = "...";
 
 // Line `number` of the text without its line ending; empty past the last line.
@@ -59,7 +58,7 @@ Excerpt cut_excerpt(std::string_view valid_line, std::size_t caret) {
         valid_line.substr(pos, utf8_sequence_length(static_cast<unsigned char>(valid_line[pos])));
     pos += c.size();
     if (index < first) continue;
-    out.shown += is_hidden(c) ? kReplacement : c;
+    out.shown += is_hidden(c) ? kReplacementCharacter : c;
     if (index < caret) out.pad += c == "\t" ? '\t' : ' ';
   }
   if (last < count) out.shown += kEllipsis;
