@@ -159,6 +159,44 @@ TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
   EXPECT_EQ(tampered.err, "verify_bundle: " + mismatch + " (kind 5, file etc/ld.so.cache)\n");
 }
 
+// An OpenSSL configuration that activates only the null provider leaves libcrypto without
+// Ed25519. A program on the library then gets an error for the signature check instead of being
+// aborted, and the tool, OpenSSL's only user in its process, does not read that configuration.
+TEST(Install, LibcryptoWithoutEd25519IsAnErrorAndTheToolIgnoresOpensslConf) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  compile_c_example(dir / "prefix", "verify_bundle.c", dir / "verify_bundle_c");
+  ASSERT_FALSE(HasFailure());
+  const std::string identity = (dir / "identity.json").string();
+  const std::string bundle = (dir / "bundle").string();
+  run_checked({tool_path().string(), "key", "generate", "--out", identity});
+  make_host_root(dir / "root", {"/lib64/ld-linux-x86-64.so.2"});
+  run_checked({tool_path().string(), "build", "--version", "2.5", "--out", bundle, "--from",
+               (dir / "root").string(), "--arch", "x86_64", "--identity", identity});
+  std::string publisher =
+      run_checked({tool_path().string(), "key", "pubkey", "--identity", identity}).out;
+  while (!publisher.empty() && publisher.back() == '\n')
+    publisher.pop_back();
+  write_file(dir / "null.cnf",
+             "openssl_conf = init\n[init]\nproviders = providers\n"
+             "[providers]\nnull = null\n[null]\nactivate = 1\n");
+  RunOptions null_provider;
+  null_provider.env = minimal_env();
+  null_provider.env->push_back("OPENSSL_CONF=" + (dir / "null.cnf").string());
+
+  const ProcessResult program =
+      run_process({(dir / "verify_bundle_c").string(), bundle, publisher}, null_provider);
+  EXPECT_EQ(program.status, 1) << program.err;
+  EXPECT_NE(program.err.find("Can not access a needed shared library (os error 79)"),
+            std::string::npos)
+      << program.err;
+
+  const ProcessResult tool =
+      run_tool({"verify", bundle, "--require-publisher", publisher}, null_provider);
+  EXPECT_EQ(tool.status, 0) << tool.err;
+}
+
 // The C launcher of examples/, built like any C program against the installation, runs a program
 // on a signed bundle of this host: what the program maps must be the bundle's loader and C
 // library, not the host's. The same bundle copied under another version's tag is refused.

@@ -1,6 +1,7 @@
 #include "signing/ed25519.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -34,15 +35,23 @@ using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 using BnCtxPtr = std::unique_ptr<BN_CTX, BnCtxFree>;
 
-// OpenSSL reports failure here only for an allocation that failed.
+// BIGNUM arithmetic fails only for an allocation that failed.
 void require(bool ok) {
   if (!ok) std::abort();
 }
 
-PkeyPtr private_key(const Libcrypto& c, std::span<const unsigned char, 32> seed) {
+// The EVP calls also fail when the loaded libcrypto offers no Ed25519: a configuration that
+// activates only other providers (FIPS alone, say) in a program that loaded it that way. That is
+// the library lacking what is needed, reported as when it cannot be loaded at all.
+Result<void> ed25519_available(bool ok) {
+  if (!ok) return Io{os_error(ELIBACC)};
+  return {};
+}
+
+Result<PkeyPtr> private_key(const Libcrypto& c, std::span<const unsigned char, 32> seed) {
   PkeyPtr key(c.EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed.data(), seed.size()),
               PkeyFree{&c});
-  require(key != nullptr);
+  TRY(ed25519_available(key != nullptr));
   return key;
 }
 
@@ -98,25 +107,27 @@ bool is_point(const Libcrypto& c, std::span<const unsigned char, 32> encoded) {
 
 Result<PublicKey> ed25519_public_key(std::span<const unsigned char, 32> seed) {
   TRY_ASSIGN(const Libcrypto* c, libcrypto());
-  const PkeyPtr key = private_key(*c, seed);
+  TRY_ASSIGN(const PkeyPtr key, private_key(*c, seed));
   PublicKey public_key{};
   std::size_t length = public_key.size();
-  require(c->EVP_PKEY_get_raw_public_key(key.get(), public_key.data(), &length) == 1 &&
-          length == public_key.size());
+  TRY(ed25519_available(c->EVP_PKEY_get_raw_public_key(key.get(), public_key.data(), &length) ==
+                            1 &&
+                        length == public_key.size()));
   return public_key;
 }
 
 Result<Signature> ed25519_sign(std::span<const unsigned char, 32> seed,
                                std::span<const unsigned char> message) {
   TRY_ASSIGN(const Libcrypto* c, libcrypto());
-  const PkeyPtr key = private_key(*c, seed);
+  TRY_ASSIGN(const PkeyPtr key, private_key(*c, seed));
   const MdCtxPtr ctx = digest_context(*c);
   Signature signature{};
   std::size_t length = signature.size();
-  require(c->EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
-          c->EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()) ==
-              1 &&
-          length == signature.size());
+  TRY(ed25519_available(
+      c->EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
+      c->EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()) ==
+          1 &&
+      length == signature.size()));
   return signature;
 }
 
@@ -133,9 +144,10 @@ Result<bool> verify_ed25519(std::span<const unsigned char, 32> public_key,
   const PkeyPtr key(c->EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, public_key.data(),
                                                    public_key.size()),
                     PkeyFree{c});
-  require(key != nullptr);
+  TRY(ed25519_available(key != nullptr));
   const MdCtxPtr ctx = digest_context(*c);
-  require(c->EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1);
+  TRY(ed25519_available(c->EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) ==
+                        1));
   return c->EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), message.data(),
                              message.size()) == 1;
 }
