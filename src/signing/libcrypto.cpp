@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 
@@ -32,8 +33,13 @@ std::optional<Libcrypto> load(const char* soname) {
 struct Loader {
   std::once_flag once;
   const char* soname = "libcrypto.so.3";
+  bool ed25519_only = false;
   std::optional<Libcrypto> crypto;
 };
+
+constexpr std::uint64_t kEd25519OnlyInit = OPENSSL_INIT_NO_LOAD_CONFIG |
+                                           OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
+                                           OPENSSL_INIT_NO_ADD_ALL_DIGESTS | OPENSSL_INIT_NO_ATEXIT;
 
 Loader& loader() {
   static Loader instance;
@@ -44,13 +50,22 @@ Loader& loader() {
 
 Result<const Libcrypto*> libcrypto() {
   Loader& state = loader();
-  std::call_once(state.once, [&state] { state.crypto = load(state.soname); });
+  std::call_once(state.once, [&state] {
+    state.crypto = load(state.soname);
+    // A failed initialisation leaves OpenSSL to initialise itself as usual on first use.
+    if (state.crypto && state.ed25519_only)
+      state.crypto->OPENSSL_init_crypto(kEd25519OnlyInit, nullptr);
+  });
   if (!state.crypto) return Io{os_error(ELIBACC)};
   return &*state.crypto;
 }
 
 void set_libcrypto_soname(const char* soname) {
   loader().soname = soname;
+}
+
+void initialise_libcrypto_for_ed25519_only() {
+  loader().ed25519_only = true;
 }
 
 }  // namespace srb

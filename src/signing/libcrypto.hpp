@@ -5,6 +5,7 @@
 // every start bind its thousands of symbols. OpenSSL's headers give the prototypes only.
 
 #include <openssl/bn.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include "core/result.hpp"
@@ -18,7 +19,7 @@
   X(BN_sub) X(BN_sub_word) X(BN_value_one) X(EVP_DigestSign) X(EVP_DigestSignInit)         \
   X(EVP_DigestVerify) X(EVP_DigestVerifyInit) X(EVP_MD_CTX_free) X(EVP_MD_CTX_new)         \
   X(EVP_PKEY_free) X(EVP_PKEY_get_raw_public_key) X(EVP_PKEY_new_raw_private_key)          \
-  X(EVP_PKEY_new_raw_public_key)
+  X(EVP_PKEY_new_raw_public_key) X(OPENSSL_init_crypto)
 // clang-format on
 
 namespace srb {
@@ -38,5 +39,13 @@ Result<const Libcrypto*> libcrypto();
 // The file name libcrypto() loads, "libcrypto.so.3" unless changed here before its first call;
 // later changes have no effect. Tests name a library that does not exist to see the failure.
 void set_libcrypto_soname(const char* soname);
+
+// Called by a program that is the only user of OpenSSL in its process (the tool), before the
+// first libcrypto() call. The library is then initialised for Ed25519 alone: without reading
+// OpenSSL's configuration file (or OPENSSL_CONF), filling the legacy tables of every cipher and
+// digest name, or tearing it all down again at exit, which together cost a signed verify of a
+// host bundle a fifth of its instructions. A library inside someone else's program must not do
+// this: OpenSSL is initialised once per process, and the program may need all three.
+void initialise_libcrypto_for_ed25519_only();
 
 }  // namespace srb
