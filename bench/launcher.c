@@ -19,11 +19,11 @@
 extern char** environ;
 
 static int verify_in_process(const char* bundle) {
-  srb_verify_request* request = srb_verify_request_new(bundle);
+  srb_verify_request* request = srb_verify_request_new(bundle, strlen(bundle));
   srb_error* error = NULL;
   srb_manifest* manifest = request ? srb_verify(request, &error) : NULL;
   if (manifest == NULL && error != NULL)
-    fprintf(stderr, "launcher: %s\n", srb_error_message(error));
+    fprintf(stderr, "launcher: %s\n", srb_error_message(error, NULL));
   const int status = manifest != NULL ? 0 : 1;
   srb_manifest_free(manifest);
   srb_error_free(error);
