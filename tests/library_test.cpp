@@ -174,10 +174,9 @@ TEST(Install, LibcryptoWithoutEd25519IsAnErrorAndTheToolIgnoresOpensslConf) {
   make_host_root(dir / "root", {"/lib64/ld-linux-x86-64.so.2"});
   run_checked({tool_path().string(), "build", "--version", "2.5", "--out", bundle, "--from",
                (dir / "root").string(), "--arch", "x86_64", "--identity", identity});
-  std::string publisher =
-      run_checked({tool_path().string(), "key", "pubkey", "--identity", identity}).out;
-  while (!publisher.empty() && publisher.back() == '\n')
-    publisher.pop_back();
+  const Result<BundleManifest> manifest = load_manifest(bundle);
+  ASSERT_TRUE(manifest && manifest->publisher_hex);
+  const std::string publisher = *manifest->publisher_hex;
   write_file(dir / "null.cnf",
              "openssl_conf = init\n[init]\nproviders = providers\n"
              "[providers]\nnull = null\n[null]\nactivate = 1\n");
