@@ -255,6 +255,13 @@ TEST(VerifyCommand, ChecksEachListedEntryInManifestOrder) {
              s.rewrite();
              return std::string("invalid payload path in bundle.toml: lib/libc.so.6");
            }},
+          // The list stays sorted, with the repeat right after the first appearance.
+          {"path repeated in place",
+           [](Scene& s) {
+             s.manifest.files.insert(s.manifest.files.begin() + kLibc + 1, s.manifest.files[kLibc]);
+             s.rewrite();
+             return std::string("invalid payload path in bundle.toml: lib/libc.so.6");
+           }},
           // The first occurrence is checked in full before the repeat is seen.
           {"first of a repeated path damaged",
            [](Scene& s) {
@@ -317,10 +324,11 @@ TEST(VerifyCommand, RejectsWhateverThePayloadHoldsBeyondTheList) {
   const struct {
     std::vector<std::string> extra_files;
     std::string key;
+    bool list_reversed = false;
   } extras[] = {
-      {{"lib/zz.so", "lib/aa.so"}, "lib/aa.so"},  // the smallest key is named
-      {{"lib/bundle.toml"}, "lib/bundle.toml"},
-      {{"lib\\x.so"}, "lib/x.so"},
+      {{"lib/zz.so", "lib/aa.so"}, "lib/aa.so"},        // the smallest key is named
+      {{"lib/zz.so", "lib/aa.so"}, "lib/aa.so", true},  // whatever the manifest's order
+      {{"lib/bundle.toml"}, "lib/bundle.toml"},        {{"lib\\x.so"}, "lib/x.so"},
       {{"lib/\xff.so"}, "lib/\xef\xbf\xbd.so"},
   };
   std::vector<Case> cases;
@@ -328,6 +336,10 @@ TEST(VerifyCommand, RejectsWhateverThePayloadHoldsBeyondTheList) {
     cases.push_back({extra.key.c_str(), [&extra](Scene& s) {
                        for (const std::string& file : extra.extra_files)
                          write_file(s.dir / file, "");
+                       if (extra.list_reversed) {
+                         std::reverse(s.manifest.files.begin(), s.manifest.files.end());
+                         s.rewrite();
+                       }
                        return unlisted(extra.key);
                      }});
   }

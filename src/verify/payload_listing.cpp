@@ -99,7 +99,7 @@ struct Frame {
 
 class Walker {
  public:
-  Walker(int root_fd, const std::filesystem::path& root) : root_(root), root_fd_(root_fd) {}
+  explicit Walker(int root_fd) : root_fd_(root_fd) {}
 
   Result<PayloadListing> run();
 
@@ -108,7 +108,6 @@ class Walker {
   Result<DirHandle> reopen(std::size_t rel_size) const;
   void add_entry(std::string_view name);
 
-  const std::filesystem::path& root_;
   int root_fd_;
   // The relative path of the directory being entered, each name followed by "/". Every frame's
   // path is a prefix of it, because the walk only ever cuts it back to the top frame's path.
@@ -139,6 +138,9 @@ Result<PayloadListing> Walker::run() {
     TRY_ASSIGN(DirHandle child, open_dir(top.dir.fd(), name.c_str(), FollowLinks::no));
     TRY(push(std::move(child)));
   }
+  // Sorting once at the end is cheaper than keeping a tree in order along the way.
+  std::sort(listing_.begin(), listing_.end());
+  listing_.erase(std::unique(listing_.begin(), listing_.end()), listing_.end());
   return std::move(listing_);
 }
 
@@ -190,29 +192,19 @@ Result<DirHandle> Walker::reopen(std::size_t rel_size) const {
 void Walker::add_entry(std::string_view name) {
   std::string relative = rel_;
   relative += name;
-  std::string key = listing_key(relative);
-  listing_.insert_or_assign(std::move(key), join_relative(root_.native(), relative));
+  listing_.push_back(listing_key(relative));
 }
 
 }  // namespace
 
-std::string join_relative(std::string_view root, std::string_view relative) {
-  std::string joined;
-  joined.reserve(root.size() + 1 + relative.size());
-  joined.append(root);
-  if (!root.empty() && root.back() != '/') joined += '/';
-  joined.append(relative);
-  return joined;
-}
-
 Result<PayloadListing> collect_payload(const std::filesystem::path& root) {
   const UniqueFd root_fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!root_fd.is_open()) return Io{last_os_error()};
-  return collect_payload(root_fd.get(), root);
+  return collect_payload(root_fd.get());
 }
 
-Result<PayloadListing> collect_payload(int root_fd, const std::filesystem::path& root) {
-  Walker walker(root_fd, root);
+Result<PayloadListing> collect_payload(int root_fd) {
+  Walker walker(root_fd);
   return walker.run();
 }
 

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -78,20 +80,56 @@ Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file, FileH
   return {};
 }
 
-// Checks every entry in manifest order and strikes it from the listing, which then holds only
-// what the manifest does not mention.
-Result<void> check_entries(int bundle, const std::vector<BundleFile>& files,
-                           PayloadListing& listing, FileHeads* heads) {
+// Whether a later entry repeats an earlier path. build lists paths sorted, and then a repeat
+// follows its first appearance directly; any other order is remembered in a set.
+class RepeatCheck {
+ public:
+  explicit RepeatCheck(const std::vector<BundleFile>& files) : sorted_(is_sorted_by_path(files)) {
+    if (!sorted_) seen_.reserve(files.size());
+  }
+
+  bool repeats(std::string_view path) {
+    if (!sorted_) return !seen_.insert(path).second;
+    const bool repeat = previous_ == path;
+    previous_ = path;
+    return repeat;
+  }
+
+ private:
+  bool sorted_;
+  std::optional<std::string_view> previous_;
+  std::unordered_set<std::string_view> seen_;
+};
+
+// Checks every entry in manifest order.
+Result<void> check_entries(int bundle, const std::vector<BundleFile>& files, FileHeads* heads) {
   ListedFileOpener opener(bundle);
-  std::unordered_set<std::string_view> seen;
-  seen.reserve(files.size());
+  RepeatCheck repeat(files);
   for (const BundleFile& file : files) {
     if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
-    if (!seen.insert(file.path).second) return InvalidPayloadPath{file.path};
+    if (repeat.repeats(file.path)) return InvalidPayloadPath{file.path};
     TRY(check_entry(opener, file, heads));
-    listing.erase(file.path);
   }
   return {};
+}
+
+// The smallest entry of the listing that the manifest does not mention, by one walk of both in
+// order. Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
+const std::string* first_unlisted(const PayloadListing& listing,
+                                  const std::vector<BundleFile>& files) {
+  std::vector<std::string_view> listed;
+  listed.reserve(files.size());
+  for (const BundleFile& file : files)
+    listed.emplace_back(file.path);
+  if (!is_sorted_by_path(files)) std::sort(listed.begin(), listed.end());
+  auto next = listed.begin();
+  for (const std::string& entry : listing) {
+    if (entry == "bundle.toml") continue;
+    while (next != listed.end() && *next < entry)
+      ++next;
+    if (next == listed.end() || *next != entry) return &entry;
+  }
+  return nullptr;
 }
 
 // The manifest keeps its own order; the root hash is taken over a sorted copy. build writes the
@@ -134,11 +172,10 @@ Result<BundleManifest> verify_bundle(const VerifyRequest& request, FileHeads* he
   TRY_ASSIGN(BundleManifest manifest, load_manifest_beneath(bundle.get(), request.bundle_dir));
   TRY(check_arch(manifest, request.require_arch));
   TRY(check_version(manifest, request.require_version));
-  TRY_ASSIGN(PayloadListing listing, collect_payload(bundle.get(), request.bundle_dir));
-  // Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
-  listing.erase("bundle.toml");
-  TRY(check_entries(bundle.get(), manifest.files, listing, heads));
-  if (!listing.empty()) return UnlistedPayloadFile{listing.begin()->first};
+  TRY_ASSIGN(const PayloadListing listing, collect_payload(bundle.get()));
+  TRY(check_entries(bundle.get(), manifest.files, heads));
+  if (const std::string* unlisted = first_unlisted(listing, manifest.files))
+    return UnlistedPayloadFile{*unlisted};
   TRY(check_root_hash(manifest));
   TRY(check_bundle_signature(manifest, request.require_publisher, request.require_signature));
   return manifest;
