@@ -57,6 +57,13 @@ Result<UniqueFd> judge_unopened(int bundle, const std::string& path, int error) 
 
 }  // namespace
 
+template <typename OpenFile>
+int ListedFileOpener::with_room(OpenFile open_file) {
+  const int fd = open_file();
+  if (fd >= 0 || errno != EMFILE || !closing_.close_all()) return fd;
+  return open_file();
+}
+
 int ListedFileOpener::parent_dir(std::string_view parent) {
   if (parent.empty()) return bundle_;
   if (parents_[last_used_].path == parent && parents_[last_used_].dir.is_open())
@@ -66,7 +73,7 @@ int ListedFileOpener::parent_dir(std::string_view parent) {
     last_used_ = i;
     return parents_[i].dir.get();
   }
-  UniqueFd dir(open_beneath(bundle_, parent, O_PATH | O_DIRECTORY));
+  UniqueFd dir(with_room([&] { return open_beneath(bundle_, parent, O_PATH | O_DIRECTORY); }));
   if (!dir.is_open()) return -1;
   // Slots are taken in turn, so the directory replaced is the one opened longest ago.
   last_used_ = next_slot_;
@@ -86,7 +93,7 @@ Result<UniqueFd> ListedFileOpener::open(const std::string& path) {
   const int dir = parent_dir(parent);
   if (dir < 0) return judge_unopened(bundle_, path, errno);
   const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-  UniqueFd file(::openat(dir, name, kEntryFlags | O_CLOEXEC));
+  UniqueFd file(with_room([&] { return ::openat(dir, name, kEntryFlags | O_CLOEXEC); }));
   if (!file.is_open()) return judge_unopened(bundle_, path, errno);
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return Io{last_os_error()};

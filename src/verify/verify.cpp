@@ -69,7 +69,7 @@ Result<std::string> read_head(int fd, std::size_t size) {
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest.
 Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file, FileHeads* heads) {
-  TRY_ASSIGN(const UniqueFd opened, opener.open(file.path));
+  TRY_ASSIGN(UniqueFd opened, opener.open(file.path));
   if (heads != nullptr && heads->wanted && heads->wanted(file.path)) {
     TRY_ASSIGN(std::string head, read_head(opened.get(), heads->size));
     heads->heads.insert_or_assign(file.path, std::move(head));
@@ -77,6 +77,7 @@ Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file, FileH
   TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.get()));
   if (digest.hash != file.hash)
     return HashMismatch{.expected = file.hash, .computed = digest.hash, .path = file.path};
+  opener.close_later(std::move(opened));
   return {};
 }
 

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
 #include <variant>
 
 #include "core/error.hpp"
 #include "tests/support/beneath_resolver.hpp"
 #include "tests/support/bundle_fixture.hpp"
+#include "tests/support/descriptor_limit.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb {
@@ -42,6 +44,25 @@ TEST(VerifyBundle, HandsBackTheFirstBytesOfTheFilesWanted) {
   const Result<BundleManifest> verified = verify_bundle(request, &heads);
   ASSERT_TRUE(verified.has_value()) << message(verified.error());
   EXPECT_EQ(heads.heads, (decltype(heads.heads){{"lib/a", "abcd"}, {"lib/b", "xy"}}));
+}
+
+// Descriptors of digested files are closed in batches. With room for only a few more than the
+// bundle and its directories need, verify must close a batch early rather than fail with EMFILE.
+TEST(VerifyBundle, VerifiesMoreFilesThanTheDescriptorLimitAllowsOpenAtOnce) {
+  const test::TempDir temp;
+  test::BundleParts parts;
+  for (int i = 0; i < 100; ++i)
+    parts.files.push_back({"lib/f" + std::to_string(i), std::to_string(i)});
+  test::make_bundle(temp.path(), parts);
+  VerifyRequest request;
+  request.bundle_dir = temp.path();
+  Result<BundleManifest> verified = BundleManifest{};
+  {
+    const test::DescriptorLimit limit(test::DescriptorLimit::open_now() + 6);
+    verified = verify_bundle(request);
+  }
+  ASSERT_TRUE(verified.has_value()) << message(verified.error());
+  EXPECT_EQ(verified->files.size(), 100u);
 }
 
 class VerifyInsideTheBundle : public test::BothResolvers {};
