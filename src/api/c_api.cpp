@@ -103,8 +103,8 @@ std::optional<std::string_view> text_of(const char* text, size_t length) {
 }
 
 // The kernel ends a path at its first NUL, so a path holding one would name another file.
-bool names_a_file(const std::filesystem::path& path) {
-  return path.native().find('\0') == std::string::npos;
+bool names_a_file(std::string_view path) {
+  return path.find('\0') == std::string_view::npos;
 }
 
 // What an operation hands back: a value, or the record of what stopped it.
@@ -241,9 +241,9 @@ srb::Result<std::string> identity_public_key_hex(const std::filesystem::path& fi
 }
 
 bool build_request_names_files(const srb::BuildRequest& request) {
-  if (!names_a_file(request.out) || !names_a_file(request.from)) return false;
-  if (request.identity && !names_a_file(*request.identity)) return false;
-  for (const std::filesystem::path& include : request.includes)
+  if (!names_a_file(request.out.native()) || !names_a_file(request.from.native())) return false;
+  if (request.identity && !names_a_file(request.identity->native())) return false;
+  for (const std::string& include : request.includes)
     if (!names_a_file(include)) return false;
   return true;
 }
@@ -254,7 +254,7 @@ srb_launch_plan* launch_plan_handle(srb::LaunchPlan plan) {
 }
 
 Outcome<srb::LaunchPlan> launch_plan_for(const srb::VerifyRequest& request) {
-  if (!names_a_file(request.bundle_dir)) return refused<srb::LaunchPlan>();
+  if (!names_a_file(request.bundle_dir.native())) return refused<srb::LaunchPlan>();
   return outcome(srb::verify_for_launch(request));
 }
 
@@ -472,7 +472,7 @@ srb_manifest* srb_verify(const srb_verify_request* request, srb_error** error) {
   return run(
       error,
       [&] {
-        if (request == nullptr || !names_a_file(request->request.bundle_dir))
+        if (request == nullptr || !names_a_file(request->request.bundle_dir.native()))
           return refused<srb::BundleManifest>();
         return outcome(srb::verify_bundle(request->request));
       },

@@ -150,8 +150,8 @@ std::optional<std::string_view> file_name_of(std::string_view path) {
 }
 
 // "lib/" and the include's file name, which must make a bundle path that verify accepts.
-Result<std::string> include_bundle_path(const std::filesystem::path& include) {
-  const std::optional<std::string_view> name = file_name_of(include.native());
+Result<std::string> include_bundle_path(const std::string& include) {
+  const std::optional<std::string_view> name = file_name_of(include);
   if (!name) return IncludeNoFileName{include};
   std::string bundle_path = "lib/" + lossy_utf8(*name);
   if (!is_valid_payload_path(bundle_path)) return IncludeInvalidFileName{include};
@@ -162,11 +162,10 @@ Result<std::string> include_bundle_path(const std::filesystem::path& include) {
 // in full before any of it is copied, so a refused include leaves no file behind. The include is
 // opened first, and an open that succeeds shows it present; only a failed one is looked at again,
 // to tell a missing include from one that cannot be read, which fails after the name checks.
-Result<void> gather_includes(const std::vector<std::filesystem::path>& includes,
-                             GatheredBundle& bundle) {
+Result<void> gather_includes(const std::vector<std::string>& includes, GatheredBundle& bundle) {
   std::set<std::string> taken;
-  for (const std::filesystem::path& include : includes) {
-    UniqueFd opened = open_host_file(include);
+  for (const std::string& include : includes) {
+    UniqueFd opened = open_host_file(include.c_str());
     const OsError open_error = opened.is_open() ? OsError{} : last_os_error();
     if (!opened.is_open() && !is_present(include)) return IncludeMissing{include};
     TRY_ASSIGN(std::string bundle_path, include_bundle_path(include));

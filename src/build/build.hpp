@@ -18,7 +18,8 @@ struct BuildRequest {
   std::filesystem::path from = "/";
   std::optional<std::string> arch;  // absent: the architecture the tool was built for
   std::optional<std::filesystem::path> identity;
-  std::vector<std::filesystem::path> includes;
+  // Kept as text: a std::filesystem::path would split each into components that nothing reads.
+  std::vector<std::string> includes;
 };
 
 // Builds the bundle and returns the manifest as written to bundle.toml.

@@ -192,13 +192,13 @@ Result<FileDigest> digest_in_place(const OpenedSource& source, const Destination
 }  // namespace
 
 Result<OpenedSource> open_host_source(const std::filesystem::path& source) {
-  UniqueFd fd = open_host_file(source);
+  UniqueFd fd = open_host_file(source.c_str());
   if (!fd.is_open()) return Io{last_os_error()};
   return as_build_source(std::move(fd));
 }
 
-UniqueFd open_host_file(const std::filesystem::path& source) {
-  return UniqueFd(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+UniqueFd open_host_file(const char* source) {
+  return UniqueFd(::open(source, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
 }
 
 Result<OpenedSource> as_build_source(UniqueFd fd) {

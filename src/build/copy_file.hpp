@@ -49,7 +49,7 @@ Result<OpenedSource> open_host_source(const std::filesystem::path& source);
 
 // The open of open_host_source alone, for a caller that decides what a failure means: a closed
 // descriptor with errno set when the path cannot be opened.
-UniqueFd open_host_file(const std::filesystem::path& source);
+UniqueFd open_host_file(const char* source);
 
 // Takes a descriptor opened for reading (non-blocking, so that a FIFO could not hang the open) as
 // a build source, checking through it that it is a regular file. Fails with Io as

@@ -16,7 +16,7 @@ struct Build {
   std::optional<std::filesystem::path> from;
   std::optional<std::string> arch;
   std::optional<std::filesystem::path> identity;
-  std::vector<std::filesystem::path> include;
+  std::vector<std::string> include;
 };
 
 struct Verify {

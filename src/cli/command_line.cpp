@@ -61,9 +61,7 @@ class ScannedValues {
 
 Cli to_build(const ScannedValues& v) {
   Build cmd{v.one("--version"), v.one("--out"),       v.path("--from"),
-            v.text("--arch"),   v.path("--identity"), {}};
-  for (const std::string& include : v.all("--include"))
-    cmd.include.emplace_back(include);
+            v.text("--arch"),   v.path("--identity"), v.all("--include")};
   return Cli{std::move(cmd)};
 }
 
