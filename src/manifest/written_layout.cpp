@@ -18,6 +18,8 @@
 // Strings are taken only when they need no escape, integers only in their plain decimal form up
 // to 2^63 - 1; both are then read the same by any TOML parser.
 
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "core/text.hpp"
@@ -26,6 +28,30 @@ namespace srb {
 namespace {
 
 constexpr std::string_view kEntryHeader = "\n[[files]]\n";
+
+// Whether any of the eight bytes of `word` is a quote, a backslash, a control character or not
+// ASCII: the bytes after which a string needs a closer look. Each test is exact for the word as a
+// whole (it may flag a byte next to the one that trips it, never miss one).
+bool holds_special_byte(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x8080808080808080u;
+  const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+  const std::uint64_t below_space = (word - 0x20 * kOnes) & ~word & kHigh;
+  return ((word & kHigh) | below_space | has_zero(word ^ ('"' * kOnes)) |
+          has_zero(word ^ ('\\' * kOnes)) | has_zero(word ^ (0x7F * kOnes))) != 0;
+}
+
+// How many bytes from the start of `text` are printable ASCII other than a quote and a
+// backslash, counted eight at a time; the count stops short of the first word that holds any
+// other byte. Digests and most paths are such bytes from end to end.
+std::size_t plain_ascii_prefix(std::string_view text) {
+  std::size_t at = 0;
+  for (std::uint64_t word = 0; at + sizeof word <= text.size(); at += sizeof word) {
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (holds_special_byte(word)) break;
+  }
+  return at;
+}
 
 class Cursor {
  public:
@@ -60,7 +86,7 @@ class Cursor {
   // Up to the closing quote: no escape, no control character, valid UTF-8.
   bool take_plain_text(std::string& value) {
     bool ascii = true;
-    std::size_t end = 0;
+    std::size_t end = plain_ascii_prefix(rest_);
     for (; end < rest_.size(); ++end) {
       const auto byte = static_cast<unsigned char>(rest_[end]);
       if (byte == '"') break;

@@ -118,5 +118,29 @@ TEST(WrittenLayout, LeavesEveryOtherTextToTheGeneralReader) {
   }
 }
 
+// Strings are scanned eight bytes at a time: a byte that needs a closer look must be found in
+// whichever position of a word it falls, and a word of plain bytes must not hide a neighbour.
+TEST(WrittenLayout, LooksAtEveryByteOfAStringWhereverItLies) {
+  const std::string base = rendered(signed_manifest());
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool direct;  // read by the direct reader
+  } specials[] = {{"TAB", "\t", false},          {"unit separator", "\x1f", false},
+                  {"DEL", "\x7f", false},        {"backslash", "\\\\", false},
+                  {"quote", "\\\"", false},      {"invalid UTF-8", "\xC3(", false},
+                  {"e acute", "\xC3\xA9", true}, {"space", " ", true}};
+  for (const auto& special : specials) {
+    for (std::size_t offset = 0; offset <= 16; ++offset) {
+      SCOPED_TRACE(std::string(special.name) + " at " + std::to_string(offset));
+      const std::string path =
+          "etc/" + std::string(offset, 'a') + special.bytes + std::string(16 - offset, 'b');
+      const std::string text = replaced(base, "\"etc/ld.so.cache\"", "\"" + path + "\"");
+      EXPECT_EQ(read_written_layout(text).has_value(), special.direct);
+      EXPECT_EQ(outcome(parse_manifest(text)), outcome(parse_toml_manifest(text)));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace srb
