@@ -31,6 +31,7 @@ struct GatheredBundle {
   // What every file and directory written is stamped with, for a reproducible tree.
   std::optional<struct timespec> time;
   gid_t group = 0;  // the builder's effective group, which everything written is given
+  CopyRoutes copy_routes;
   std::vector<BundleFile> files;  // in copy order
 };
 

@@ -20,7 +20,8 @@
 // to the same offset of the copy, and the copy's length is set at the end, so a hole stays a hole
 // instead of becoming blocks of zeros. A stretch moves by copy_file_range where the kernel
 // supports it for this pair of files, then by sendfile, then by plain reads and writes; each
-// method carries on from where the previous one stopped.
+// method carries on from where the previous one stopped. Once copy_file_range has refused a pair
+// of file systems outright, the build's later copies between them start with sendfile.
 
 namespace srb {
 namespace {
@@ -33,7 +34,7 @@ constexpr off_t kEndOfFile = std::numeric_limits<off_t>::max();
 enum class Transfer { done, unsupported, failed };
 struct Outcome {
   Transfer transfer;
-  int error = 0;  // errno of a failed transfer
+  int error = 0;  // errno of a failed transfer, or of the refusal of an unsupported one
 };
 
 // Bytes [at, end) of the source, copied to the same offsets of the copy; `at` advances as they
@@ -62,7 +63,7 @@ Outcome transfer_with(Stretch& stretch, Step step) {
   while (stretch.at < stretch.end) {
     const ssize_t n = step(stretch.at, next_count(stretch));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && !moved && is_unsupported(errno)) return {Transfer::unsupported};
+    if (n < 0 && !moved && is_unsupported(errno)) return {Transfer::unsupported, errno};
     if (n < 0) return {Transfer::failed, errno};
     if (n == 0) return {moved ? Transfer::done : Transfer::unsupported};
     moved = true;
@@ -71,44 +72,87 @@ Outcome transfer_with(Stretch& stretch, Step step) {
   return {Transfer::done};
 }
 
-Outcome by_copy_file_range(int in, int out, Stretch& stretch) {
+// The copy being written, with its file offset as far as it is known: a fresh copy starts at 0,
+// copy_file_range leaves the offset alone, and sendfile and write move it past what they wrote.
+// Knowing it spares the lseek before each sendfile.
+struct Target {
+  int fd;
+  off_t offset = 0;
+
+  bool move_to(off_t at) {
+    if (at == offset) return true;
+    if (::lseek(fd, at, SEEK_SET) < 0) return false;
+    offset = at;
+    return true;
+  }
+};
+
+// A source and its copy, and what earlier copies learnt about the pair.
+struct CopyPair {
+  int in;
+  dev_t in_device;
+  Target out;
+  dev_t out_device;
+  CopyRoutes* routes;
+
+  bool range_refused() const {
+    return routes != nullptr && routes->range_refused && routes->from == in_device &&
+           routes->to == out_device;
+  }
+  void remember_range_refused(int error) {
+    if (routes == nullptr || (error != EXDEV && error != ENOSYS)) return;
+    *routes = CopyRoutes{.range_refused = true, .from = in_device, .to = out_device};
+  }
+};
+
+Outcome by_copy_file_range(CopyPair& pair, Stretch& stretch) {
   return transfer_with(stretch, [&](off_t at, std::size_t count) {
     off_t in_at = at;
     off_t out_at = at;
-    return ::copy_file_range(in, &in_at, out, &out_at, count, 0);
+    return ::copy_file_range(pair.in, &in_at, pair.out.fd, &out_at, count, 0);
   });
 }
 
 // sendfile writes at the copy's file offset, so that is moved to the stretch first.
-Outcome by_sendfile(int in, int out, Stretch& stretch) {
-  if (::lseek(out, stretch.at, SEEK_SET) < 0) return {Transfer::failed, errno};
-  return transfer_with(stretch, [&](off_t at, std::size_t count) {
+Outcome by_sendfile(CopyPair& pair, Stretch& stretch) {
+  if (!pair.out.move_to(stretch.at)) return {Transfer::failed, errno};
+  const Outcome outcome = transfer_with(stretch, [&](off_t at, std::size_t count) {
     off_t in_at = at;
-    return ::sendfile(out, in, &in_at, count);
+    return ::sendfile(pair.out.fd, pair.in, &in_at, count);
   });
+  pair.out.offset = stretch.at;
+  return outcome;
 }
 
-Result<void> by_read_write(int in, int out, Stretch& stretch) {
-  if (::lseek(out, stretch.at, SEEK_SET) < 0) return Io{last_os_error()};
+Result<void> by_read_write(CopyPair& pair, Stretch& stretch) {
+  if (!pair.out.move_to(stretch.at)) return Io{last_os_error()};
   char buffer[65536];
   while (stretch.at < stretch.end) {
     ssize_t n = 0;
     do {
-      n = ::pread(in, buffer, std::min(next_count(stretch), sizeof buffer), stretch.at);
+      n = ::pread(pair.in, buffer, std::min(next_count(stretch), sizeof buffer), stretch.at);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return Io{last_os_error()};
     if (n == 0) return {};
-    TRY(write_all(out, std::string_view(buffer, static_cast<std::size_t>(n))));
+    // A failed write leaves the offset unknown; the copy is abandoned then anyway.
+    TRY(write_all(pair.out.fd, std::string_view(buffer, static_cast<std::size_t>(n))));
     stretch.at += n;
+    pair.out.offset = stretch.at;
   }
   return {};
 }
 
-Result<void> copy_stretch(int in, int out, Stretch& stretch) {
-  Outcome outcome = by_copy_file_range(in, out, stretch);
-  if (outcome.transfer == Transfer::unsupported) outcome = by_sendfile(in, out, stretch);
+Result<void> copy_stretch(CopyPair& pair, Stretch& stretch) {
+  Outcome outcome{Transfer::unsupported};
+  if (!pair.range_refused()) {
+    const off_t start = stretch.at;
+    outcome = by_copy_file_range(pair, stretch);
+    if (outcome.transfer == Transfer::unsupported && stretch.at == start)
+      pair.remember_range_refused(outcome.error);
+  }
+  if (outcome.transfer == Transfer::unsupported) outcome = by_sendfile(pair, stretch);
   if (outcome.transfer == Transfer::failed) return Io{os_error(outcome.error)};
-  if (outcome.transfer == Transfer::unsupported) return by_read_write(in, out, stretch);
+  if (outcome.transfer == Transfer::unsupported) return by_read_write(pair, stretch);
   return {};
 }
 
@@ -123,20 +167,20 @@ Result<off_t> seek(int fd, off_t at, int whence) {
 // The data stretches of the source from the first at `data`, copied in order, then the copy's
 // length set to the source's, which a hole at the end leaves beyond the last byte written. A
 // file that ends before its status said keeps the length that was read.
-Result<void> copy_data(int in, int out, off_t data, off_t size) {
+Result<void> copy_data(CopyPair& pair, off_t data, off_t size) {
   off_t written = 0;  // the end of the last stretch written
   while (data != kEndOfFile) {
-    TRY_ASSIGN(const off_t hole, seek(in, data, SEEK_HOLE));
+    TRY_ASSIGN(const off_t hole, seek(pair.in, data, SEEK_HOLE));
     Stretch stretch{data, hole};
-    TRY(copy_stretch(in, out, stretch));
+    TRY(copy_stretch(pair, stretch));
     written = stretch.at;
     if (written < hole) {
       size = written;
       break;
     }
-    TRY_ASSIGN(data, seek(in, hole, SEEK_DATA));
+    TRY_ASSIGN(data, seek(pair.in, hole, SEEK_DATA));
   }
-  if (written < size && ::ftruncate(out, size) != 0) return Io{last_os_error()};
+  if (written < size && ::ftruncate(pair.out.fd, size) != 0) return Io{last_os_error()};
   return {};
 }
 
@@ -144,28 +188,27 @@ Result<void> copy_data(int in, int out, off_t data, off_t size) {
 // there would be paid for by blocks beyond its end), so it is copied as one stretch of its size,
 // without asking where data lies; the copy then takes no more room than the source does. A file
 // that ends sooner keeps the length that was read.
-Result<bool> copy_dense(const OpenedSource& source, int out) {
+Result<bool> copy_dense(const OpenedSource& source, CopyPair& pair) {
   const off_t size = source.status.st_size;
   if (size <= 0 || source.status.st_blocks < (size + 511) / 512) return false;
   Stretch whole{0, size};
-  TRY(copy_stretch(source.fd.get(), out, whole));
+  TRY(copy_stretch(pair, whole));
   return true;
 }
 
 // A file system that cannot say where data lies, and a file whose size of 0 may hide content
 // (proc files make theirs on reading), are copied as one stream to their end: neither has holes
 // to keep.
-Result<void> copy_content(const OpenedSource& source, int out) {
-  TRY_ASSIGN(const bool copied, copy_dense(source, out));
+Result<void> copy_content(const OpenedSource& source, CopyPair& pair) {
+  TRY_ASSIGN(const bool copied, copy_dense(source, pair));
   if (copied) return {};
-  const int in = source.fd.get();
   const off_t size = source.status.st_size;
-  const off_t data = size > 0 ? ::lseek(in, 0, SEEK_DATA) : -1;
-  if (data >= 0) return copy_data(in, out, data, size);
-  if (size > 0 && errno == ENXIO) return copy_data(in, out, kEndOfFile, size);
+  const off_t data = size > 0 ? ::lseek(pair.in, 0, SEEK_DATA) : -1;
+  if (data >= 0) return copy_data(pair, data, size);
+  if (size > 0 && errno == ENXIO) return copy_data(pair, kEndOfFile, size);
   if (size > 0 && !is_unsupported(errno)) return Io{last_os_error()};
   Stretch whole;
-  return copy_stretch(in, out, whole);
+  return copy_stretch(pair, whole);
 }
 
 // The name must still show `file` (the same regular file, device and inode), or whatever the
@@ -226,7 +269,12 @@ Result<FileDigest> copy_opened_source(OpenedSource& source, const Destination& d
       return digest_in_place(source, destination);
     TRY_ASSIGN(copy, create_copy(destination, existing));
   }
-  TRY(copy_content(source, copy.fd.get()));
+  CopyPair pair{.in = source.fd.get(),
+                .in_device = source.status.st_dev,
+                .out = Target{.fd = copy.fd.get()},
+                .out_device = copy.status.st_dev,
+                .routes = destination.routes};
+  TRY(copy_content(source, pair));
   return finish_copy(std::move(copy), destination, source.status.st_mode & kCopyBits);
 }
 

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/magic.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -42,7 +45,7 @@ class OpenDir {
   explicit OpenDir(const fs::path& path)
       : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
   Destination at(const std::string& name) const {
-    return {fd_.get(), name, path_ / name, std::nullopt, std::nullopt};
+    return {fd_.get(), name, (path_ / name).native(), std::nullopt, std::nullopt};
   }
 
  private:
@@ -117,7 +120,9 @@ TEST(CopyOpenedSource, CopiesEmptyLargeAndZeroSizedProcFiles) {
 }
 
 // A hole in the source stays a hole in the copy: a file that is mostly holes must not turn into
-// that many blocks of zeros. The content, and so the digest, is the same either way.
+// that many blocks of zeros. The content, and so the digest, is the same either way, whether the
+// stretches move by copy_file_range or, as between file systems that refuse it, by sendfile
+// from wherever the copy's offset was left.
 TEST(CopyOpenedSource, KeepsHolesWhereverTheyLie) {
   TempDir dir;
   const OpenDir out(dir.path());
@@ -131,21 +136,67 @@ TEST(CopyOpenedSource, KeepsHolesWhereverTheyLie) {
       {"hole first, data last", {kSize - 4096}},
       {"data between holes", {off_t{2} << 20, off_t{5} << 20}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    {
-      const UniqueFd source(::open((dir / "sparse").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-      ASSERT_EQ(::ftruncate(source.get(), kSize), 0);
-      const std::string block(4096, 'd');
-      for (const off_t at : c.data)
-        ASSERT_EQ(::pwrite(source.get(), block.data(), block.size(), at), 4096);
+  for (const bool range_refused : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (range_refused ? ", by sendfile" : ""));
+      {
+        const UniqueFd source(::open((dir / "sparse").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+        ASSERT_EQ(::ftruncate(source.get(), kSize), 0);
+        const std::string block(4096, 'd' + static_cast<char>(range_refused));
+        for (const off_t at : c.data)
+          ASSERT_EQ(::pwrite(source.get(), block.data(), block.size(), at), 4096);
+      }
+      const dev_t device = status_of(dir.path()).st_dev;
+      CopyRoutes routes{.range_refused = range_refused, .from = device, .to = device};
+      Destination destination = out.at("copy");
+      destination.routes = &routes;
+      const Result<FileDigest> digest = copy(dir / "sparse", destination);
+      ASSERT_TRUE(digest) << message(digest.error());
+      EXPECT_EQ(digest->size, static_cast<std::uint64_t>(kSize));
+      EXPECT_EQ(digest->hash, file_digest(dir / "sparse")->hash);
+      EXPECT_EQ(read_file(dir / "copy"), read_file(dir / "sparse"));
+      EXPECT_LE(status_of(dir / "copy").st_blocks * 512, 1 << 20);
     }
-    const Result<FileDigest> digest = copy(dir / "sparse", out.at("copy"));
+  }
+}
+
+// Between two kinds of file system the kernel may refuse copy_file_range with EXDEV; the copies
+// of a build go the same way again and again, so a refusal is remembered for the pair, and every
+// copy still holds its source's bytes.
+TEST(CopyOpenedSource, RemembersAPairOfFileSystemsThatRefusesCopyFileRange) {
+  TempDir dir;
+  const fs::path memory = "/dev/shm";
+  struct statfs shm {};
+  if (::statfs(memory.c_str(), &shm) != 0 || shm.f_type != TMPFS_MAGIC ||
+      ::access(memory.c_str(), W_OK) != 0)
+    GTEST_SKIP() << "no writable tmpfs at /dev/shm";
+  const TempDir sources(memory);
+  if (status_of(sources.path()).st_dev == status_of(dir.path()).st_dev)
+    GTEST_SKIP() << "the temporary directory is on /dev/shm's file system";
+  write_file(sources / "probe", "p");
+  const UniqueFd probe_in(::open((sources / "probe").c_str(), O_RDONLY));
+  const UniqueFd probe_out(::open((dir / "probe").c_str(), O_WRONLY | O_CREAT, 0600));
+  const bool refused =
+      ::copy_file_range(probe_in.get(), nullptr, probe_out.get(), nullptr, 1, 0) < 0 &&
+      errno == EXDEV;
+
+  const OpenDir out(dir.path());
+  CopyRoutes routes;
+  for (const char* name : {"one", "two"}) {
+    SCOPED_TRACE(name);
+    const std::string content = std::string(name) + std::string(70000, 'x');
+    write_file(sources / name, content);
+    Destination destination = out.at(name);
+    destination.routes = &routes;
+    const Result<FileDigest> digest = copy(sources / name, destination);
     ASSERT_TRUE(digest) << message(digest.error());
-    EXPECT_EQ(digest->size, static_cast<std::uint64_t>(kSize));
-    EXPECT_EQ(digest->hash, file_digest(dir / "sparse")->hash);
-    EXPECT_EQ(read_file(dir / "copy"), read_file(dir / "sparse"));
-    EXPECT_LE(status_of(dir / "copy").st_blocks * 512, 1 << 20);
+    EXPECT_EQ(read_file(dir / name), content);
+    EXPECT_EQ(digest->hash, file_digest(sources / name)->hash);
+  }
+  EXPECT_EQ(routes.range_refused, refused);
+  if (refused) {
+    EXPECT_EQ(routes.from, status_of(sources.path()).st_dev);
+    EXPECT_EQ(routes.to, status_of(dir.path()).st_dev);
   }
 }
 
