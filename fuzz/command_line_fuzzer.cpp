@@ -51,8 +51,8 @@ struct CheckFields {
   void operator()(const srb::Build& b) const {
     FUZZ_CHECK(is_text(b.version) && is_text(b.arch));
     FUZZ_CHECK(is_path(b.out) && is_path(b.from) && is_path(b.identity));
-    for (const auto& include : b.include)
-      FUZZ_CHECK(is_path(include));
+    for (const std::string& include : b.include)
+      FUZZ_CHECK(is_path(std::filesystem::path(include)));
   }
   void operator()(const srb::Verify& v) const {
     FUZZ_CHECK(is_path(v.dir) && is_text(v.require_publisher) && is_text(v.require_arch));
