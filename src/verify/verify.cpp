@@ -85,7 +85,7 @@ Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file, FileH
 // follows its first appearance directly; any other order is remembered in a set.
 class RepeatCheck {
  public:
-  explicit RepeatCheck(const std::vector<BundleFile>& files) : sorted_(is_sorted_by_path(files)) {
+  RepeatCheck(const std::vector<BundleFile>& files, bool sorted) : sorted_(sorted) {
     if (!sorted_) seen_.reserve(files.size());
   }
 
@@ -103,9 +103,10 @@ class RepeatCheck {
 };
 
 // Checks every entry in manifest order.
-Result<void> check_entries(int bundle, const std::vector<BundleFile>& files, FileHeads* heads) {
+Result<void> check_entries(int bundle, const std::vector<BundleFile>& files, bool sorted,
+                           FileHeads* heads) {
   ListedFileOpener opener(bundle);
-  RepeatCheck repeat(files);
+  RepeatCheck repeat(files, sorted);
   for (const BundleFile& file : files) {
     if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
     if (repeat.repeats(file.path)) return InvalidPayloadPath{file.path};
@@ -117,12 +118,12 @@ Result<void> check_entries(int bundle, const std::vector<BundleFile>& files, Fil
 // The smallest entry of the listing that the manifest does not mention, by one walk of both in
 // order. Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
 const std::string* first_unlisted(const PayloadListing& listing,
-                                  const std::vector<BundleFile>& files) {
+                                  const std::vector<BundleFile>& files, bool sorted) {
   std::vector<std::string_view> listed;
   listed.reserve(files.size());
   for (const BundleFile& file : files)
     listed.emplace_back(file.path);
-  if (!is_sorted_by_path(files)) std::sort(listed.begin(), listed.end());
+  if (!sorted) std::sort(listed.begin(), listed.end());
   auto next = listed.begin();
   for (const std::string& entry : listing) {
     if (entry == "bundle.toml") continue;
@@ -135,15 +136,15 @@ const std::string* first_unlisted(const PayloadListing& listing,
 
 // The manifest keeps its own order; the root hash is taken over a sorted copy. build writes the
 // list sorted already, and then the copy would be the same list, so it is made only when needed.
-std::string sorted_root_hash(const std::vector<BundleFile>& files) {
-  if (is_sorted_by_path(files)) return compute_root_hash(files);
-  std::vector<BundleFile> sorted = files;
-  sort_by_path(sorted);
-  return compute_root_hash(sorted);
+std::string sorted_root_hash(const std::vector<BundleFile>& files, bool sorted) {
+  if (sorted) return compute_root_hash(files);
+  std::vector<BundleFile> copy = files;
+  sort_by_path(copy);
+  return compute_root_hash(copy);
 }
 
-Result<void> check_root_hash(const BundleManifest& manifest) {
-  const std::string computed = sorted_root_hash(manifest.files);
+Result<void> check_root_hash(const BundleManifest& manifest, bool sorted) {
+  const std::string computed = sorted_root_hash(manifest.files, sorted);
   if (computed != manifest.root_hash)
     return HashMismatch{.expected = manifest.root_hash, .computed = computed, .path = {}};
   return {};
@@ -174,10 +175,12 @@ Result<BundleManifest> verify_bundle(const VerifyRequest& request, FileHeads* he
   TRY(check_arch(manifest, request.require_arch));
   TRY(check_version(manifest, request.require_version));
   TRY_ASSIGN(const PayloadListing listing, collect_payload(bundle.get()));
-  TRY(check_entries(bundle.get(), manifest.files, heads));
-  if (const std::string* unlisted = first_unlisted(listing, manifest.files))
+  // The entries' order decides how repeats, unlisted entries and the root hash are found.
+  const bool sorted = is_sorted_by_path(manifest.files);
+  TRY(check_entries(bundle.get(), manifest.files, sorted, heads));
+  if (const std::string* unlisted = first_unlisted(listing, manifest.files, sorted))
     return UnlistedPayloadFile{*unlisted};
-  TRY(check_root_hash(manifest));
+  TRY(check_root_hash(manifest, sorted));
   TRY(check_bundle_signature(manifest, request.require_publisher, request.require_signature));
   return manifest;
 }
