@@ -145,10 +145,9 @@ Result<void> by_read_write(CopyPair& pair, Stretch& stretch) {
 Result<void> copy_stretch(CopyPair& pair, Stretch& stretch) {
   Outcome outcome{Transfer::unsupported};
   if (!pair.range_refused()) {
-    const off_t start = stretch.at;
     outcome = by_copy_file_range(pair, stretch);
-    if (outcome.transfer == Transfer::unsupported && stretch.at == start)
-      pair.remember_range_refused(outcome.error);
+    // Unsupported means that nothing moved, so the refusal is the pair's.
+    if (outcome.transfer == Transfer::unsupported) pair.remember_range_refused(outcome.error);
   }
   if (outcome.transfer == Transfer::unsupported) outcome = by_sendfile(pair, stretch);
   if (outcome.transfer == Transfer::failed) return Io{os_error(outcome.error)};
