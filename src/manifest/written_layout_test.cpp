@@ -126,10 +126,14 @@ TEST(WrittenLayout, LooksAtEveryByteOfAStringWhereverItLies) {
     const char* name;
     std::string bytes;
     bool direct;  // read by the direct reader
-  } specials[] = {{"TAB", "\t", false},          {"unit separator", "\x1f", false},
-                  {"DEL", "\x7f", false},        {"backslash", "\\\\", false},
-                  {"quote", "\\\"", false},      {"invalid UTF-8", "\xC3(", false},
-                  {"e acute", "\xC3\xA9", true}, {"space", " ", true}};
+  } specials[] = {{"TAB", "\t", false},
+                  {"unit separator", "\x1f", false},
+                  {"DEL", "\x7f", false},
+                  {"escaped backslash", "\\\\", false},
+                  {"escaped quote", "\\\"", false},
+                  {"invalid UTF-8", "\xC3(", false},
+                  {"e acute", "\xC3\xA9", true},
+                  {"space", " ", true}};
   for (const auto& special : specials) {
     for (std::size_t offset = 0; offset <= 16; ++offset) {
       SCOPED_TRACE(std::string(special.name) + " at " + std::to_string(offset));
