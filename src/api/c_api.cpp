@@ -253,6 +253,15 @@ srb_launch_plan* launch_plan_handle(srb::LaunchPlan plan) {
       {std::move(plan.manifest)}, std::move(plan.loader), std::move(plan.library_dirs)};
 }
 
+// The bundle directory for a tag, and whether it is installed there: a failed test is an error,
+// not a version that is absent.
+srb::Result<std::string> resolve_and_test(std::string_view tag, srb::SystemOnly system,
+                                          bool& installed) {
+  TRY_ASSIGN(std::string path, srb::resolve_bundle_path(tag, system));
+  TRY_ASSIGN(installed, srb::is_installed(path));
+  return path;
+}
+
 Outcome<srb::LaunchPlan> launch_plan_for(const srb::VerifyRequest& request) {
   if (!names_a_file(request.bundle_dir.native())) return refused<srb::LaunchPlan>();
   return outcome(srb::verify_for_launch(request));
@@ -474,7 +483,10 @@ srb_manifest* srb_verify(const srb_verify_request* request, srb_error** error) {
       [&] {
         if (request == nullptr || !names_a_file(request->request.bundle_dir.native()))
           return refused<srb::BundleManifest>();
-        return outcome(srb::verify_bundle(request->request));
+        srb::Result<srb::VerifiedBundle> verified = srb::verify_bundle(request->request);
+        if (!verified)
+          return outcome(srb::Result<srb::BundleManifest>(std::move(verified).error()));
+        return outcome(srb::Result<srb::BundleManifest>(std::move(verified->manifest)));
       },
       manifest_handle);
 }
@@ -482,18 +494,18 @@ srb_manifest* srb_verify(const srb_verify_request* request, srb_error** error) {
 char* srb_resolve_bundle_path(const char* version, size_t version_length, int system_only,
                               int* installed, size_t* length, srb_error** error) {
   if (installed != nullptr) *installed = 0;
+  bool is_installed = false;
   return run(
       error,
       [&] {
         const std::optional<std::string_view> tag = text_of(version, version_length);
         if (!tag) return refused<std::string>();
         const srb::SystemOnly system = system_only ? srb::SystemOnly::yes : srb::SystemOnly::no;
-        return outcome(srb::resolve_bundle_path(*tag, system));
+        return outcome(resolve_and_test(*tag, system, is_installed));
       },
       [&](const std::string& path) {
-        char* copy = malloc_copy(path, length);
-        if (installed != nullptr) *installed = srb::is_installed(path) ? 1 : 0;
-        return copy;
+        if (installed != nullptr) *installed = is_installed ? 1 : 0;
+        return malloc_copy(path, length);
       });
 }
 void srb_string_free(char* text) {

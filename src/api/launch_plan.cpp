@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -29,15 +30,6 @@ bool is_loader_entry(std::string_view entry) {
   return entry.substr(slash == std::string_view::npos ? 0 : slash + 1).starts_with("ld-");
 }
 
-// Every table's loaders as bundle paths: verify reads the manifest's arch only once it has begun,
-// so it keeps the heads of all of them, a handful of bytes each.
-bool is_loader_bundle_path(std::string_view path) {
-  for (const HostSourceTable& table : host_source_tables())
-    for (std::string_view entry : table.entries)
-      if (is_loader_entry(entry) && bundle_path_for_entry(entry) == path) return true;
-  return false;
-}
-
 std::string parent_of(const std::string& bundle_path) {
   const std::size_t slash = bundle_path.rfind('/');
   return slash == std::string::npos ? std::string() : bundle_path.substr(0, slash);
@@ -58,13 +50,14 @@ bool elf_header_matches(std::string_view arch, std::string_view head) {
   return false;
 }
 
-Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, BundleManifest manifest,
-                               const FileHeads& heads) {
+Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified) {
+  BundleManifest& manifest = verified.manifest;
   TRY_ASSIGN(const HostSourceTable table, select_host_source_table(manifest.arch));
   const std::filesystem::path root = std::filesystem::absolute(bundle_dir);
-  std::set<std::string, std::less<>> listed;
-  for (const BundleFile& file : manifest.files)
-    listed.insert(file.path);
+  // Each listed path with the first bytes verify read from the descriptor it digested.
+  std::map<std::string_view, std::string_view> heads;
+  for (const CheckedFile& file : verified.files)
+    heads.emplace(file.path, file.head);
 
   LaunchPlan plan;
   std::set<std::string> dirs_seen;
@@ -73,14 +66,13 @@ Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, BundleMa
   };
   for (std::string_view entry : table.entries) {
     const std::string path = bundle_path_for_entry(entry);
-    if (!listed.contains(path)) continue;
+    const auto head = heads.find(path);
+    if (head == heads.end()) continue;
     if (!is_loader_entry(entry)) {
       add_dir(parent_of(path));
       continue;
     }
-    const auto head = heads.heads.find(path);
-    if (plan.loader.empty() && head != heads.heads.end() &&
-        elf_header_matches(manifest.arch, head->second))
+    if (plan.loader.empty() && elf_header_matches(manifest.arch, head->second))
       plan.loader = (root / path).string();
   }
   // A loader of another machine, or none at all, cannot start the bundle's programs, which is
@@ -92,9 +84,8 @@ Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, BundleMa
 }
 
 Result<LaunchPlan> verify_for_launch(const VerifyRequest& request) {
-  FileHeads heads{.wanted = is_loader_bundle_path, .size = sizeof(Elf64_Ehdr), .heads = {}};
-  TRY_ASSIGN(BundleManifest manifest, verify_bundle(request, &heads));
-  return plan_launch(request.bundle_dir, std::move(manifest), heads);
+  TRY_ASSIGN(VerifiedBundle verified, verify_bundle(request));
+  return plan_launch(request.bundle_dir, std::move(verified));
 }
 
 Result<std::vector<std::string>> launch_argv(std::string_view loader,

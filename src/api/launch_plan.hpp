@@ -25,11 +25,11 @@ struct LaunchPlan {
 // little-endian, and the machine of x86_64 or aarch64. Anything shorter than a header is not.
 bool elf_header_matches(std::string_view arch, std::string_view head);
 
-// The plan for the manifest of a bundle verified in `bundle_dir`, whose loader candidates'
-// first bytes are in `heads`. Fails with UnsupportedArch for an arch without a table, and with
-// Io ENOEXEC when no listed loader of the table has a header of the manifest's arch.
-Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, BundleManifest manifest,
-                               const FileHeads& heads);
+// The plan for a bundle verified in `bundle_dir`, judged from what verify read: the loader is
+// the first listed loader of the table whose first bytes are an ELF header of the manifest's
+// arch. Fails with UnsupportedArch for an arch without a table, and with Io ENOEXEC when no
+// listed loader of the table has a header of the manifest's arch.
+Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified);
 
 // Verifies the bundle as verify_bundle does and plans its launch from what verify read.
 Result<LaunchPlan> verify_for_launch(const VerifyRequest& request);

@@ -86,37 +86,19 @@ Result<void> gather(OpenedSource source, std::string bundle_path, GatheredBundle
   return {};
 }
 
-// The root the table entries and the loader cache come from. Under the running system's root
-// directory they are plain host paths. Any other root is another system's: it is opened once, and
-// its entries resolve inside it as that system would resolve them, so an absolute link in a
-// sysroot names the sysroot's file and no link leads out of it.
-struct SourceRoot {
-  std::filesystem::path path;
-  bool is_host = true;
-  std::optional<UniqueFd> directory;  // another system's root; none when it cannot be opened
-};
-
-Result<SourceRoot> open_source_root(const std::filesystem::path& root) {
-  SourceRoot source_root{root, is_root_directory(root), std::nullopt};
-  if (!source_root.is_host) {
-    TRY_ASSIGN(source_root.directory, open_root_directory(root));
-  }
-  return source_root;
-}
+// The root the table entries and the loader cache come from, opened once: its entries resolve
+// inside it as its own system would resolve them, so an absolute link in a sysroot names the
+// sysroot's file and no link leads out of it. The running system's root is opened the same way.
+// None when the root cannot be opened: then it holds nothing.
+using SourceRoot = std::optional<UniqueFd>;
 
 // A table entry or the loader cache opened from the root, or nullopt when the root has none.
 // The descriptor that shows the entry present is the one copied, so what was found is what the
 // bundle holds.
 Result<std::optional<OpenedSource>> open_root_entry(const SourceRoot& root,
                                                     std::string_view entry) {
-  if (root.is_host) {
-    const std::filesystem::path host_path = resolve_under_root(root.path, entry);
-    if (!is_present(host_path)) return std::nullopt;
-    TRY_ASSIGN(OpenedSource source, open_host_source(host_path));
-    return std::optional<OpenedSource>(std::move(source));
-  }
-  if (!root.directory) return std::nullopt;
-  TRY_ASSIGN(std::optional<UniqueFd> fd, open_in_root(root.directory->get(), entry));
+  if (!root) return std::nullopt;
+  TRY_ASSIGN(std::optional<UniqueFd> fd, open_in_root(root->get(), entry));
   if (!fd) return std::nullopt;
   TRY_ASSIGN(OpenedSource source, as_build_source(std::move(*fd)));
   return std::optional<OpenedSource>(std::move(source));
@@ -202,7 +184,7 @@ Result<GatheredBundle> gather_bundle(const BuildRequest& request, const HostSour
   bundle.group = ::getegid();
   TRY_ASSIGN(bundle.out_fd, make_and_open_directory(request.out));
   TRY(bundle_directory(bundle, "lib"));
-  TRY_ASSIGN(const SourceRoot root, open_source_root(request.from));
+  TRY_ASSIGN(const SourceRoot root, open_root_directory(request.from));
   TRY(gather_table_entries(table, root, bundle));
   TRY(gather_includes(request.includes, bundle));
   TRY(gather_loader_cache(root, bundle));

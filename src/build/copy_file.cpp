@@ -1,18 +1,27 @@
 #include "build/copy_file.hpp"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <limits>
+#include <optional>
+#include <string_view>
 
 #include "core/confined_write.hpp"
 #include "core/unique_fd.hpp"
 
+// A source is judged by its descriptor before a byte of it is read: it must be a regular file,
+// and it must not lie in one of the kernel's pseudo file systems, whose files are made up as they
+// are read (a process's environment, the map of its memory pages, a device's registers): a
+// sysroot with the running system's /proc mounted inside it, or an include that names a file
+// there, would otherwise put the builder's secrets into a signed bundle, or stream gigabytes.
+//
 // The source is opened non-blocking, because a FIFO at a host path would otherwise hang the build
 // before its type could be refused. Once it is known to be a regular file the flag is left set:
 // it has no effect on the reads of a regular file, so clearing it would cost two calls for
@@ -29,7 +38,6 @@ namespace {
 constexpr std::size_t kChunk = 1 << 20;
 // The bits a copy may keep: no setuid, setgid or sticky, nobody but the owner may write.
 constexpr mode_t kCopyBits = 0755;
-constexpr off_t kEndOfFile = std::numeric_limits<off_t>::max();
 
 enum class Transfer { done, unsupported, failed };
 struct Outcome {
@@ -38,10 +46,10 @@ struct Outcome {
 };
 
 // Bytes [at, end) of the source, copied to the same offsets of the copy; `at` advances as they
-// move. A stretch to kEndOfFile runs until the source ends.
+// move.
 struct Stretch {
   off_t at = 0;
-  off_t end = kEndOfFile;
+  off_t end = 0;
 };
 
 // Errors by which the kernel says "not for these files" rather than "this copy failed".
@@ -155,59 +163,45 @@ Result<void> copy_stretch(CopyPair& pair, Stretch& stretch) {
   return {};
 }
 
-// lseek for SEEK_DATA or SEEK_HOLE; kEndOfFile when there is no data at or after `at`.
-Result<off_t> seek(int fd, off_t at, int whence) {
-  const off_t found = ::lseek(fd, at, whence);
-  if (found >= 0) return found;
-  if (errno == ENXIO) return kEndOfFile;
-  return Io{last_os_error()};
+// The next stretch of data at or after `at` and before `size`, as lseek reports it right now, or
+// none when no data lies there. A file system that cannot say where data lies has no holes: all
+// of [at, size) is data.
+Result<std::optional<Stretch>> next_data(int fd, off_t at, off_t size) {
+  const off_t data = ::lseek(fd, at, SEEK_DATA);
+  if (data < 0 && errno == ENXIO) return std::optional<Stretch>();
+  if (data < 0 && is_unsupported(errno)) return std::optional<Stretch>(Stretch{at, size});
+  if (data < 0) return Io{last_os_error()};
+  if (data >= size) return std::optional<Stretch>();
+  const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+  if (hole < 0 && errno != ENXIO) return Io{last_os_error()};
+  return std::optional<Stretch>(Stretch{data, hole < 0 ? size : std::min(hole, size)});
 }
 
-// The data stretches of the source from the first at `data`, copied in order, then the copy's
-// length set to the source's, which a hole at the end leaves beyond the last byte written. A
-// file that ends before its status said keeps the length that was read.
-Result<void> copy_data(CopyPair& pair, off_t data, off_t size) {
-  off_t written = 0;  // the end of the last stretch written
-  while (data != kEndOfFile) {
-    TRY_ASSIGN(const off_t hole, seek(pair.in, data, SEEK_HOLE));
-    Stretch stretch{data, hole};
-    TRY(copy_stretch(pair, stretch));
-    written = stretch.at;
-    if (written < hole) {
+// The source's data, as it was judged when opened: only the bytes below the size its status gave
+// then, and of those only the stretches lseek reports as data just before each is copied, each to
+// the same offsets of the copy. A source that grows meanwhile, even into a hole of any size, adds
+// nothing; one that shrinks keeps the length that was read. The copy's length is set at the end,
+// which a hole at the end leaves beyond the last byte written. A file whose status says 0 bytes
+// is copied empty: the files that claim 0 bytes and still have content live in the pseudo file
+// systems, which no source may come from.
+Result<void> copy_content(const OpenedSource& source, CopyPair& pair) {
+  off_t size = source.status.st_size;
+  off_t at = 0;
+  off_t written = 0;  // the end of the last stretch copied
+  while (at < size) {
+    TRY_ASSIGN(std::optional<Stretch> stretch, next_data(pair.in, at, size));
+    if (!stretch) break;
+    const off_t end = stretch->end;
+    TRY(copy_stretch(pair, *stretch));
+    written = stretch->at;
+    if (written < end) {
       size = written;
       break;
     }
-    TRY_ASSIGN(data, seek(pair.in, hole, SEEK_DATA));
+    at = end;
   }
   if (written < size && ::ftruncate(pair.out.fd, size) != 0) return Io{last_os_error()};
   return {};
-}
-
-// A source with as many bytes of blocks as bytes of content has no hole worth keeping (a hole
-// there would be paid for by blocks beyond its end), so it is copied as one stretch of its size,
-// without asking where data lies; the copy then takes no more room than the source does. A file
-// that ends sooner keeps the length that was read.
-Result<bool> copy_dense(const OpenedSource& source, CopyPair& pair) {
-  const off_t size = source.status.st_size;
-  if (size <= 0 || source.status.st_blocks < (size + 511) / 512) return false;
-  Stretch whole{0, size};
-  TRY(copy_stretch(pair, whole));
-  return true;
-}
-
-// A file system that cannot say where data lies, and a file whose size of 0 may hide content
-// (proc files make theirs on reading), are copied as one stream to their end: neither has holes
-// to keep.
-Result<void> copy_content(const OpenedSource& source, CopyPair& pair) {
-  TRY_ASSIGN(const bool copied, copy_dense(source, pair));
-  if (copied) return {};
-  const off_t size = source.status.st_size;
-  const off_t data = size > 0 ? ::lseek(pair.in, 0, SEEK_DATA) : -1;
-  if (data >= 0) return copy_data(pair, data, size);
-  if (size > 0 && errno == ENXIO) return copy_data(pair, kEndOfFile, size);
-  if (size > 0 && !is_unsupported(errno)) return Io{last_os_error()};
-  Stretch whole;
-  return copy_stretch(pair, whole);
 }
 
 // The name must still show `file` (the same regular file, device and inode), or whatever the
@@ -231,6 +225,26 @@ Result<FileDigest> digest_in_place(const OpenedSource& source, const Destination
   return digest;
 }
 
+// The kernel's pseudo file systems, by the type fstatfs reports, and the name a message gives.
+struct PseudoFileSystem {
+  unsigned long type;
+  std::string_view name;
+};
+constexpr unsigned long kConfigfsMagic = 0x62656570;  // not in <linux/magic.h>
+constexpr PseudoFileSystem kPseudoFileSystems[] = {
+    {PROC_SUPER_MAGIC, "procfs"},     {SYSFS_MAGIC, "sysfs"},
+    {DEBUGFS_MAGIC, "debugfs"},       {TRACEFS_MAGIC, "tracefs"},
+    {SECURITYFS_MAGIC, "securityfs"}, {CGROUP_SUPER_MAGIC, "cgroup"},
+    {CGROUP2_SUPER_MAGIC, "cgroup2"}, {BPF_FS_MAGIC, "bpf"},
+    {kConfigfsMagic, "configfs"},     {EFIVARFS_MAGIC, "efivarfs"},
+};
+
+std::optional<std::string_view> pseudo_file_system_name(__fsword_t type) {
+  for (const PseudoFileSystem& pseudo : kPseudoFileSystems)
+    if (static_cast<unsigned long>(type) == pseudo.type) return pseudo.name;
+  return std::nullopt;
+}
+
 }  // namespace
 
 Result<OpenedSource> open_host_source(const std::filesystem::path& source) {
@@ -249,6 +263,10 @@ Result<OpenedSource> as_build_source(UniqueFd fd) {
   if (::fstat(opened.fd.get(), &opened.status) != 0) return Io{last_os_error()};
   if (!S_ISREG(opened.status.st_mode))
     return Io{OsError{0, OsError::Fixed::copy_source_not_regular}};
+  struct statfs file_system;
+  if (::fstatfs(opened.fd.get(), &file_system) != 0) return Io{last_os_error()};
+  if (const std::optional<std::string_view> name = pseudo_file_system_name(file_system.f_type))
+    return Io{OsError{0, OsError::Fixed::copy_source_pseudo_file_system, *name}};
   return opened;
 }
 

@@ -98,7 +98,7 @@ TEST(CopyOpenedSource, CopiesContentWithItsDigestAndOnlyTheOwnersWriteBit) {
   }
 }
 
-TEST(CopyOpenedSource, CopiesEmptyLargeAndZeroSizedProcFiles) {
+TEST(CopyOpenedSource, CopiesEmptyAndLargeFiles) {
   TempDir dir;
   const OpenDir out(dir.path());
   std::string large(3 * (1 << 20) + 17, '\0');
@@ -112,11 +112,35 @@ TEST(CopyOpenedSource, CopiesEmptyLargeAndZeroSizedProcFiles) {
   EXPECT_EQ(read_file(dir / "empty.copy"), "");
   EXPECT_EQ(read_file(dir / "large.copy"), large);
   EXPECT_EQ(large_digest->size, large.size());
-  // A proc file reports size 0 yet has content; the copy must not come out empty.
-  const Result<FileDigest> version = copy("/proc/version", out.at("version"));
-  ASSERT_TRUE(version);
-  EXPECT_EQ(read_file(dir / "version"), read_file("/proc/version"));
-  EXPECT_EQ(version->size, read_file("/proc/version").size());
+}
+
+// The files of the kernel's pseudo file systems are made up as they are read: a process's
+// environment, the map of its memory. None is a source, whatever it holds, and nothing is
+// created for it.
+TEST(OpenHostSource, RefusesFilesOfPseudoFileSystems) {
+  TempDir dir;
+  const struct {
+    const char* source;
+    const char* file_system;
+  } cases[] = {
+      {"/proc/version", "procfs"},
+      {"/proc/self/environ", "procfs"},
+      {"/proc/self/pagemap", "procfs"},
+      {"/sys/kernel/uevent_seqnum", "sysfs"},
+      {"/sys/fs/cgroup/cgroup.controllers", "cgroup2"},
+  };
+  int judged = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    if (::access(c.source, R_OK) != 0) continue;  // not mounted here
+    const Result<OpenedSource> opened = open_host_source(c.source);
+    ASSERT_FALSE(opened.has_value());
+    EXPECT_EQ(message(opened.error()),
+              std::string("i/o: the source path lies in a pseudo file system (") + c.file_system +
+                  "), whose files the kernel makes up as they are read");
+    ++judged;
+  }
+  EXPECT_GE(judged, 3) << "procfs is mounted wherever the tests run";
 }
 
 // A hole in the source stays a hole in the copy: a file that is mostly holes must not turn into
@@ -163,6 +187,44 @@ TEST(CopyOpenedSource, KeepsHolesWhereverTheyLie) {
 // Between two kinds of file system the kernel may refuse copy_file_range with EXDEV; the copies
 // of a build go the same way again and again, so a refusal is remembered for the pair, and every
 // copy still holds its source's bytes.
+// A source is copied as it was when opened and judged: what it gains afterwards, whether a hole
+// of any size or appended data, adds nothing, so a source that grows while it is copied can
+// neither be written dense nor make the copy run on. One that shrinks keeps what was read.
+TEST(CopyOpenedSource, CopiesTheSourceAsItWasWhenOpened) {
+  TempDir dir;
+  const OpenDir out(dir.path());
+  constexpr off_t kHole = off_t{64} << 20;
+  const struct {
+    const char* name;
+    std::string before;
+    off_t grown_to;  // a hole up to here, after the open; 0 to append instead
+    std::string expected;
+  } cases[] = {
+      {"empty, grown into a hole", "", kHole, ""},
+      {"data, grown into a hole", "abc", kHole, "abc"},
+      {"data, appended to", "abc", 0, "abc"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(dir / "source", c.before);
+    Result<OpenedSource> opened = open_host_source(dir / "source");
+    ASSERT_TRUE(opened);
+    {
+      const UniqueFd grower(::open((dir / "source").c_str(), O_WRONLY | O_APPEND));
+      if (c.grown_to > 0) {
+        ASSERT_EQ(::ftruncate(grower.get(), c.grown_to), 0);
+      } else {
+        ASSERT_EQ(::write(grower.get(), "more", 4), 4);
+      }
+    }
+    const Result<FileDigest> digest = copy_opened_source(*opened, out.at("copy"));
+    ASSERT_TRUE(digest) << message(digest.error());
+    EXPECT_EQ(read_file(dir / "copy"), c.expected);
+    EXPECT_EQ(digest->size, c.expected.size());
+    EXPECT_LE(status_of(dir / "copy").st_blocks * 512, 64 << 10);
+  }
+}
+
 TEST(CopyOpenedSource, RemembersAPairOfFileSystemsThatRefusesCopyFileRange) {
   TempDir dir;
   const fs::path memory = "/dev/shm";

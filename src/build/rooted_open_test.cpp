@@ -10,6 +10,7 @@
 #include <string>
 
 #include "build/host_sources.hpp"
+#include "tests/support/syscall_faults.hpp"
 #include "tests/support/sysroot_fixture.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -46,6 +47,33 @@ UniqueFd open_directory(const fs::path& path) {
   return UniqueFd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
+// What each entry's open in the root finds, with openat2 offered or refused.
+std::vector<std::string> describe_in_root(test::Openat2 openat2, int root,
+                                          const std::vector<std::string_view>& entries) {
+  return test::run_with_openat2(openat2, [&] {
+    std::vector<std::string> found;
+    for (std::string_view entry : entries)
+      found.push_back(describe(open_in_root(root, entry)));
+    return found;
+  });
+}
+
+std::vector<std::string> describe_roots(test::Openat2 openat2, const std::vector<fs::path>& roots) {
+  return test::run_with_openat2(openat2, [&] {
+    std::vector<std::string> found;
+    for (const fs::path& root : roots)
+      found.push_back(describe(open_root_directory(root)));
+    return found;
+  });
+}
+
+class RootedOpen : public ::testing::TestWithParam<test::Openat2> {};
+INSTANTIATE_TEST_SUITE_P(Openat2, RootedOpen,
+                         ::testing::Values(test::Openat2::offered, test::Openat2::refused),
+                         [](const auto& info) {
+                           return info.param == test::Openat2::offered ? "offered" : "refused";
+                         });
+
 // The linked root, plus links that only the resolution itself cares about: chains of 40 and 41
 // links, targets with a trailing "/", and a FIFO.
 fs::path make_walk_root(const fs::path& dir) {
@@ -63,7 +91,7 @@ fs::path make_walk_root(const fs::path& dir) {
   return root;
 }
 
-TEST(OpenInRoot, ResolvesAsTheRootsOwnSystemWould) {
+TEST_P(RootedOpen, ResolvesAsTheRootsOwnSystemWould) {
   TempDir dir;
   const UniqueFd root = open_directory(make_walk_root(dir.path()));
   ASSERT_TRUE(root.is_open());
@@ -103,11 +131,13 @@ TEST(OpenInRoot, ResolvesAsTheRootsOwnSystemWould) {
       {"", "absent"},
       {"/fifo", "special file"},  // opened without waiting for a writer
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.entry);
-    EXPECT_EQ(describe(open_in_root(root.get(), c.entry)), c.expected);
-    EXPECT_EQ(describe(open_in_root_by_walk(root.get(), c.entry)), c.expected);
-  }
+  std::vector<std::string_view> entries;
+  for (const Case& c : cases)
+    entries.push_back(c.entry);
+  const std::vector<std::string> found = describe_in_root(GetParam(), root.get(), entries);
+  ASSERT_EQ(found.size(), std::size(cases)) << found.front();
+  for (std::size_t i = 0; i < found.size(); ++i)
+    EXPECT_EQ(found[i], cases[i].expected) << cases[i].entry;
 }
 
 bool has_openat2() {
@@ -118,7 +148,7 @@ bool has_openat2() {
   return fd.is_open();
 }
 
-TEST(OpenInRootByWalk, AgreesWithOpenat2OnEveryEntryOfTheFabricatedRoots) {
+TEST(RootedOpenWalk, AgreesWithOpenat2OnEveryEntryOfTheFabricatedRoots) {
   if (!has_openat2()) GTEST_SKIP() << "openat2 is not available here";
   TempDir dir;
   const fs::path linked = make_walk_root(dir.path());
@@ -129,26 +159,22 @@ TEST(OpenInRootByWalk, AgreesWithOpenat2OnEveryEntryOfTheFabricatedRoots) {
     std::vector<std::string_view> entries = {kLoaderCacheHostPath, "/", "/lib64/..", "/usr/lib64/"};
     for (const HostSourceTable& table : host_source_tables())
       entries.insert(entries.end(), table.entries.begin(), table.entries.end());
-    for (std::string_view entry : entries) {
-      SCOPED_TRACE(root_path.string() + " " + std::string(entry));
-      EXPECT_EQ(describe(open_in_root_by_walk(root.get(), entry)),
-                describe(open_in_root(root.get(), entry)));
-    }
+    SCOPED_TRACE(root_path.string());
+    EXPECT_EQ(describe_in_root(test::Openat2::refused, root.get(), entries),
+              describe_in_root(test::Openat2::offered, root.get(), entries));
   }
 }
 
 // A failure that is not an outcome of resolution must never pass for an absent file.
-TEST(OpenInRoot, ReportsFailuresOtherThanResolution) {
-  for (std::string_view entry : {"/lib64/libc.so.6", "/"}) {
-    SCOPED_TRACE(entry);
-    EXPECT_EQ(describe(open_in_root(-1, entry)), "i/o: Bad file descriptor (os error 9)");
-    EXPECT_EQ(describe(open_in_root_by_walk(-1, entry)), "i/o: Bad file descriptor (os error 9)");
-  }
+TEST_P(RootedOpen, ReportsFailuresOtherThanResolution) {
+  const std::string bad = "i/o: Bad file descriptor (os error 9)";
+  EXPECT_EQ(describe_in_root(GetParam(), -1, {"/lib64/libc.so.6", "/"}),
+            (std::vector<std::string>{bad, bad}));
 }
 
 // Links in the root path are followed, except magic ones, which lead into what a process sees;
 // the walk that stands in for openat2 gives the same answers.
-TEST(OpenRootDirectory, FollowsOrdinaryLinksRefusesMagicOnesAndFindsNothingInAMissingRoot) {
+TEST_P(RootedOpen, RootPathFollowsOrdinaryLinksRefusesMagicOnesAndFindsNothingWhenMissing) {
   TempDir dir;
   test::write_file(dir / "file", "x");
   fs::create_directory(dir / "root");
@@ -177,23 +203,22 @@ TEST(OpenRootDirectory, FollowsOrdinaryLinksRefusesMagicOnesAndFindsNothingInAMi
       {"/proc/thread-self/cwd", through_magic_link},
       {"/proc/self/fd/" + std::to_string(held.get()), through_magic_link},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.root);
-    EXPECT_EQ(describe(open_root_directory(c.root)), c.expected);
-    EXPECT_EQ(describe(open_root_directory_by_walk(c.root)), c.expected);
-  }
+  std::vector<fs::path> roots;
+  for (const Case& c : cases)
+    roots.push_back(c.root);
+  const std::vector<std::string> found = describe_roots(GetParam(), roots);
+  ASSERT_EQ(found.size(), std::size(cases)) << found.front();
+  for (std::size_t i = 0; i < found.size(); ++i)
+    EXPECT_EQ(found[i], cases[i].expected) << cases[i].root;
 }
 
 // A root inside a process's proc directory holds only magic links; neither resolution follows one.
-TEST(OpenInRoot, FollowsNoMagicLinkInsideTheRoot) {
+TEST_P(RootedOpen, FollowsNoMagicLinkInsideTheRoot) {
   const UniqueFd root = open_directory("/proc/self");
   ASSERT_TRUE(root.is_open());
   // Read as text, root -> / would name the root itself, and root/comm this process's name.
-  for (std::string_view entry : {"/root/comm", "/root/.", "/cwd", "/fd/0"}) {
-    SCOPED_TRACE(entry);
-    EXPECT_EQ(describe(open_in_root(root.get(), entry)), "absent");
-    EXPECT_EQ(describe(open_in_root_by_walk(root.get(), entry)), "absent");
-  }
+  EXPECT_EQ(describe_in_root(GetParam(), root.get(), {"/root/comm", "/root/.", "/cwd", "/fd/0"}),
+            std::vector<std::string>(4, "absent"));
 }
 
 }  // namespace

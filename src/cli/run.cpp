@@ -82,10 +82,10 @@ int run_verify(const Verify& cmd, Output& out, Output& err) {
       .require_signature = cmd.require_signature ? RequireSignature::yes : RequireSignature::no,
       // Binding a version is the library's: the command line has no option for it.
       .require_version = std::nullopt};
-  const Result<BundleManifest> manifest = verify_bundle(request);
-  if (!manifest) return fail(err, "verify", failure_text("verify", manifest.error()));
+  const Result<VerifiedBundle> verified = verify_bundle(request);
+  if (!verified) return fail(err, "verify", failure_text("verify", verified.error()));
   out << "bundle " << display(cmd.dir) << " verified\n";
-  print_manifest_fields(out, *manifest);
+  print_manifest_fields(out, verified->manifest);
   return kSuccess;
 }
 

@@ -92,11 +92,19 @@ Result<UniqueFd> make_and_open_directory(const std::filesystem::path& directory)
   const OsError error = last_os_error();
   const std::size_t slash = path.rfind('/');
   const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-  if (error.code != ENOENT || name.empty() || name == "." || name == "..") return Io{error};
+  if (error.code != ENOENT || name.empty()) return Io{error};
+  const bool is_dot = name == "." || name == "..";
+  // "." and ".." name no directory of their own: what is missing lies before them.
+  if (is_dot && slash == std::string::npos) return Io{error};
   // The missing directory's parent first, which may be missing too.
   UniqueFd parent;
   if (slash != std::string::npos) {
     TRY_ASSIGN(parent, make_and_open_directory(slash == 0 ? "/" : path.substr(0, slash)));
+  }
+  if (is_dot) {
+    UniqueFd opened_dot(::openat(parent.get(), name.c_str(), kFollowingDirectoryFlags));
+    if (!opened_dot.is_open()) return Io{last_os_error()};
+    return opened_dot;
   }
   return make_path_component(parent.is_open() ? parent.get() : AT_FDCWD, name);
 }

@@ -136,6 +136,11 @@ std::string render_os_error(const OsError& error) {
       return "stream did not contain valid UTF-8";
     case OsError::Fixed::copy_source_not_regular:
       return "the source path is neither a regular file nor a symlink to a regular file";
+    case OsError::Fixed::copy_source_pseudo_file_system:
+      return concat("the source path lies in a pseudo file system (", error.file_system,
+                    "), whose files the kernel makes up as they are read");
+    case OsError::Fixed::bundle_changed_while_listed:
+      return "a directory of the bundle was replaced while it was listed";
     case OsError::Fixed::none:
       break;
   }

@@ -13,9 +13,17 @@ namespace srb {
 
 // An operating-system error number, or one of the fixed texts the file layer raises itself.
 struct OsError {
-  enum class Fixed { none, not_utf8, copy_source_not_regular };
+  enum class Fixed {
+    none,
+    not_utf8,
+    copy_source_not_regular,
+    copy_source_pseudo_file_system,
+    bundle_changed_while_listed,
+  };
   int code = 0;
   Fixed fixed = Fixed::none;
+  // The kind of file system a fixed text names (a constant, such as "procfs").
+  std::string_view file_system{};
 };
 
 // The current errno as an OsError.

@@ -8,16 +8,22 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
+#include "core/confined_open.hpp"
 #include "core/join_path.hpp"
 #include "location/user_root.hpp"
 
 namespace srb {
 
-// Installed means bundle.toml can be stat'ed through links; whatever it is, and whatever
-// stops the stat, is not looked into further.
-bool is_installed(const std::string& candidate) {
+// Installed means bundle.toml can be stat'ed through links; whatever it is is not looked into
+// further. A stat that fails because the system failed is no answer: a launcher sent to the other
+// root by a disk's hiccup would run another bundle than the one installed first.
+Result<bool> is_installed(const std::string& candidate) {
   struct stat status {};
-  return ::stat(join_path(candidate, "bundle.toml").c_str(), &status) == 0;
+  if (::stat(join_path(candidate, "bundle.toml").c_str(), &status) == 0) return true;
+  if (classify_open_failure(errno) == OpenFailure::fault) return Io{last_os_error()};
+  return false;
 }
 
 namespace {
@@ -40,9 +46,11 @@ Result<std::string> resolve_bundle_path(std::string_view version, SystemOnly sys
   // An unresolvable per-user root is set aside here: the system root may still have the version.
   if (const Result<std::string> user_root = user_bundle_root()) {
     std::string user_candidate = join_path(*user_root, version);
-    if (is_installed(user_candidate)) return user_candidate;
+    TRY_ASSIGN(const bool installed, is_installed(user_candidate));
+    if (installed) return user_candidate;
   }
-  if (is_installed(system_candidate)) return system_candidate;
+  TRY_ASSIGN(const bool installed, is_installed(system_candidate));
+  if (installed) return system_candidate;
 
   TRY_ASSIGN(const std::string user_root, user_bundle_root());
   return join_path(user_root, version);

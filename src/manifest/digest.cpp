@@ -26,20 +26,28 @@ std::string finish_hex(blake3_hasher& hasher) {
   return encode_hex(out);
 }
 
-// Hashes what `read_at(buffer, size, offset)` gives until it gives nothing.
+// Hashes what `read_at(buffer, size, offset)` gives until it gives nothing. With `head`, the
+// first bytes read fill it, up to the size it was given.
 template <typename ReadAt>
-Result<FileDigest> digest_of(ReadAt read_at) {
+Result<FileDigest> digest_of(ReadAt read_at, std::string* head = nullptr) {
   blake3_hasher hasher;
   blake3_hasher_init(&hasher);
   std::uint64_t size = 0;
   unsigned char buffer[kBufferSize];
+  const std::size_t head_size = head != nullptr ? head->size() : 0;
   for (;;) {
     const ssize_t n = read_at(buffer, kBufferSize, static_cast<off_t>(size));
     if (n < 0) return Io{last_os_error()};
     if (n == 0) break;
-    blake3_hasher_update(&hasher, buffer, static_cast<std::size_t>(n));
-    size += static_cast<std::uint64_t>(n);
+    const std::size_t count = static_cast<std::size_t>(n);
+    if (size < head_size) {
+      const std::size_t taken = std::min<std::size_t>(count, head_size - size);
+      std::copy_n(buffer, taken, head->begin() + static_cast<std::ptrdiff_t>(size));
+    }
+    blake3_hasher_update(&hasher, buffer, count);
+    size += count;
   }
+  if (size < head_size) head->resize(size);
   return FileDigest{finish_hex(hasher), size};
 }
 
@@ -55,9 +63,9 @@ Result<FileDigest> file_digest(const char* path) {
   return descriptor_digest(file.get());
 }
 
-Result<FileDigest> descriptor_digest(int fd) {
+Result<FileDigest> descriptor_digest(int fd, std::string* head) {
   return digest_of(
-      [fd](void* buffer, std::size_t size, off_t) { return read_some(fd, buffer, size); });
+      [fd](void* buffer, std::size_t size, off_t) { return read_some(fd, buffer, size); }, head);
 }
 
 Result<FileDigest> descriptor_digest_from_start(int fd) {

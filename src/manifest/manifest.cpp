@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "core/confined_open.hpp"
 #include "core/text.hpp"
 #include "core/unique_fd.hpp"
 
@@ -63,7 +64,11 @@ Result<std::string> read_text(int fd) {
 Result<BundleManifest> load_manifest(const std::filesystem::path& bundle_dir) {
   const std::filesystem::path manifest_path = bundle_dir / "bundle.toml";
   struct stat status {};
-  if (::stat(manifest_path.c_str(), &status) != 0) return ManifestMissing{manifest_path};
+  if (::stat(manifest_path.c_str(), &status) != 0) {
+    // Nothing there is a missing manifest; a system that fails to answer is no such proof.
+    if (classify_open_failure(errno) == OpenFailure::fault) return Io{last_os_error()};
+    return ManifestMissing{manifest_path};
+  }
   TRY(check_regular(status));
   // O_NONBLOCK keeps the open itself from waiting should a FIFO have replaced the file.
   const UniqueFd file(::open(manifest_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string_view>
 
-#include "verify/beneath.hpp"
+#include "core/confined_open.hpp"
 
 // The entry may be swapped for a FIFO, a device or a link at any moment, so it is judged by the
 // descriptor alone: with O_NONBLOCK a FIFO opens without waiting for a writer, O_NOFOLLOW refuses
@@ -24,44 +24,58 @@ namespace {
 
 constexpr int kEntryFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
 
+int open_beneath(int bundle, std::string_view path, int flags) {
+  return open_confined(bundle, path, flags, Confinement::beneath);
+}
+
 // What an open that failed with `error` says about the entry.
-Result<UniqueFd> judge_unopened(int bundle, const std::string& path, int error) {
-  switch (error) {
-    case ELOOP: {
+Result<OpenedListedFile> judge_unopened(int bundle, const std::string& path, int error) {
+  switch (classify_open_failure(error)) {
+    case OpenFailure::loop: {
       // A final link, or too many links on the way. A link is not a regular file, but one that
       // leads nowhere inside the bundle counts as missing, as a failed stat would; one that leads
       // out (EXDEV) is not followed to find out whether anything is there.
       const UniqueFd target(open_beneath(bundle, path, O_PATH));
       if (target.is_open() || errno == EXDEV) return NotRegularFile{path};
+      if (classify_open_failure(errno) == OpenFailure::fault) return Io{last_os_error()};
       return MissingFromPayload{path};
     }
-    case EACCES: {
+    case OpenFailure::denied: {
       // A directory on the way that may not be searched (missing, as for stat), or a file that
       // may not be read (a failure): an O_PATH open needs no read permission.
       const UniqueFd entry(open_beneath(bundle, path, O_PATH | O_NOFOLLOW));
       if (entry.is_open()) return Io{os_error(EACCES)};
+      if (classify_open_failure(errno) == OpenFailure::fault) return Io{last_os_error()};
       return MissingFromPayload{path};
     }
-    case ENXIO:  // a socket, or a device without its driver
-    case ENODEV:
+    case OpenFailure::unopenable:  // a socket, or a device without its driver
       return NotRegularFile{path};
-    case ENOENT:
-    case ENOTDIR:
-    case EXDEV:  // the path would leave the bundle
-    case ENAMETOOLONG:
+    case OpenFailure::absent:
+    case OpenFailure::outside:
       return MissingFromPayload{path};
-    default:
-      return Io{os_error(error)};
+    case OpenFailure::fault:
+      break;
   }
+  return Io{os_error(error)};
 }
 
 }  // namespace
 
 template <typename OpenFile>
-int ListedFileOpener::with_room(OpenFile open_file) {
+int ListedFileOpener::with_room(OpenFile open_file, int keep) {
   const int fd = open_file();
-  if (fd >= 0 || errno != EMFILE || !closing_.close_all()) return fd;
+  if (fd >= 0 || errno != EMFILE || !make_room(keep)) return fd;
   return open_file();
+}
+
+bool ListedFileOpener::make_room(int keep) {
+  bool closed = closing_.close_all();
+  for (Parent& parent : parents_) {
+    if (!parent.dir.is_open() || parent.dir.get() == keep) continue;
+    parent.dir.reset();
+    closed = true;
+  }
+  return closed;
 }
 
 int ListedFileOpener::parent_dir(std::string_view parent) {
@@ -73,7 +87,7 @@ int ListedFileOpener::parent_dir(std::string_view parent) {
     last_used_ = i;
     return parents_[i].dir.get();
   }
-  UniqueFd dir(with_room([&] { return open_beneath(bundle_, parent, O_PATH | O_DIRECTORY); }));
+  UniqueFd dir(with_room([&] { return open_beneath(bundle_, parent, O_PATH | O_DIRECTORY); }, -1));
   if (!dir.is_open()) return -1;
   // Slots are taken in turn, so the directory replaced is the one opened longest ago.
   last_used_ = next_slot_;
@@ -82,7 +96,7 @@ int ListedFileOpener::parent_dir(std::string_view parent) {
   return parents_[last_used_].dir.get();
 }
 
-Result<UniqueFd> ListedFileOpener::open(const std::string& path) {
+Result<OpenedListedFile> ListedFileOpener::open(const std::string& path) {
   // A valid payload path names no "." or "..", so its last component, opened in its parent
   // without following a link, stays there. The parent alone is resolved below the bundle, once
   // for all its files; opening the whole path below the bundle would also let the kernel's
@@ -93,11 +107,11 @@ Result<UniqueFd> ListedFileOpener::open(const std::string& path) {
   const int dir = parent_dir(parent);
   if (dir < 0) return judge_unopened(bundle_, path, errno);
   const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-  UniqueFd file(with_room([&] { return ::openat(dir, name, kEntryFlags | O_CLOEXEC); }));
-  if (!file.is_open()) return judge_unopened(bundle_, path, errno);
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0) return Io{last_os_error()};
-  if (!S_ISREG(status.st_mode)) return NotRegularFile{path};
+  OpenedListedFile file;
+  file.fd.reset(with_room([&] { return ::openat(dir, name, kEntryFlags | O_CLOEXEC); }, dir));
+  if (!file.fd.is_open()) return judge_unopened(bundle_, path, errno);
+  if (::fstat(file.fd.get(), &file.status) != 0) return Io{last_os_error()};
+  if (!S_ISREG(file.status.st_mode)) return NotRegularFile{path};
   return file;
 }
 

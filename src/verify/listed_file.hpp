@@ -2,6 +2,8 @@
 // Opening the files a manifest lists, inside the bundle only, each judged by what was opened
 // rather than by an earlier look.
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstddef>
 #include <string>
@@ -12,10 +14,17 @@
 
 namespace srb {
 
+// A listed file opened for reading, known to be a regular file, with its status as opened.
+struct OpenedListedFile {
+  UniqueFd fd;
+  struct stat status {};
+};
+
 // Opens listed files below the bundle directory `bundle` (a descriptor the caller keeps open).
 // The parent directories of the last few files stay open: build lists files sorted by path, so
 // the files of one directory follow each other and each directory is resolved once per run of
-// them, whatever the manifest's order.
+// them, whatever the manifest's order. When the process runs out of descriptors, the opener lets
+// go of everything it keeps but the directory in use and tries again.
 class ListedFileOpener {
  public:
   explicit ListedFileOpener(int bundle) : bundle_(bundle) {}
@@ -27,7 +36,7 @@ class ListedFileOpener {
   // dangling final link included); with NotRegularFile for a final link that leads somewhere,
   // for a final link that leads out of the bundle (not followed to see) and for anything but a
   // regular file; with Io for any other failure, a file that may not be read included.
-  Result<UniqueFd> open(const std::string& path);
+  Result<OpenedListedFile> open(const std::string& path);
 
   // Takes back a descriptor `open` gave once its file has been read, to close it with others.
   void close_later(UniqueFd fd) { closing_.add(std::move(fd)); }
@@ -41,10 +50,11 @@ class ListedFileOpener {
 
   // The parent directory's descriptor, or -1 with errno set.
   int parent_dir(std::string_view parent);
-  // What `open_file()` returns, tried again after closing the batch when the descriptor table
-  // was full.
+  // What `open_file()` returns, tried again after make_room when the descriptor table was full.
   template <typename OpenFile>
-  int with_room(OpenFile open_file);
+  int with_room(OpenFile open_file, int keep);
+  // Closes the batch and every cached parent but `keep`; false when nothing was open.
+  bool make_room(int keep);
 
   int bundle_;
   std::array<Parent, kCachedParents> parents_;

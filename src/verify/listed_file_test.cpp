@@ -15,7 +15,7 @@
 
 #include "core/error.hpp"
 #include "manifest/digest.hpp"
-#include "tests/support/beneath_resolver.hpp"
+#include "tests/support/syscall_faults.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb {
@@ -23,19 +23,37 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class OpenListedFile : public test::BothResolvers {};
-INSTANTIATE_TEST_SUITE_P(BothResolvers, OpenListedFile, test::kBothResolvers, test::resolver_name);
+// The table runs with openat2 as this kernel offers it, and with openat2 refused as an older
+// kernel or a system-call filter would refuse it, so that the resolution by hand judges alike.
+class OpenListedFile : public ::testing::TestWithParam<test::Openat2> {};
+INSTANTIATE_TEST_SUITE_P(Openat2, OpenListedFile,
+                         ::testing::Values(test::Openat2::offered, test::Openat2::refused),
+                         [](const auto& info) {
+                           return info.param == test::Openat2::offered ? "offered" : "refused";
+                         });
 
 enum class Judged { regular, not_regular, missing };
+
+std::string to_text(Judged judged) {
+  switch (judged) {
+    case Judged::regular:
+      return "regular";
+    case Judged::not_regular:
+      return "not regular";
+    case Judged::missing:
+      return "missing";
+  }
+  return "?";
+}
 
 UniqueFd open_directory(const fs::path& dir) {
   return UniqueFd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 Judged judge(int bundle, const std::string& path) {
-  Result<UniqueFd> opened = ListedFileOpener(bundle).open(path);
+  Result<OpenedListedFile> opened = ListedFileOpener(bundle).open(path);
   if (opened) {
-    EXPECT_TRUE(opened->is_open());
+    EXPECT_TRUE(opened->fd.is_open());
     return Judged::regular;
   }
   if (std::holds_alternative<NotRegularFile>(opened.error())) return Judged::not_regular;
@@ -90,13 +108,20 @@ TEST_P(OpenListedFile, JudgesWhatItOpensAndStaysInsideTheBundle) {
       {"dir_link_out/lib/a", Judged::missing},
       {"etc/shadow", Judged::missing},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(judge(root.get(), c.path), c.expected) << c.path;
+  const std::vector<std::string> judged = test::run_with_openat2(GetParam(), [&] {
+    std::vector<std::string> texts;
+    for (const auto& c : cases)
+      texts.push_back(to_text(judge(root.get(), c.path)));
+    return texts;
+  });
+  ASSERT_EQ(judged.size(), std::size(cases)) << judged.front();
+  for (std::size_t i = 0; i < judged.size(); ++i)
+    EXPECT_EQ(judged[i], to_text(cases[i].expected)) << cases[i].path;
 }
 
 // One opener serves a whole manifest: more directories than it keeps open, in sorted and in
 // shuffled order, and names that share a prefix. Each path must open its own file.
-TEST_P(OpenListedFile, OneOpenerOpensEachPathInItsOwnDirectory) {
+TEST(ListedFileOpener, OpensEachPathInItsOwnDirectory) {
   const test::TempDir temp;
   std::vector<std::string> paths = {"top"};
   for (int i = 0; i < 12; ++i) {
@@ -113,28 +138,28 @@ TEST_P(OpenListedFile, OneOpenerOpensEachPathInItsOwnDirectory) {
   for (std::size_t i = 0; i < paths.size(); i += 5)
     order.push_back(paths[i]);
   for (const std::string& path : order) {
-    Result<UniqueFd> file = opener.open(path);
+    Result<OpenedListedFile> file = opener.open(path);
     ASSERT_TRUE(file.has_value()) << path;
     char text[64] = {};
-    EXPECT_EQ(std::string(text, ::read(file->get(), text, sizeof text)), path);
+    EXPECT_EQ(std::string(text, ::read(file->fd.get(), text, sizeof text)), path);
   }
-  const Result<UniqueFd> absent = opener.open("d3/absent");
+  const Result<OpenedListedFile> absent = opener.open("d3/absent");
   ASSERT_FALSE(absent.has_value());
   EXPECT_TRUE(std::holds_alternative<MissingFromPayload>(absent.error()));
 }
 
 // Once open, the entry can be replaced by anything: the digest still reads what was judged.
-TEST_P(OpenListedFile, ASwapAfterTheOpenDoesNotRedirectTheRead) {
+TEST(ListedFileOpener, ASwapAfterTheOpenDoesNotRedirectTheRead) {
   const test::TempDir temp;
   test::write_file(temp / "a", "listed bytes");
   test::write_file(temp / "b", "listed bytes");
   const UniqueFd root = open_directory(temp.path());
-  Result<UniqueFd> file = ListedFileOpener(root.get()).open("a");
+  Result<OpenedListedFile> file = ListedFileOpener(root.get()).open("a");
   ASSERT_TRUE(file.has_value());
 
   fs::remove(temp / "a");
   fs::create_symlink("/dev/zero", temp / "a");
-  const Result<FileDigest> digest = descriptor_digest(file->get());
+  const Result<FileDigest> digest = descriptor_digest(file->fd.get());
   ASSERT_TRUE(digest.has_value());
   EXPECT_EQ(digest->hash, file_digest(temp / "b")->hash);
   EXPECT_EQ(digest->size, 12u);

@@ -7,10 +7,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "core/error.hpp"
+#include "core/unique_fd.hpp"
 #include "tests/support/bundle_fixture.hpp"
 #include "tests/support/descriptor_limit.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -21,6 +23,14 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 using test::write_file;
+
+// The entries listed below the directory `root`, opened as verify opens a bundle.
+Result<std::vector<std::string>> list(const fs::path& root) {
+  const UniqueFd fd(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.is_open()) return Io{last_os_error()};
+  TRY_ASSIGN(PayloadListing listing, collect_payload(fd.get()));
+  return std::move(listing.entries);
+}
 
 void bind_socket(const fs::path& path) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -47,9 +57,9 @@ TEST(CollectPayload, ListsEveryEntryButDirectoriesWithoutFollowingLinks) {
   write_file(root / "lib/back\\slash", "");
   write_file(root / "lib/bad\xff\xfe name", "");
 
-  const Result<PayloadListing> listing = collect_payload(root);
+  const Result<std::vector<std::string>> listing = list(root);
   ASSERT_TRUE(listing.has_value()) << message(listing.error());
-  const PayloadListing expected = {
+  const std::vector<std::string> expected = {
       "bundle.toml",  "lib/back/slash",    "lib/bad\xef\xbf\xbd\xef\xbf\xbd name",
       "lib/dangling", "lib/fifo",          "lib/libc.so.6",
       "lib/sock",     "lib/sub/dir/ld.so", "lib/to-dir",
@@ -69,27 +79,52 @@ TEST(CollectPayload, ListsALocationOnceWhenTwoEntriesMapToIt) {
   write_file(root / "x\xff", "");
   write_file(root / "Z", "");
 
-  const Result<PayloadListing> listing = collect_payload(root);
+  const Result<std::vector<std::string>> listing = list(root);
   ASSERT_TRUE(listing.has_value()) << message(listing.error());
-  EXPECT_EQ(*listing, (PayloadListing{"Z", "a/b", "x\xef\xbf\xbd"}));
+  EXPECT_EQ(*listing, (std::vector<std::string>{"Z", "a/b", "x\xef\xbf\xbd"}));
 }
 
 TEST(CollectPayload, FailsWhenTheRootCannotBeListed) {
   const TempDir temp;
   write_file(temp / "file", "");
+  const UniqueFd file(::open((temp / "file").c_str(), O_PATH | O_CLOEXEC));
   const struct {
-    fs::path root;
+    int root;
     std::string message;
   } cases[] = {
-      {temp / "absent", "i/o: No such file or directory (os error 2)"},
-      {temp / "file", "i/o: Not a directory (os error 20)"},
+      {file.get(), "i/o: Not a directory (os error 20)"},
+      {-1, "i/o: Bad file descriptor (os error 9)"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.root);
     const Result<PayloadListing> listing = collect_payload(c.root);
     ASSERT_FALSE(listing.has_value());
     EXPECT_EQ(message(listing.error()), c.message);
   }
+}
+
+// Each directory walked is recorded as it was opened, the root first, under the location the
+// listing gives its entries; empty ones included, though they list nothing.
+TEST(CollectPayload, RecordsEveryDirectoryItWalked) {
+  const TempDir temp;
+  write_file(temp / "lib/sub/f", "");
+  fs::create_directories(temp / "etc/empty");
+  const UniqueFd root(::open(temp.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  const Result<PayloadListing> listing = collect_payload(root.get());
+  ASSERT_TRUE(listing.has_value()) << message(listing.error());
+  std::vector<std::string> paths;
+  for (const CheckedDirectory& directory : listing->directories) {
+    paths.push_back(directory.path);
+    struct stat status {};
+    ASSERT_EQ(::lstat((temp / directory.path).c_str(), &status), 0) << directory.path;
+    EXPECT_EQ(directory.status.device, status.st_dev);
+    EXPECT_EQ(directory.status.inode, status.st_ino);
+    EXPECT_EQ(directory.status.mode, status.st_mode);
+    EXPECT_EQ(directory.status.owner, status.st_uid);
+  }
+  ASSERT_FALSE(paths.empty());
+  EXPECT_EQ(paths.front(), "");
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{"", "etc", "etc/empty", "lib", "lib/sub"}));
 }
 
 // 5,000 levels make a path of 10,000 bytes, beyond PATH_MAX, and more directories than the
@@ -97,13 +132,13 @@ TEST(CollectPayload, FailsWhenTheRootCannotBeListed) {
 TEST(CollectPayload, WalksATreeDeeperThanPathsAndDescriptorsReach) {
   const TempDir temp = test::deep_tree_temp_dir();
   const test::DeepChain chain(temp.path(), 5000);
-  Result<PayloadListing> listing = PayloadListing{};
+  Result<std::vector<std::string>> listing = std::vector<std::string>{};
   {
     const test::DescriptorLimit limit(64);
-    listing = collect_payload(temp.path());
+    listing = list(temp.path());
   }
   ASSERT_TRUE(listing.has_value()) << message(listing.error());
-  EXPECT_EQ(*listing, PayloadListing{chain.leaf_path()});
+  EXPECT_EQ(*listing, std::vector<std::string>{chain.leaf_path()});
 }
 
 // Every level holds the next level between two side directories with one file each, so the
@@ -156,11 +191,20 @@ class Comb {
 TEST(CollectPayload, ReturnsToOuterLevelsBeyondPathMax) {
   const TempDir temp;
   const Comb comb(temp.path(), 40);
-  const Result<PayloadListing> listing = collect_payload(temp.path());
-  ASSERT_TRUE(listing.has_value()) << message(listing.error());
   std::vector<std::string> expected = comb.keys();
   std::sort(expected.begin(), expected.end());
+  const Result<std::vector<std::string>> listing = list(temp.path());
+  ASSERT_TRUE(listing.has_value()) << message(listing.error());
   EXPECT_EQ(*listing, expected);
+  // With room for only a few descriptors beyond those open now, the walk closes outer levels
+  // early and comes back to them all the same.
+  Result<std::vector<std::string>> scarce = std::vector<std::string>{};
+  {
+    const test::DescriptorLimit limit(test::DescriptorLimit::open_now() + 3);
+    scarce = list(temp.path());
+  }
+  ASSERT_TRUE(scarce.has_value()) << message(scarce.error());
+  EXPECT_EQ(*scarce, expected);
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/confined_open.hpp"
 #include "core/unique_fd.hpp"
 #include "manifest/digest.hpp"
-#include "verify/beneath.hpp"
 #include "verify/listed_file.hpp"
 #include "verify/payload_listing.hpp"
 
@@ -25,12 +25,12 @@
 // before anything is looked up for it.
 //
 // The bundle directory is opened once, and bundle.toml, the listing and every listed file are
-// reached from that descriptor and never leave it (verify/beneath.hpp): a link inside the bundle
-// that leads out of it, to /etc/shadow or into /proc, counts as nothing there, so verify neither
-// reads nor quotes what lies outside, whoever prepared the bundle. Each listed file is judged by
-// its descriptor (listed_file.cpp), so that swapping it for a FIFO, a device or a link can
-// neither make verify wait nor feed it other bytes. Each listed file is read once; unlisted ones
-// never are.
+// reached from that descriptor and never leave it (core/confined_open.hpp): a link inside the
+// bundle that leads out of it, to /etc/shadow or into /proc, counts as nothing there, so verify
+// neither reads nor quotes what lies outside, whoever prepared the bundle. Each listed file is
+// judged by its descriptor (listed_file.cpp), so that swapping it for a FIFO, a device or a link
+// can neither make verify wait nor feed it other bytes. Each listed file is read once; unlisted
+// ones never are.
 
 namespace srb {
 namespace {
@@ -51,33 +51,17 @@ Result<void> check_version(const BundleManifest& manifest,
   return {};
 }
 
-// Up to `size` bytes from the start of the file, leaving the offset where the digest starts.
-Result<std::string> read_head(int fd, std::size_t size) {
-  std::string head(size, '\0');
-  std::size_t filled = 0;
-  while (filled < size) {
-    const ssize_t n = ::pread(fd, head.data() + filled, size - filled, static_cast<off_t>(filled));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Io{last_os_error()};
-    if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
-  }
-  head.resize(filled);
-  return head;
-}
-
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
-// the listed digest.
-Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file, FileHeads* heads) {
-  TRY_ASSIGN(UniqueFd opened, opener.open(file.path));
-  if (heads != nullptr && heads->wanted && heads->wanted(file.path)) {
-    TRY_ASSIGN(std::string head, read_head(opened.get(), heads->size));
-    heads->heads.insert_or_assign(file.path, std::move(head));
-  }
-  TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.get()));
+// the listed digest. Its status and first bytes join the record.
+Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file,
+                         std::vector<CheckedFile>& checked) {
+  TRY_ASSIGN(OpenedListedFile opened, opener.open(file.path));
+  std::string head(kCheckedHeadSize, '\0');
+  TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.fd.get(), &head));
   if (digest.hash != file.hash)
     return HashMismatch{.expected = file.hash, .computed = digest.hash, .path = file.path};
-  opener.close_later(std::move(opened));
+  checked.push_back({file.path, checked_status(opened.status), std::move(head)});
+  opener.close_later(std::move(opened.fd));
   return {};
 }
 
@@ -103,21 +87,23 @@ class RepeatCheck {
 };
 
 // Checks every entry in manifest order.
-Result<void> check_entries(int bundle, const std::vector<BundleFile>& files, bool sorted,
-                           FileHeads* heads) {
+Result<std::vector<CheckedFile>> check_entries(int bundle, const std::vector<BundleFile>& files,
+                                               bool sorted) {
   ListedFileOpener opener(bundle);
   RepeatCheck repeat(files, sorted);
+  std::vector<CheckedFile> checked;
+  checked.reserve(files.size());
   for (const BundleFile& file : files) {
     if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
     if (repeat.repeats(file.path)) return InvalidPayloadPath{file.path};
-    TRY(check_entry(opener, file, heads));
+    TRY(check_entry(opener, file, checked));
   }
-  return {};
+  return checked;
 }
 
 // The smallest entry of the listing that the manifest does not mention, by one walk of both in
 // order. Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
-const std::string* first_unlisted(const PayloadListing& listing,
+const std::string* first_unlisted(const std::vector<std::string>& listing,
                                   const std::vector<BundleFile>& files, bool sorted) {
   std::vector<std::string_view> listed;
   listed.reserve(files.size());
@@ -150,39 +136,64 @@ Result<void> check_root_hash(const BundleManifest& manifest, bool sorted) {
   return {};
 }
 
-// bundle.toml as load_manifest reads it, but found below the bundle's descriptor: a status query
-// that fails, or a link that leads out of the bundle, is a missing manifest.
-Result<BundleManifest> load_manifest_beneath(int bundle, const std::filesystem::path& bundle_dir) {
+// Opening the bundle directory or bundle.toml fails as "not found" when the lookup finds nothing
+// there (missing, a link that leads nowhere or out of the bundle, a directory that may not be
+// searched), but as the i/o error it is when the system fails (EMFILE, ENOMEM, EIO...).
+Result<UniqueFd> opened_or_missing(int fd, const std::filesystem::path& manifest_path) {
+  if (fd >= 0) return UniqueFd(fd);
+  if (classify_open_failure(errno) == OpenFailure::fault) return Io{last_os_error()};
+  return ManifestMissing{manifest_path};
+}
+
+// bundle.toml as load_manifest reads it, but found below the bundle's descriptor. A file that
+// is there but may not be read is an i/o error; its status needs no read permission.
+Result<UniqueFd> open_manifest(int bundle, const std::filesystem::path& manifest_path) {
   constexpr const char* kName = "bundle.toml";
-  const UniqueFd status(open_beneath(bundle, kName, O_PATH));
-  if (!status.is_open()) return ManifestMissing{bundle_dir / kName};
-  TRY(check_manifest_file(status.get()));
   // O_NONBLOCK keeps the open itself from waiting should a FIFO have replaced the file.
-  const UniqueFd file(open_beneath(bundle, kName, O_RDONLY | O_NONBLOCK | O_NOCTTY));
-  if (!file.is_open()) return Io{last_os_error()};
-  return read_manifest(file.get());
+  const int fd =
+      open_confined(bundle, kName, O_RDONLY | O_NONBLOCK | O_NOCTTY, Confinement::beneath);
+  if (fd >= 0 || (errno != EACCES && errno != ENXIO && errno != ENODEV))
+    return opened_or_missing(fd, manifest_path);
+  const int error = errno;
+  TRY_ASSIGN(
+      const UniqueFd status,
+      opened_or_missing(open_confined(bundle, kName, O_PATH, Confinement::beneath), manifest_path));
+  // Something stands there that is no file to read: say what it is, as for any manifest.
+  TRY(check_manifest_file(status.get()));
+  return Io{os_error(error)};
 }
 
 }  // namespace
 
-Result<BundleManifest> verify_bundle(const VerifyRequest& request, FileHeads* heads) {
+Result<VerifiedBundle> verify_bundle(const VerifyRequest& request) {
   // The command line refuses an empty DIR; here it would name the working directory.
   if (request.bundle_dir.empty()) return Io{os_error(EINVAL)};
+  const std::filesystem::path manifest_path = request.bundle_dir / "bundle.toml";
   // Links in the bundle's own path are followed, as the user typed it.
-  const UniqueFd bundle(::open(request.bundle_dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!bundle.is_open()) return ManifestMissing{request.bundle_dir / "bundle.toml"};
-  TRY_ASSIGN(BundleManifest manifest, load_manifest_beneath(bundle.get(), request.bundle_dir));
+  TRY_ASSIGN(const UniqueFd bundle,
+             opened_or_missing(::open(request.bundle_dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC),
+                               manifest_path));
+  VerifiedBundle verified;
+  {
+    TRY_ASSIGN(const UniqueFd file, open_manifest(bundle.get(), manifest_path));
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) return Io{last_os_error()};
+    verified.manifest_file = checked_status(status);
+    TRY_ASSIGN(verified.manifest, read_manifest(file.get()));
+  }
+  const BundleManifest& manifest = verified.manifest;
   TRY(check_arch(manifest, request.require_arch));
   TRY(check_version(manifest, request.require_version));
-  TRY_ASSIGN(const PayloadListing listing, collect_payload(bundle.get()));
+  TRY_ASSIGN(PayloadListing listing, collect_payload(bundle.get()));
+  verified.directories = std::move(listing.directories);
   // The entries' order decides how repeats, unlisted entries and the root hash are found.
   const bool sorted = is_sorted_by_path(manifest.files);
-  TRY(check_entries(bundle.get(), manifest.files, sorted, heads));
-  if (const std::string* unlisted = first_unlisted(listing, manifest.files, sorted))
+  TRY_ASSIGN(verified.files, check_entries(bundle.get(), manifest.files, sorted));
+  if (const std::string* unlisted = first_unlisted(listing.entries, manifest.files, sorted))
     return UnlistedPayloadFile{*unlisted};
   TRY(check_root_hash(manifest, sorted));
   TRY(check_bundle_signature(manifest, request.require_publisher, request.require_signature));
-  return manifest;
+  return verified;
 }
 
 }  // namespace srb

@@ -1,17 +1,15 @@
 #pragma once
 // The verify command: check that a directory is an intact bundle. Reads, never writes.
 
-#include <cstddef>
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "core/result.hpp"
 #include "manifest/manifest.hpp"
 #include "signing/signature.hpp"
+#include "verify/checked.hpp"
 
 namespace srb {
 
@@ -23,17 +21,17 @@ struct VerifyRequest {
   std::optional<std::string> require_version;  // the manifest's version, byte for byte
 };
 
-// The first bytes of the listed files that `wanted` picks, read from the very descriptor verify
-// digests, so that whoever judges them (a launcher choosing its loader by its ELF header) judges
-// the file that was verified rather than whatever a second open would find.
-struct FileHeads {
-  std::function<bool(std::string_view path)> wanted;
-  std::size_t size = 64;
-  std::map<std::string, std::string, std::less<>> heads;  // bundle path -> up to `size` bytes
+// What verify checked, as it saw it through the descriptors it opened (all closed by the time it
+// returns): the manifest as read, bundle.toml's status, every directory of the payload, and each
+// listed file with its status and first bytes.
+struct VerifiedBundle {
+  BundleManifest manifest;
+  CheckedStatus manifest_file;
+  std::vector<CheckedDirectory> directories;  // the bundle directory first
+  std::vector<CheckedFile> files;             // in the manifest's order
 };
 
-// Returns the manifest as read, or the first failure found. With `heads`, also fills in the
-// first bytes of the files it wants.
-Result<BundleManifest> verify_bundle(const VerifyRequest& request, FileHeads* heads = nullptr);
+// Returns what was checked, or the first failure found.
+Result<VerifiedBundle> verify_bundle(const VerifyRequest& request);
 
 }  // namespace srb

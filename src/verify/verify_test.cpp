@@ -1,6 +1,7 @@
 #include "verify/verify.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -8,9 +9,9 @@
 #include <variant>
 
 #include "core/error.hpp"
-#include "tests/support/beneath_resolver.hpp"
 #include "tests/support/bundle_fixture.hpp"
 #include "tests/support/descriptor_limit.hpp"
+#include "tests/support/syscall_faults.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb {
@@ -25,49 +26,81 @@ TEST(VerifyBundle, ReturnsTheManifestAsRead) {
   std::reverse(manifest.files.begin(), manifest.files.end());
   test::write_manifest(temp.path(), manifest);
 
-  const Result<BundleManifest> verified =
+  const Result<VerifiedBundle> verified =
       verify_bundle({temp.path(), "aarch64", manifest.publisher_hex, RequireSignature::yes, "2.1"});
   ASSERT_TRUE(verified.has_value()) << message(verified.error());
-  EXPECT_EQ(*verified, manifest);
+  EXPECT_EQ(verified->manifest, manifest);
 }
 
-// The heads come from the files verify digested: only those wanted, each cut to the size asked
-// (a shorter file whole).
-TEST(VerifyBundle, HandsBackTheFirstBytesOfTheFilesWanted) {
+void expect_status_of(const std::filesystem::path& path, const CheckedStatus& checked) {
+  struct stat status {};
+  ASSERT_EQ(::lstat(path.c_str(), &status), 0) << path;
+  EXPECT_EQ(checked.device, status.st_dev) << path;
+  EXPECT_EQ(checked.inode, status.st_ino) << path;
+  EXPECT_EQ(checked.owner, status.st_uid) << path;
+  EXPECT_EQ(checked.group, status.st_gid) << path;
+  EXPECT_EQ(checked.mode, status.st_mode) << path;
+}
+
+// What verify hands back is what it opened and read: each listed file in the manifest's order
+// with its status and first bytes (a shorter file whole), bundle.toml's status, and every
+// directory of the payload, the bundle's own first.
+TEST(VerifyBundle, RecordsWhatItCheckedAsItSawIt) {
   const test::TempDir temp;
-  test::make_bundle(temp.path(),
-                    {.files = {{"lib/a", "abcdefgh"}, {"lib/b", "xy"}, {"lib/c", "ignored"}}});
-  FileHeads heads{
-      .wanted = [](std::string_view path) { return path != "lib/c"; }, .size = 4, .heads = {}};
+  const std::string long_file(100, 'x');
+  test::make_bundle(temp.path(), {.files = {{"lib/b", "xy"}, {"lib/a", long_file}, {"etc/c", ""}}});
   VerifyRequest request;
   request.bundle_dir = temp.path();
-  const Result<BundleManifest> verified = verify_bundle(request, &heads);
+  const Result<VerifiedBundle> verified = verify_bundle(request);
   ASSERT_TRUE(verified.has_value()) << message(verified.error());
-  EXPECT_EQ(heads.heads, (decltype(heads.heads){{"lib/a", "abcd"}, {"lib/b", "xy"}}));
+
+  std::vector<std::pair<std::string, std::string>> heads;
+  for (const CheckedFile& file : verified->files) {
+    heads.emplace_back(file.path, file.head);
+    expect_status_of(temp / file.path, file.status);
+  }
+  std::vector<std::pair<std::string, std::string>> expected;
+  for (const BundleFile& file : verified->manifest.files)
+    expected.emplace_back(file.path, file.path == "lib/a"   ? std::string(64, 'x')
+                                     : file.path == "lib/b" ? "xy"
+                                                            : "");
+  EXPECT_EQ(heads, expected);
+  expect_status_of(temp / "bundle.toml", verified->manifest_file);
+  ASSERT_EQ(verified->directories.size(), 3u);
+  EXPECT_EQ(verified->directories.front().path, "");
+  for (const CheckedDirectory& directory : verified->directories)
+    expect_status_of(temp / directory.path, directory.status);
 }
 
-// Descriptors of digested files are closed in batches. With room for only a few more than the
-// bundle and its directories need, verify must close a batch early rather than fail with EMFILE.
-TEST(VerifyBundle, VerifiesMoreFilesThanTheDescriptorLimitAllowsOpenAtOnce) {
+// Descriptors of digested files are closed in batches, and parent directories are kept open.
+// With room for only a few more than the bundle needs at once, verify lets go of what it keeps
+// rather than fail with EMFILE, however many directories the files lie in.
+TEST(VerifyBundle, VerifiesWithOnlyAFewDescriptorsToSpare) {
   const test::TempDir temp;
   test::BundleParts parts;
-  for (int i = 0; i < 100; ++i)
-    parts.files.push_back({"lib/f" + std::to_string(i), std::to_string(i)});
+  for (int i = 0; i < 400; ++i)
+    parts.files.push_back(
+        {"lib/d" + std::to_string(i % 40) + "/f" + std::to_string(i), std::to_string(i)});
   test::make_bundle(temp.path(), parts);
   VerifyRequest request;
   request.bundle_dir = temp.path();
-  Result<BundleManifest> verified = BundleManifest{};
-  {
-    const test::DescriptorLimit limit(test::DescriptorLimit::open_now() + 6);
-    verified = verify_bundle(request);
+  for (rlim_t spare : {4, 5, 8}) {
+    Result<VerifiedBundle> verified = VerifiedBundle{};
+    {
+      const test::DescriptorLimit limit(test::DescriptorLimit::open_now() + spare);
+      verified = verify_bundle(request);
+    }
+    ASSERT_TRUE(verified.has_value()) << spare << ": " << message(verified.error());
+    EXPECT_EQ(verified->files.size(), 400u);
   }
-  ASSERT_TRUE(verified.has_value()) << message(verified.error());
-  EXPECT_EQ(verified->files.size(), 100u);
 }
 
-class VerifyInsideTheBundle : public test::BothResolvers {};
-INSTANTIATE_TEST_SUITE_P(BothResolvers, VerifyInsideTheBundle, test::kBothResolvers,
-                         test::resolver_name);
+class VerifyInsideTheBundle : public ::testing::TestWithParam<test::Openat2> {};
+INSTANTIATE_TEST_SUITE_P(Openat2, VerifyInsideTheBundle,
+                         ::testing::Values(test::Openat2::offered, test::Openat2::refused),
+                         [](const auto& info) {
+                           return info.param == test::Openat2::offered ? "offered" : "refused";
+                         });
 
 // bundle.toml and the listed files are found through links that stay inside the bundle, and
 // through no other: whatever the kernel offers, a link out finds nothing. The files outside are
@@ -87,24 +120,24 @@ TEST_P(VerifyInsideTheBundle, FollowsLinksInsideAndFindsNothingOutside) {
   test::write_manifest(temp / "lib_out", outside);
   fs::create_symlink(temp / "outside/lib", temp / "lib_out/lib");
 
-  const auto verify_dir = [](const fs::path& dir) {
-    VerifyRequest request;
-    request.bundle_dir = dir;
-    return verify_bundle(request);
-  };
+  // Each verify's message, computed with openat2 offered or refused as an older kernel would.
+  const std::vector<std::string> messages = test::run_with_openat2(GetParam(), [&] {
+    std::vector<std::string> texts;
+    for (const char* dir : {"inside", "manifest_out", "lib_out"}) {
+      VerifyRequest request;
+      request.bundle_dir = temp / dir;
+      const Result<VerifiedBundle> verified = verify_bundle(request);
+      texts.push_back(verified ? "verified" : message(verified.error()));
+    }
+    return texts;
+  });
   // Read through its link, the manifest is checked in full; what fails is the file it links to,
-  // which the manifest does not list.
-  const Result<BundleManifest> inside = verify_dir(temp / "inside");
-  ASSERT_FALSE(inside.has_value());
-  EXPECT_EQ(message(inside.error()), message(UnlistedPayloadFile{"real.toml"}));
-
-  const Result<BundleManifest> manifest_out = verify_dir(temp / "manifest_out");
-  ASSERT_FALSE(manifest_out.has_value());
-  EXPECT_TRUE(std::holds_alternative<ManifestMissing>(manifest_out.error()));
-
-  const Result<BundleManifest> lib_out = verify_dir(temp / "lib_out");
-  ASSERT_FALSE(lib_out.has_value());
-  EXPECT_EQ(message(lib_out.error()), message(MissingFromPayload{"lib/a"}));
+  // which the manifest does not list. A manifest or a file reached through a link out is not
+  // there.
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{message(UnlistedPayloadFile{"real.toml"}),
+                                      message(ManifestMissing{temp / "manifest_out/bundle.toml"}),
+                                      message(MissingFromPayload{"lib/a"})}));
 }
 
 }  // namespace

@@ -4,12 +4,16 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/fsuid.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "tests/support/temp_dir.hpp"
@@ -28,8 +32,48 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
 }
 
 // Runs in the child between fork and exec; only async-signal-safe calls.
+// One byte with room for one descriptor beside it: what passes a descriptor over a socket.
+struct DescriptorMessage {
+  char byte = 0;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+
+  DescriptorMessage() {
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+  }
+  DescriptorMessage(const DescriptorMessage&) = delete;
+  DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+};
+
+// Hands the descriptor `fd` to the other end of the socket `channel`.
+void send_descriptor(int channel, int fd) {
+  DescriptorMessage sent;
+  cmsghdr* header = CMSG_FIRSTHDR(&sent.message);
+  header->cmsg_level = SOL_SOCKET;
+  header->cmsg_type = SCM_RIGHTS;
+  header->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(header), &fd, sizeof(int));
+  ::sendmsg(channel, &sent.message, 0);
+}
+
+// The descriptor sent through `channel`, or -1 when the other end closed without sending one.
+int receive_descriptor(int channel) {
+  DescriptorMessage received;
+  if (::recvmsg(channel, &received.message, MSG_CMSG_CLOEXEC) <= 0) return -1;
+  const cmsghdr* header = CMSG_FIRSTHDR(&received.message);
+  if (header == nullptr || header->cmsg_type != SCM_RIGHTS) return -1;
+  int fd = -1;
+  std::memcpy(&fd, CMSG_DATA(header), sizeof(int));
+  return fd;
+}
+
 [[noreturn]] void exec_child(std::vector<char*>& argv, std::vector<char*>* envp, int out_fd,
-                             int err_fd, const RunOptions& options) {
+                             int err_fd, const RunOptions& options, const SyscallFilter& filter,
+                             int supervisor_channel) {
   const int null_fd = ::open("/dev/null", O_RDONLY);
   ::dup2(null_fd, STDIN_FILENO);
   ::dup2(out_fd, STDOUT_FILENO);
@@ -39,6 +83,18 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   if (options.gid && (::setgroups(1, &*options.gid) != 0 || ::setgid(*options.gid) != 0))
     ::_exit(126);
   if (options.uid && ::setuid(*options.uid) != 0) ::_exit(126);
+  if (options.descriptor_limit) {
+    const rlimit limit{*options.descriptor_limit, *options.descriptor_limit};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
+  }
+  if (!options.faults.empty()) {
+    const int listener = filter.install();
+    if (listener < 0) ::_exit(126);
+    if (filter.needs_supervisor()) {
+      send_descriptor(supervisor_channel, listener);
+      ::close(listener);
+    }
+  }
   if (envp) {
     ::execve(argv[0], argv.data(), envp->data());
     if (errno == ENOENT && std::string_view(argv[0]).find('/') == std::string_view::npos) {
@@ -51,13 +107,17 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   ::_exit(127);
 }
 
-void drain(int out_fd, int err_fd, ProcessResult& result) {
-  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+// Reads the child's output until both pipes close, answering its supervised calls meanwhile.
+void drain(int out_fd, int err_fd, ProcessResult& result, FaultSupervisor* supervisor) {
+  pollfd fds[3] = {{out_fd, POLLIN, 0},
+                   {err_fd, POLLIN, 0},
+                   {supervisor != nullptr ? supervisor->listener() : -1, POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = (out_fd >= 0) + (err_fd >= 0);
   char buffer[65536];
   while (open_count > 0) {
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) throw std::runtime_error("poll failed");
+    if (::poll(fds, 3, -1) < 0 && errno != EINTR) throw std::runtime_error("poll failed");
+    if (fds[2].fd >= 0 && fds[2].revents != 0 && !supervisor->answer_one()) fds[2].fd = -1;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
@@ -103,15 +163,29 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
     child_out = ::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC);
     if (child_out < 0) throw std::runtime_error("cannot open " + options.stdout_file->string());
   }
+  const SyscallFilter filter(options.faults);
+  int channel[2] = {-1, -1};
+  if (filter.needs_supervisor() && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel))
+    throw std::runtime_error("socketpair failed");
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) exec_child(argv, options.env ? &envp : nullptr, child_out, err_pipe[1], options);
+  if (pid == 0)
+    exec_child(argv, options.env ? &envp : nullptr, child_out, err_pipe[1], options, filter,
+               channel[1]);
 
   if (options.stdout_file) ::close(child_out);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  std::optional<FaultSupervisor> supervisor;
+  if (filter.needs_supervisor()) {
+    ::close(channel[1]);
+    const int listener = receive_descriptor(channel[0]);
+    ::close(channel[0]);
+    if (listener >= 0) supervisor.emplace(options.faults, listener, pid);
+  }
   ProcessResult result;
-  drain(out_pipe[0], err_pipe[0], result);
+  drain(out_pipe[0], err_pipe[0], result, supervisor ? &*supervisor : nullptr);
+  if (supervisor) result.faults_injected = supervisor->injected();
   int wait_status = 0;
   while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
   }

@@ -9,12 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/syscall_faults.hpp"
+
 namespace srb::test {
 
 struct ProcessResult {
   int status = -1;  // exit status, or 128 + signal number when killed by a signal
   std::string out;
   std::string err;
+  int faults_injected = 0;  // calls failed by the faults judged by their path
 };
 
 struct RunOptions {
@@ -28,6 +31,10 @@ struct RunOptions {
   std::optional<gid_t> gid;
   // Redirect stdout to this file (e.g. /dev/full) instead of capturing it.
   std::optional<std::filesystem::path> stdout_file;
+  // System calls that fail in the child, from its exec on (a seccomp filter).
+  std::vector<SyscallFault> faults;
+  // The child's soft and hard limit on open descriptors.
+  std::optional<unsigned> descriptor_limit;
 };
 
 // Runs `args[0]` (searched in PATH when it has no "/") with `args` as argv; arguments are raw

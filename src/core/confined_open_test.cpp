@@ -1,4 +1,4 @@
-#include "verify/beneath.hpp"
+#include "core/confined_open.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "core/unique_fd.hpp"
-#include "tests/support/beneath_resolver.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb {
@@ -20,8 +19,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class OpenBeneath : public test::BothResolvers {};
-INSTANTIATE_TEST_SUITE_P(BothResolvers, OpenBeneath, test::kBothResolvers, test::resolver_name);
+// Every case runs through the kernel's openat2 and through the walk that stands in for it.
+class OpenConfined : public ::testing::TestWithParam<Resolver> {
+ protected:
+  int open_beneath(int base, std::string_view path, int flags) const {
+    return open_confined(base, path, flags, Confinement::beneath, GetParam());
+  }
+  int open_in_root(int base, std::string_view path, int flags) const {
+    return open_confined(base, path, flags, Confinement::in_root, GetParam());
+  }
+};
+INSTANTIATE_TEST_SUITE_P(BothResolvers, OpenConfined,
+                         ::testing::Values(Resolver::kernel, Resolver::walk),
+                         [](const auto& info) {
+                           return info.param == Resolver::kernel ? "kernel" : "walk";
+                         });
 
 // What an open should give: the file at `opens` below the bundle (by device and inode), or the
 // errno when `opens` is empty.
@@ -49,7 +61,7 @@ std::string describe(const Expected& expected) {
 
 // Links that stay inside the bundle are followed; every way out ends the resolution, including an
 // absolute link that names a place inside the bundle, since it leaves before it comes back.
-TEST_P(OpenBeneath, FollowsLinksInsideAndRefusesEveryWayOut) {
+TEST_P(OpenConfined, BeneathFollowsLinksInsideAndRefusesEveryWayOut) {
   const test::TempDir temp;
   const fs::path bundle = temp / "bundle";
   test::write_file(temp / "secret", "outside");
@@ -96,6 +108,7 @@ TEST_P(OpenBeneath, FollowsLinksInsideAndRefusesEveryWayOut) {
       {"etc_link/passwd", kRead, {"", EXDEV}},
       {"absolute_inside/a", kRead, {"", EXDEV}},
       {"proc_link/status", kRead, {"", EXDEV}},
+      {"proc_link", O_PATH, {"", EXDEV}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -108,7 +121,7 @@ TEST_P(OpenBeneath, FollowsLinksInsideAndRefusesEveryWayOut) {
 // While a directory holding a link to "../../inside" is exchanged again and again with one outside
 // the bundle, the link's ".." must never climb past the bundle: the file opened is the bundle's
 // own "inside", or nothing, never the "inside" that lies beside the bundle.
-TEST_P(OpenBeneath, DotDotCannotEscapeThroughARacingRename) {
+TEST_P(OpenConfined, BeneathDotDotCannotEscapeThroughARacingRename) {
   constexpr int kOpens = 300;
   const test::TempDir temp;
   const fs::path bundle = temp / "bundle";
@@ -137,6 +150,63 @@ TEST_P(OpenBeneath, DotDotCannotEscapeThroughARacingRename) {
   done = true;
   mover.join();
   EXPECT_EQ(escaped, 0);
+}
+
+// A process's proc directory holds magic links (cwd, root, fd/N), which lead into whatever that
+// process sees; neither confinement follows one, whoever resolves. The ordinary link self at the
+// top of proc is followed where the confinement allows it.
+TEST_P(OpenConfined, NeverFollowsAMagicLink) {
+  const UniqueFd proc_self(::open("/proc/self", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(proc_self.is_open());
+  for (const char* path : {"cwd", "cwd/.", "root/etc/passwd", "fd/0", "exe"}) {
+    SCOPED_TRACE(path);
+    errno = 0;
+    EXPECT_FALSE(UniqueFd(open_beneath(proc_self.get(), path, O_RDONLY)).is_open());
+    EXPECT_EQ(errno, ELOOP);
+    errno = 0;
+    EXPECT_FALSE(UniqueFd(open_in_root(proc_self.get(), path, O_RDONLY)).is_open());
+    EXPECT_EQ(errno, ELOOP);
+  }
+  const UniqueFd proc(::open("/proc", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  EXPECT_TRUE(UniqueFd(open_beneath(proc.get(), "self/status", O_RDONLY)).is_open());
+}
+
+// In a root, absolute targets and ".." stay inside: the root's own files are what they find.
+TEST_P(OpenConfined, InRootTakesAbsoluteLinksAndDotDotInsideTheRoot) {
+  const test::TempDir temp;
+  const fs::path root = temp / "root";
+  test::write_file(temp / "secret", "outside");
+  test::write_file(root / "secret", "inside");
+  fs::create_directories(root / "lib");
+  fs::create_symlink("/secret", root / "lib/absolute");
+  fs::create_symlink("../../../secret", root / "lib/climbing");
+  const UniqueFd base(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  for (const char* path : {"lib/absolute", "lib/climbing", "/secret", "../secret", "/../secret"}) {
+    SCOPED_TRACE(path);
+    const UniqueFd fd(open_in_root(base.get(), path, O_RDONLY));
+    char content[16] = {};
+    ASSERT_TRUE(fd.is_open());
+    EXPECT_EQ(std::string(content, ::read(fd.get(), content, sizeof content)), "inside");
+  }
+}
+
+TEST(ClassifyOpenFailure, TellsNothingThereFromTheSystemFailing) {
+  const struct {
+    int error;
+    OpenFailure failure;
+  } cases[] = {
+      {ENOENT, OpenFailure::absent},      {ENOTDIR, OpenFailure::absent},
+      {ENAMETOOLONG, OpenFailure::absent}, {EXDEV, OpenFailure::outside},
+      {ELOOP, OpenFailure::loop},         {EACCES, OpenFailure::denied},
+      {ENXIO, OpenFailure::unopenable},   {ENODEV, OpenFailure::unopenable},
+      {EIO, OpenFailure::fault},          {ENOMEM, OpenFailure::fault},
+      {EMFILE, OpenFailure::fault},       {ENFILE, OpenFailure::fault},
+      {EPERM, OpenFailure::fault},        {EBADF, OpenFailure::fault},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::strerror(c.error));
+    EXPECT_EQ(classify_open_failure(c.error), c.failure);
+  }
 }
 
 }  // namespace
