@@ -264,6 +264,31 @@ TEST(Build, FailsOnADirectoryEntryAndOnAnOutPathThatIsAFile) {
   EXPECT_EQ(file.status, 1);
 }
 
+// An --out that does not exist yet is created as mkdir -p creates it, "." and ".." components
+// included: relative to the working directory, ".." from the directory just made.
+TEST(Build, CreatesAMissingOutPathWithDotComponentsAsMkdirDoes) {
+  TempDir dir;
+  make_host_root(dir / "root", {"/etc/ld.so.cache"});
+  const struct {
+    const char* out;
+    const char* bundle;  // where bundle.toml then lies, below the working directory
+  } cases[] = {
+      {"rel/./x/", "rel/x"},  {"out/.", "out"},           {"rel2/../y", "y"},
+      {"rel3/x/.", "rel3/x"}, {"a/b/../../c/./d", "c/d"}, {"./e/f", "e/f"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out);
+    RunOptions options = with_epoch();
+    options.cwd = dir / "work";
+    fs::create_directories(*options.cwd);
+    const ProcessResult r =
+        build({"--out", c.out, "--from", (dir / "root").string(), "--arch", "x86_64"}, options);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(fs::is_regular_file(dir / "work" / c.bundle / "bundle.toml"));
+  }
+}
+
 TEST(Build, IncludesGoFlatIntoLibInOrderWithLinksFollowed) {
   TempDir dir;
   fs::create_directory(dir / "root");

@@ -29,15 +29,15 @@ std::string io_error(int error) {
   return "i/o: " + std::string(std::strerror(error)) + " (os error " + std::to_string(error) + ")";
 }
 
-// The open of `suffix` fails with `error`, through openat2 or, where the kernel offers none,
-// through the walk's reading of the last component.
+// The open of the path ending in `suffix` fails with `error`, through openat2; or, where the kernel
+// offers none, the walk's reading of the component `name`.
 std::vector<SyscallFault> failing_open_of(std::string_view suffix, int error) {
-  return {{.number = SYS_openat2, .error = error, .path_suffix = std::string(suffix)}};
+  return {{.number = SYS_openat2, .error = error, .path = std::string(suffix)}};
 }
 
 std::vector<SyscallFault> failing_walk_at(std::string_view name, int error) {
   return {{.number = SYS_openat2, .error = ENOSYS},
-          {.number = SYS_readlinkat, .error = error, .path_suffix = std::string(name)}};
+          {.number = SYS_readlinkat, .error = error, .path = std::string(name)}};
 }
 
 // A table entry whose presence cannot be told must not be left out of a bundle, least of all a
@@ -91,7 +91,7 @@ TEST(PathFault, AFailedInstalledTestIsAnErrorNotAnotherLocation) {
   fs::create_directories(user_root / "1.0");
   std::vector<std::string> env = test::minimal_env();
   env.push_back("SARN_RUNTIME_BUNDLE_DIR=" + user_root.string());
-  const std::string user_manifest = "user-root/1.0/bundle.toml";
+  const std::string user_manifest = "/user-root/1.0/bundle.toml";
   const std::string system_manifest = "/usr/lib/sarn-runtime/1.0/bundle.toml";
   const std::string fails = "sarn-runtime-bundle path: ";
   const struct {
@@ -112,7 +112,7 @@ TEST(PathFault, AFailedInstalledTestIsAnErrorNotAnotherLocation) {
     SCOPED_TRACE(c.suffix + " " + std::strerror(c.error));
     test::RunOptions options;
     options.env = env;
-    options.faults = {{.number = SYS_newfstatat, .error = c.error, .path_suffix = c.suffix}};
+    options.faults = {{.number = SYS_newfstatat, .error = c.error, .path = c.suffix}};
     const test::ProcessResult r = test::run_tool({"path", "--version", "1.0"}, options);
     EXPECT_EQ(r.faults_injected, 1);
     EXPECT_EQ(r.out, c.out);
@@ -148,7 +148,7 @@ TEST(VerifyFault, OpeningTheBundleTellsAbsenceFromFailure) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.suffix) + " " + std::strerror(c.error));
     test::RunOptions options;
-    options.faults = {{.number = c.number, .error = c.error, .path_suffix = c.suffix}};
+    options.faults = {{.number = c.number, .error = c.error, .path = c.suffix}};
     const test::ProcessResult r = test::run_tool({"verify", bundle.string()}, options);
     EXPECT_GE(r.faults_injected, 1);
     EXPECT_EQ(r.err, c.err);

@@ -220,7 +220,9 @@ SARN_RUNTIME_BUNDLE_API srb_manifest* srb_verify(const srb_verify_request* reque
  * fails with SRB_ERROR_INVALID_VERSION_TAG. `*installed` (when `installed` is not NULL) becomes 1
  * when the directory returned holds a bundle.toml and 0 when it does not, which tells "not
  * installed" from a bundle whose manifest went missing: verifying the latter fails, the former need
- * not be tried. */
+ * not be tried. Only a bundle.toml that is not there (a missing file, a dangling or looping link,
+ * a directory on the way that is no directory or may not be searched) counts as not installed; a
+ * status query that fails otherwise (EIO, ENOMEM...) fails the call with SRB_ERROR_IO. */
 SARN_RUNTIME_BUNDLE_API char* srb_resolve_bundle_path(const char* version, size_t version_length,
                                                       int system_only, int* installed,
                                                       size_t* length, srb_error** error);

@@ -30,8 +30,7 @@ class OpenConfined : public ::testing::TestWithParam<Resolver> {
   }
 };
 INSTANTIATE_TEST_SUITE_P(BothResolvers, OpenConfined,
-                         ::testing::Values(Resolver::kernel, Resolver::walk),
-                         [](const auto& info) {
+                         ::testing::Values(Resolver::kernel, Resolver::walk), [](const auto& info) {
                            return info.param == Resolver::kernel ? "kernel" : "walk";
                          });
 
@@ -195,13 +194,13 @@ TEST(ClassifyOpenFailure, TellsNothingThereFromTheSystemFailing) {
     int error;
     OpenFailure failure;
   } cases[] = {
-      {ENOENT, OpenFailure::absent},      {ENOTDIR, OpenFailure::absent},
+      {ENOENT, OpenFailure::absent},       {ENOTDIR, OpenFailure::absent},
       {ENAMETOOLONG, OpenFailure::absent}, {EXDEV, OpenFailure::outside},
-      {ELOOP, OpenFailure::loop},         {EACCES, OpenFailure::denied},
-      {ENXIO, OpenFailure::unopenable},   {ENODEV, OpenFailure::unopenable},
-      {EIO, OpenFailure::fault},          {ENOMEM, OpenFailure::fault},
-      {EMFILE, OpenFailure::fault},       {ENFILE, OpenFailure::fault},
-      {EPERM, OpenFailure::fault},        {EBADF, OpenFailure::fault},
+      {ELOOP, OpenFailure::loop},          {EACCES, OpenFailure::denied},
+      {ENXIO, OpenFailure::unopenable},    {ENODEV, OpenFailure::unopenable},
+      {EIO, OpenFailure::fault},           {ENOMEM, OpenFailure::fault},
+      {EMFILE, OpenFailure::fault},        {ENFILE, OpenFailure::fault},
+      {EPERM, OpenFailure::fault},         {EBADF, OpenFailure::fault},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::strerror(c.error));

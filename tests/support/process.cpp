@@ -6,6 +6,7 @@
 #include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,10 +84,6 @@ int receive_descriptor(int channel) {
   if (options.gid && (::setgroups(1, &*options.gid) != 0 || ::setgid(*options.gid) != 0))
     ::_exit(126);
   if (options.uid && ::setuid(*options.uid) != 0) ::_exit(126);
-  if (options.descriptor_limit) {
-    const rlimit limit{*options.descriptor_limit, *options.descriptor_limit};
-    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
-  }
   if (!options.faults.empty()) {
     const int listener = filter.install();
     if (listener < 0) ::_exit(126);
@@ -94,6 +91,13 @@ int receive_descriptor(int channel) {
       send_descriptor(supervisor_channel, listener);
       ::close(listener);
     }
+  }
+  if (options.descriptor_limit) {
+    // Only the standard three stay open, whatever the test runner passed down, so that the limit
+    // leaves the program the room the test means.
+    ::syscall(SYS_close_range, 3U, ~0U, 0U);
+    const rlimit limit{*options.descriptor_limit, *options.descriptor_limit};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
   }
   if (envp) {
     ::execve(argv[0], argv.data(), envp->data());
@@ -185,7 +189,10 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
   }
   ProcessResult result;
   drain(out_pipe[0], err_pipe[0], result, supervisor ? &*supervisor : nullptr);
-  if (supervisor) result.faults_injected = supervisor->injected();
+  if (supervisor) {
+    result.faults_injected = supervisor->injected();
+    result.actions_run = supervisor->actions_run();
+  }
   int wait_status = 0;
   while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
   }

@@ -18,6 +18,7 @@ struct ProcessResult {
   std::string out;
   std::string err;
   int faults_injected = 0;  // calls failed by the faults judged by their path
+  int actions_run = 0;      // their `before` actions that ran
 };
 
 struct RunOptions {

@@ -49,7 +49,7 @@ SyscallFilter::SyscallFilter(std::span<const SyscallFault> faults) {
       add(program, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K,
                             static_cast<std::uint32_t>(*fault.first_argument), 0, 1));
     }
-    if (fault.path_suffix) {
+    if (fault.path) {
       needs_supervisor_ = true;
       add(program, BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF));
     } else {
@@ -75,7 +75,10 @@ int SyscallFilter::install() const {
 }
 
 FaultSupervisor::FaultSupervisor(std::span<const SyscallFault> faults, int listener, pid_t child)
-    : faults_(faults.begin(), faults.end()), listener_(listener), child_(child) {}
+    : faults_(faults.begin(), faults.end()),
+      acted_(faults.size(), false),
+      listener_(listener),
+      child_(child) {}
 
 FaultSupervisor::~FaultSupervisor() {
   if (listener_ >= 0) ::close(listener_);
@@ -112,9 +115,18 @@ bool FaultSupervisor::answer_one() {
   answer.id = call.id;
   answer.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
   const std::string path = path_at(call.data.args[1]);
-  for (const SyscallFault& fault : faults_) {
-    if (fault.number != call.data.nr || !fault.path_suffix) continue;
-    if (!std::string_view(path).ends_with(*fault.path_suffix)) continue;
+  for (std::size_t i = 0; i < faults_.size(); ++i) {
+    const SyscallFault& fault = faults_[i];
+    if (fault.number != call.data.nr || !fault.path) continue;
+    const bool matches =
+        fault.path->starts_with('/') ? path.ends_with(*fault.path) : path == *fault.path;
+    if (!matches) continue;
+    if (fault.before && !acted_[i]) {
+      acted_[i] = true;
+      fault.before();
+      ++actions_run_;
+    }
+    if (fault.error == 0) break;
     answer.flags = 0;
     answer.error = -fault.error;
     ++injected_;

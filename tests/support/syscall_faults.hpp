@@ -16,15 +16,18 @@ namespace srb::test {
 
 // The calls of system call `number` fail with `error`: every one, or with `first_argument` only
 // those whose first argument (its low 32 bits) is that value, such as AT_FDCWD for the *at calls;
-// or with `path_suffix` only those whose path, the second argument (as for openat2 and
+// or with `path` only those whose path, the second argument (as for openat2, openat and
 // newfstatat), ends with that text. A path is judged by the test while the child waits, which a
 // filter in the child alone cannot do (seccomp's user notification), so such faults only work
-// through run_process.
+// through run_process. There, `before` runs the first time such a call is made, while the child
+// waits for it; with `error` 0 the call then goes on as it is: another party's change made at
+// that very moment.
 struct SyscallFault {
   long number = -1;
   int error = 0;
   std::optional<std::int64_t> first_argument{};
-  std::optional<std::string> path_suffix{};
+  std::optional<std::string> path{};
+  std::function<void()> before{};
 };
 
 // The filter for `faults`, prepared before a fork so that the child only has to install it.
@@ -55,16 +58,19 @@ class FaultSupervisor {
   int listener() const { return listener_; }
   // Receives one call and answers it; false once the child is gone.
   bool answer_one();
-  // How many calls were made to fail.
+  // How many calls were made to fail, and how many `before` actions ran.
   int injected() const { return injected_; }
+  int actions_run() const { return actions_run_; }
 
  private:
   std::string path_at(std::uint64_t address) const;
 
   std::vector<SyscallFault> faults_;
+  std::vector<bool> acted_;  // by fault: its `before` has run
   int listener_;
   pid_t child_;
   int injected_ = 0;
+  int actions_run_ = 0;
 };
 
 // Runs `work` in a forked child with `faults` installed and returns what it returned. The child
