@@ -1,5 +1,6 @@
-// Bundles as apt carries them to a fleet: a Debian package made by scripts/bundle-deb (its
-// files, its bytes, its name and the postinst that verifies what dpkg installed).
+// Bundles as the two engines that carry them to a fleet take them: a Debian package made by
+// scripts/bundle-deb (its files, its bytes, its name and the postinst that verifies what dpkg
+// installed) and an OCI image pushed by scripts/bundle-oci to an image layout on disk.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -45,6 +47,13 @@ ProcessResult bundle_deb(const std::vector<std::string>& args, const RunOptions&
                                    tool_path().string()};
   command.insert(command.end(), args.begin(), args.end());
   return run_process(command, options.env ? options : script_options());
+}
+
+ProcessResult bundle_oci(const std::vector<std::string>& args) {
+  std::vector<std::string> command{"bash", (kScripts / "bundle-oci").string(), "--tool",
+                                   tool_path().string()};
+  command.insert(command.end(), args.begin(), args.end());
+  return run_process(command, script_options());
 }
 
 std::string without_newline(std::string text) {
@@ -335,6 +344,75 @@ TEST(BundleDeb, PostinstConfiguresOnlyAnIntactBundleOfItsPublisherAndTag) {
       EXPECT_NE(configured.err.find(c.complaint), std::string::npos) << configured.err;
     }
   }
+}
+
+bool has_oci_tools() {
+  return has_program("umoci") && has_program("skopeo");
+}
+
+// The image's configuration as skopeo reads it from a layout.
+nlohmann::json image_config(const std::string& reference) {
+  return nlohmann::json::parse(run_checked({"skopeo", "inspect", "--config", reference}).out);
+}
+
+// Two pushes of the same bundle, the second from a copy made later, give one manifest digest;
+// pulled back and unpacked, the image is the bundle at its system location and nothing else.
+TEST(BundleOci, SameBundleGivesOneImageThatUnpacksToAVerifiedBundle) {
+  if (!has_oci_tools())
+    GTEST_SKIP() << "umoci or skopeo is missing: scripts/install-deps installs them";
+  TempDir dir;
+  const HostBundle bundle(dir.path(), "1.0");
+  const fs::path copy = dir / "copy";
+  run_checked({"cp", "-R", bundle.path.string(), copy.string()});
+  std::vector<std::string> digests;
+  for (const auto& [source, layout] :
+       {std::pair{bundle.path, dir / "one"}, std::pair{copy, dir / "two"}}) {
+    const ProcessResult pushed = bundle_oci({"--require-publisher", bundle.publisher,
+                                             source.string(), "oci:" + layout.string() + ":1.0"});
+    ASSERT_EQ(pushed.status, 0) << pushed.err;
+    const std::string out = without_newline(pushed.out);
+    digests.push_back(out.substr(out.rfind('\n') + 1));
+  }
+  EXPECT_TRUE(digests[0].starts_with("sha256:")) << digests[0];
+  EXPECT_EQ(digests[0], digests[1]);
+
+  const std::string image = "oci:" + (dir / "one").string() + ":1.0";
+  const nlohmann::json config = image_config(image);
+  EXPECT_EQ(config["architecture"], host_debian_arch());
+  EXPECT_EQ(config["os"], "linux");
+  EXPECT_EQ(config["created"], "2023-11-14T22:13:20Z");
+  EXPECT_EQ(config["rootfs"]["diff_ids"].size(), 1u);
+  EXPECT_FALSE(config.contains("history"));
+
+  // A receiving host: copy the image into a layout of its own, unpack its layer, verify.
+  const fs::path pulled = dir / "pulled";
+  run_checked({"skopeo", "copy", "--quiet", image, "oci:" + pulled.string() + ":1.0"});
+  const fs::path rootfs = dir / "rootfs";
+  run_checked({"umoci", "--log", "error", "raw", "unpack", "--image", pulled.string() + ":1.0",
+               rootfs.string()});
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(rootfs)) {
+    const std::string name = fs::relative(entry.path(), rootfs).string();
+    EXPECT_TRUE(std::string("usr/lib/sarn-runtime/1.0").starts_with(name) ||
+                name.starts_with("usr/lib/sarn-runtime/1.0/"))
+        << name;
+  }
+  run_checked({tool_path().string(), "verify", "--require-publisher", bundle.publisher,
+               (rootfs / "usr/lib/sarn-runtime/1.0").string()});
+}
+
+TEST(BundleOci, RefusesABundleThatDoesNotVerify) {
+  if (!has_oci_tools())
+    GTEST_SKIP() << "umoci or skopeo is missing: scripts/install-deps installs them";
+  TempDir dir;
+  const SigningKey key = test_key();
+  make_bundle(dir / "bundle", {.files = {{"lib/libc.so.6", "libc"}}, .key = &key});
+  write_file(dir / "bundle/lib/libc.so.6", "libC");
+  const ProcessResult pushed =
+      bundle_oci({(dir / "bundle").string(), "oci:" + (dir / "layout").string() + ":1.0"});
+  EXPECT_EQ(pushed.status, 1);
+  EXPECT_NE(pushed.err.find("hash mismatch"), std::string::npos) << pushed.err;
+  EXPECT_NE(pushed.err.find("does not verify"), std::string::npos) << pushed.err;
+  EXPECT_FALSE(fs::exists(dir / "layout"));
 }
 
 }  // namespace
