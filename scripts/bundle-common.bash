@@ -2,6 +2,9 @@
 # they ship, the facts they read from it, and the tree they stage it in. Sourced, not run; the
 # sourcing script sets `program` (its name in messages) and `usage` first.
 
+# Byte-wise ranges and sorting: in some locales [a-z] also matches upper-case letters.
+export LC_ALL=C
+
 die() {
   echo "$program: $*" >&2
   exit 1
