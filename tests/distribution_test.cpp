@@ -1,4 +1,4 @@
-// Bundles as the two engines that carry them to a fleet take them: a Debian package made by
+// Bundles in the two forms that carry them to a fleet: a Debian package made by
 // scripts/bundle-deb (its files, its bytes, its name and the postinst that verifies what dpkg
 // installed) and an OCI image pushed by scripts/bundle-oci to an image layout on disk.
 
@@ -42,18 +42,22 @@ RunOptions script_options(std::optional<long> epoch = std::nullopt) {
   return options;
 }
 
-ProcessResult bundle_deb(const std::vector<std::string>& args, const RunOptions& options = {}) {
-  std::vector<std::string> command{"bash", (kScripts / "bundle-deb").string(), "--tool",
+// Runs scripts/NAME with the built tool.
+ProcessResult run_script(const std::string& name, const std::vector<std::string>& args,
+                         const RunOptions& options) {
+  std::vector<std::string> command{"bash", (kScripts / name).string(), "--tool",
                                    tool_path().string()};
   command.insert(command.end(), args.begin(), args.end());
-  return run_process(command, options.env ? options : script_options());
+  return run_process(command, options);
+}
+
+ProcessResult bundle_deb(const std::vector<std::string>& args,
+                         const RunOptions& options = script_options()) {
+  return run_script("bundle-deb", args, options);
 }
 
 ProcessResult bundle_oci(const std::vector<std::string>& args) {
-  std::vector<std::string> command{"bash", (kScripts / "bundle-oci").string(), "--tool",
-                                   tool_path().string()};
-  command.insert(command.end(), args.begin(), args.end());
-  return run_process(command, script_options());
+  return run_script("bundle-oci", args, script_options());
 }
 
 std::string without_newline(std::string text) {
