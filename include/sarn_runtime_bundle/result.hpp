@@ -48,6 +48,8 @@ enum class ErrorKind : int {
   ForeignSecretFile = SRB_ERROR_FOREIGN_SECRET_FILE,
   InvalidVersionTag = SRB_ERROR_INVALID_VERSION_TAG,
   VersionMismatch = SRB_ERROR_VERSION_MISMATCH,
+  UnsafeBundle = SRB_ERROR_UNSAFE_BUNDLE,  // since 1.1
+  NotInstalled = SRB_ERROR_NOT_INSTALLED,  // since 1.1
 };
 
 // One failure: its kind, its message as the tool prints it after
@@ -100,6 +102,8 @@ struct CFree {
   void operator()(srb_verify_request* request) const { srb_verify_request_free(request); }
   void operator()(srb_build_request* request) const { srb_build_request_free(request); }
   void operator()(srb_launch_plan* plan) const { srb_launch_plan_free(plan); }
+  void operator()(srb_launch_request* request) const { srb_launch_request_free(request); }
+  void operator()(srb_installed* installed) const { srb_installed_free(installed); }
   void operator()(char* text) const { srb_string_free(text); }
   void operator()(char** argv) const { srb_argv_free(argv); }
 };

@@ -59,6 +59,17 @@ extern "C" {
 
 /* "MAJOR.MINOR.PATCH" of the library loaded, which may be newer than the header. */
 SARN_RUNTIME_BUNDLE_API const char* srb_version(void);
+/* Since 1.1. The same as numbers; a null pointer skips its part. A program built against 1.1 that
+ * may find an older library loaded asks for the version the other way first: srb_version. */
+SARN_RUNTIME_BUNDLE_API void srb_version_numbers(unsigned* major, unsigned* minor,
+                                                 unsigned* patch);
+/* Whether the header is at least MAJOR.MINOR.PATCH, for code that uses what a version added:
+ * #if SARN_RUNTIME_BUNDLE_VERSION_AT_LEAST(1, 1, 0) */
+#define SARN_RUNTIME_BUNDLE_VERSION_AT_LEAST(major, minor, patch)                       \
+  (SARN_RUNTIME_BUNDLE_VERSION_MAJOR > (major) ||                                       \
+   (SARN_RUNTIME_BUNDLE_VERSION_MAJOR == (major) &&                                     \
+    (SARN_RUNTIME_BUNDLE_VERSION_MINOR > (minor) ||                                     \
+     (SARN_RUNTIME_BUNDLE_VERSION_MINOR == (minor) && SARN_RUNTIME_BUNDLE_VERSION_PATCH >= (patch)))))
 
 /* What went wrong. The values are fixed for good: new kinds are appended, none is ever
  * renumbered or reused, so a program must expect numbers it does not know. Each kind has one
@@ -92,7 +103,10 @@ typedef enum srb_error_kind {
   SRB_ERROR_DESTINATION_CHANGED = 25,
   SRB_ERROR_FOREIGN_SECRET_FILE = 26,
   SRB_ERROR_INVALID_VERSION_TAG = 27,
-  SRB_ERROR_VERSION_MISMATCH = 28
+  SRB_ERROR_VERSION_MISMATCH = 28,
+  /* Since 1.1. */
+  SRB_ERROR_UNSAFE_BUNDLE = 29,
+  SRB_ERROR_NOT_INSTALLED = 30
 } srb_error_kind;
 
 typedef struct srb_error srb_error;
@@ -100,6 +114,8 @@ typedef struct srb_manifest srb_manifest;
 typedef struct srb_verify_request srb_verify_request;
 typedef struct srb_build_request srb_build_request;
 typedef struct srb_launch_plan srb_launch_plan;
+typedef struct srb_launch_request srb_launch_request;
+typedef struct srb_installed srb_installed;
 
 /* ---- Errors ---- */
 
@@ -298,9 +314,11 @@ SARN_RUNTIME_BUNDLE_API void srb_launch_plan_free(srb_launch_plan* plan);
 /* The argument vector that runs `program` with `args` on the plan, for execv(argv[0], argv):
  * { loader, "--library-path", "DIR:DIR...", program, args..., NULL }. `program` and `args` are
  * NUL-terminated, as exec takes them. Fails with SRB_ERROR_IO "Invalid argument (os error 22)"
- * when a library directory holds ':' (a bundle path with ':' cannot be carried by
- * --library-path) or when `program` is empty or starts with '-' (the loader would take it for
- * one of its options). Free with srb_argv_free. */
+ * when the loader, a library directory or `program` holds ':', ';' or '$' (the loader splits
+ * --library-path at ':' and ';' and expands $ORIGIN, $LIB and $PLATFORM), when `program` has no
+ * '/' (the loader would search for it among the library directories, not on PATH: resolve it
+ * first), or when it starts with '-' (the loader would take it for one of its options). Free
+ * with srb_argv_free. */
 SARN_RUNTIME_BUNDLE_API char** srb_launch_plan_argv(const srb_launch_plan* plan,
                                                     const char* program, const char* const* args,
                                                     size_t arg_count, srb_error** error);
@@ -309,8 +327,102 @@ SARN_RUNTIME_BUNDLE_API char** srb_launch_argv(const char* loader, const char* c
                                                size_t library_dir_count, const char* program,
                                                const char* const* args, size_t arg_count,
                                                srb_error** error);
-/* Frees a vector from srb_launch_plan_argv or srb_launch_argv and every text in it. */
+/* Frees a vector from srb_launch_plan_argv, srb_launch_argv, srb_launch_plan_command,
+ * srb_launch_command or srb_launch_environment, and every text in it. */
 SARN_RUNTIME_BUNDLE_API void srb_argv_free(char** argv);
+
+/* ---- Installed bundles (since 1.1) ---- */
+
+/* Every version installed under the two roots: each directory right below a root whose name is
+ * a version tag and that holds a bundle.toml, sorted by tag byte-wise, a tag installed under both
+ * roots listed twice, the per-user one first. A NULL root is the one `path` uses: the per-user
+ * root from SARN_RUNTIME_BUNDLE_DIR, XDG_DATA_HOME or HOME, and /usr/lib/sarn-runtime. A root that
+ * does not exist holds none; one that cannot be read fails with SRB_ERROR_IO. Free with
+ * srb_installed_free. */
+SARN_RUNTIME_BUNDLE_API srb_installed* srb_list_installed(const char* user_root,
+                                                          size_t user_root_length,
+                                                          const char* system_root,
+                                                          size_t system_root_length,
+                                                          srb_error** error);
+SARN_RUNTIME_BUNDLE_API size_t srb_installed_count(const srb_installed* installed);
+/* The tag and the directory of the entry at `index`; NULL past the end. */
+SARN_RUNTIME_BUNDLE_API const char* srb_installed_version(const srb_installed* installed,
+                                                          size_t index, size_t* length);
+SARN_RUNTIME_BUNDLE_API const char* srb_installed_location(const srb_installed* installed,
+                                                           size_t index, size_t* length);
+/* 1 when the entry lies under the per-user root, 0 under the system root. */
+SARN_RUNTIME_BUNDLE_API int srb_installed_is_per_user(const srb_installed* installed,
+                                                      size_t index);
+SARN_RUNTIME_BUNDLE_API void srb_installed_free(srb_installed* installed);
+
+/* ---- Launching safely (since 1.1) ---- */
+
+/* The name the host source tables give the machine the library runs on ("x86_64", "aarch64"),
+ * or NULL when the library has no table for it. A static text. */
+SARN_RUNTIME_BUNDLE_API const char* srb_host_arch(void);
+
+/* What a launch of an installed version is bound to: the version tag, which the manifest's
+ * version must be; the roots it is looked for under (by default those of `path`); the publisher
+ * and the signature required (none by default: a launcher should require its publisher); the
+ * architecture the manifest must name (by default srb_host_arch(); name another only to run the
+ * bundle under an emulator); and the ownership check, on unless skipped. NULL when out of memory
+ * or given a NULL version. Free with srb_launch_request_free. */
+SARN_RUNTIME_BUNDLE_API srb_launch_request* srb_launch_request_new(const char* version,
+                                                                   size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_launch_request_set_user_root(srb_launch_request* request,
+                                                             const char* root, size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_launch_request_set_system_root(srb_launch_request* request,
+                                                               const char* root, size_t length);
+SARN_RUNTIME_BUNDLE_API int srb_launch_request_require_publisher(srb_launch_request* request,
+                                                                 const char* publisher_hex,
+                                                                 size_t length);
+SARN_RUNTIME_BUNDLE_API void srb_launch_request_require_signature(srb_launch_request* request,
+                                                                  int required);
+SARN_RUNTIME_BUNDLE_API int srb_launch_request_set_arch(srb_launch_request* request,
+                                                        const char* arch, size_t length);
+/* With `skip` non-zero, the bundle's files and the directories on the way to them need not be
+ * owned by root or the caller. Reasonable only where nobody can change them anyway, such as a
+ * bundle on a read-only image the launcher mounted itself. */
+SARN_RUNTIME_BUNDLE_API void srb_launch_request_skip_ownership_check(srb_launch_request* request,
+                                                                     int skip);
+SARN_RUNTIME_BUNDLE_API void srb_launch_request_free(srb_launch_request* request);
+
+/* The launch of an installed version, checked in full:
+ * - found under the roots, per-user first: SRB_ERROR_NOT_INSTALLED when neither root holds a
+ *   bundle.toml for the tag (an installed bundle that fails to verify fails as verify does, so
+ *   "not installed" and "installed but damaged" are told apart in this one call);
+ * - verified with the version, the architecture and the request's requirements
+ *   (SRB_ERROR_ARCH_MISMATCH for a bundle of another architecture, before any file is read);
+ * - unless skipped, every directory on the way to the bundle from "/" (link targets included),
+ *   every directory of the bundle, bundle.toml and every listed file owned by root or the
+ *   caller's effective user, writable neither by every user nor by a group with members besides
+ *   the owner (a directory on the way may be writable by others when it has the sticky bit),
+ *   judged on what verify opened: SRB_ERROR_UNSAFE_BUNDLE names the first path that fails;
+ * - planned from what verify read, including whether the loader offers --argv0.
+ * SRB_ERROR_UNSUPPORTED_ARCH when no architecture is named and the host has no table. */
+SARN_RUNTIME_BUNDLE_API srb_launch_plan* srb_plan_launch(const srb_launch_request* request,
+                                                         srb_error** error);
+/* 1 when the plan's loader offers --argv0, as its verified bytes show. */
+SARN_RUNTIME_BUNDLE_API int srb_launch_plan_loader_takes_argv0(const srb_launch_plan* plan);
+/* srb_launch_plan_argv with the program's argv[0] chosen: `argv0` (NULL: the program's path) is
+ * passed with the loader's --argv0 when the loader offers it; a loader without it fails any
+ * other argv0 with SRB_ERROR_IO "Operation not supported (os error 95)". */
+SARN_RUNTIME_BUNDLE_API char** srb_launch_plan_command(const srb_launch_plan* plan,
+                                                       const char* program, const char* argv0,
+                                                       const char* const* args, size_t arg_count,
+                                                       srb_error** error);
+/* The same from a plan's parts. */
+SARN_RUNTIME_BUNDLE_API char** srb_launch_command(const char* loader,
+                                                  const char* const* library_dirs,
+                                                  size_t library_dir_count, int loader_takes_argv0,
+                                                  const char* program, const char* argv0,
+                                                  const char* const* args, size_t arg_count,
+                                                  srb_error** error);
+/* The environment to exec the loader with: `environment` ("NAME=value" entries up to a NULL;
+ * NULL: the process's own) without every variable whose name starts with "LD_", which the loader
+ * would act on (LD_PRELOAD, LD_AUDIT, LD_LIBRARY_PATH...). Free with srb_argv_free. */
+SARN_RUNTIME_BUNDLE_API char** srb_launch_environment(const char* const* environment,
+                                                      srb_error** error);
 
 #ifdef __cplusplus
 }

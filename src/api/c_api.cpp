@@ -5,6 +5,7 @@
 // raises is std::bad_alloc, which becomes the i/o error "Cannot allocate memory".
 
 #include <sarn_runtime_bundle/sarn_runtime_bundle.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 
 #include "api/error_record.hpp"
 #include "api/launch_plan.hpp"
+#include "api/launch_safety.hpp"
 #include "build/build.hpp"
 #include "core/hex.hpp"
 #include "location/bundle_path.hpp"
@@ -46,6 +48,13 @@ struct srb_launch_plan {
   srb_manifest manifest;
   std::string loader;
   std::vector<std::string> library_dirs;
+  bool loader_takes_argv0 = false;
+};
+struct srb_launch_request {
+  srb::LaunchSpec spec;
+};
+struct srb_installed {
+  std::vector<srb::InstalledBundle> bundles;
 };
 
 namespace {
@@ -249,8 +258,10 @@ bool build_request_names_files(const srb::BuildRequest& request) {
 }
 
 srb_launch_plan* launch_plan_handle(srb::LaunchPlan plan) {
-  return new srb_launch_plan{
-      {std::move(plan.manifest)}, std::move(plan.loader), std::move(plan.library_dirs)};
+  return new srb_launch_plan{{std::move(plan.manifest)},
+                             std::move(plan.loader),
+                             std::move(plan.library_dirs),
+                             plan.loader_takes_argv0};
 }
 
 // The bundle directory for a tag, and whether it is installed there: a failed test is an error,
@@ -303,17 +314,45 @@ char** malloc_argv(const std::vector<std::string>& strings) {
   return argv;
 }
 
-char** launch_argv_of(const char* loader, const std::vector<std::string>& library_dirs,
-                      const char* program, const char* const* args, size_t arg_count,
-                      srb_error** error) {
+// The command of launch_command for a plan, from C arguments.
+char** launch_command_of(const srb::LaunchPlan& plan, const char* program, const char* argv0,
+                         const char* const* args, size_t arg_count, srb_error** error) {
   return run(
       error,
       [&] {
-        if (loader == nullptr || program == nullptr || !all_present(args, arg_count))
+        if (plan.loader.empty() || program == nullptr || !all_present(args, arg_count))
           return refused<std::vector<std::string>>();
-        return outcome(srb::launch_argv(loader, library_dirs, program, c_strings(args, arg_count)));
+        std::optional<std::string_view> chosen_argv0;
+        if (argv0 != nullptr) chosen_argv0 = argv0;
+        return outcome(
+            srb::launch_command(plan, program, chosen_argv0, c_strings(args, arg_count)));
       },
       malloc_argv);
+}
+
+// A plan from a launcher's own parts, which are C strings.
+srb::LaunchPlan plan_of(const char* loader, const char* const* library_dirs, size_t count,
+                        bool loader_takes_argv0) {
+  srb::LaunchPlan plan;
+  if (loader != nullptr) plan.loader = loader;
+  plan.library_dirs = c_strings(library_dirs, count);
+  plan.loader_takes_argv0 = loader_takes_argv0;
+  return plan;
+}
+
+srb::LaunchPlan plan_of(const srb_launch_plan& handle) {
+  srb::LaunchPlan plan;
+  plan.loader = handle.loader;
+  plan.library_dirs = handle.library_dirs;
+  plan.loader_takes_argv0 = handle.loader_takes_argv0;
+  return plan;
+}
+
+// A root given as text, or the default for NULL.
+std::optional<std::optional<std::string>> root_of(const char* text, size_t length) {
+  if (text == nullptr) return std::optional<std::string>();
+  if (!names_a_file(std::string_view(text, length))) return std::nullopt;
+  return std::optional<std::string>(std::string(text, length));
 }
 
 }  // namespace
@@ -614,24 +653,156 @@ void srb_launch_plan_free(srb_launch_plan* plan) {
 
 char** srb_launch_plan_argv(const srb_launch_plan* plan, const char* program,
                             const char* const* args, size_t arg_count, srb_error** error) {
-  if (plan == nullptr) return launch_argv_of(nullptr, {}, program, args, arg_count, error);
-  return launch_argv_of(plan->loader.c_str(), plan->library_dirs, program, args, arg_count, error);
+  return srb_launch_plan_command(plan, program, nullptr, args, arg_count, error);
 }
 char** srb_launch_argv(const char* loader, const char* const* library_dirs,
                        size_t library_dir_count, const char* program, const char* const* args,
                        size_t arg_count, srb_error** error) {
-  if (!all_present(library_dirs, library_dir_count))
-    return launch_argv_of(nullptr, {}, program, args, arg_count, error);
+  return srb_launch_command(loader, library_dirs, library_dir_count, 0, program, nullptr, args,
+                            arg_count, error);
+}
+void srb_argv_free(char** argv) {
+  free_argv(argv);
+}
+
+void srb_version_numbers(unsigned* major, unsigned* minor, unsigned* patch) {
+  if (major != nullptr) *major = SRB_PROJECT_VERSION_MAJOR;
+  if (minor != nullptr) *minor = SRB_PROJECT_VERSION_MINOR;
+  if (patch != nullptr) *patch = SRB_PROJECT_VERSION_PATCH;
+}
+
+const char* srb_host_arch(void) {
+  const std::optional<std::string_view> arch = srb::host_arch();
+  return arch ? arch->data() : nullptr;
+}
+
+srb_installed* srb_list_installed(const char* user_root, size_t user_root_length,
+                                  const char* system_root, size_t system_root_length,
+                                  srb_error** error) {
+  return run(
+      error,
+      [&]() -> Outcome<std::vector<srb::InstalledBundle>> {
+        const auto user = root_of(user_root, user_root_length);
+        const auto system = root_of(system_root, system_root_length);
+        if (!user || !system) return refused<std::vector<srb::InstalledBundle>>();
+        srb::BundleRoots roots{.user = *user};
+        if (*system) roots.system = **system;
+        return outcome(srb::list_installed_bundles(roots));
+      },
+      [](std::vector<srb::InstalledBundle> bundles) {
+        return new srb_installed{std::move(bundles)};
+      });
+}
+size_t srb_installed_count(const srb_installed* installed) {
+  return installed ? installed->bundles.size() : 0;
+}
+const char* srb_installed_version(const srb_installed* installed, size_t index, size_t* length) {
+  if (installed == nullptr || index >= installed->bundles.size()) return nothing(length);
+  return hand_out(installed->bundles[index].version, length);
+}
+const char* srb_installed_location(const srb_installed* installed, size_t index, size_t* length) {
+  if (installed == nullptr || index >= installed->bundles.size()) return nothing(length);
+  return hand_out(installed->bundles[index].location, length);
+}
+int srb_installed_is_per_user(const srb_installed* installed, size_t index) {
+  if (installed == nullptr || index >= installed->bundles.size()) return 0;
+  return installed->bundles[index].per_user ? 1 : 0;
+}
+void srb_installed_free(srb_installed* installed) {
+  delete installed;
+}
+
+srb_launch_request* srb_launch_request_new(const char* version, size_t length) {
+  const std::optional<std::string_view> tag = text_of(version, length);
+  return new_handle<srb_launch_request>([&](srb_launch_request& request) {
+    if (!tag) return false;
+    request.spec.version = std::string(*tag);
+    return true;
+  });
+}
+int srb_launch_request_set_user_root(srb_launch_request* request, const char* root, size_t length) {
+  return assign(request, root, length,
+                [&](std::string text) { request->spec.roots.user = std::move(text); });
+}
+int srb_launch_request_set_system_root(srb_launch_request* request, const char* root,
+                                       size_t length) {
+  return assign(request, root, length,
+                [&](std::string text) { request->spec.roots.system = std::move(text); });
+}
+int srb_launch_request_require_publisher(srb_launch_request* request, const char* publisher_hex,
+                                         size_t length) {
+  return assign(request, publisher_hex, length,
+                [&](std::string text) { request->spec.require_publisher = std::move(text); });
+}
+void srb_launch_request_require_signature(srb_launch_request* request, int required) {
+  if (request == nullptr) return;
+  request->spec.require_signature =
+      required ? srb::RequireSignature::yes : srb::RequireSignature::no;
+}
+int srb_launch_request_set_arch(srb_launch_request* request, const char* arch, size_t length) {
+  return assign(request, arch, length,
+                [&](std::string text) { request->spec.arch = std::move(text); });
+}
+void srb_launch_request_skip_ownership_check(srb_launch_request* request, int skip) {
+  if (request == nullptr) return;
+  request->spec.ownership = skip ? srb::OwnershipCheck::skipped : srb::OwnershipCheck::required;
+}
+void srb_launch_request_free(srb_launch_request* request) {
+  delete request;
+}
+
+srb_launch_plan* srb_plan_launch(const srb_launch_request* request, srb_error** error) {
+  return run(
+      error,
+      [&] {
+        if (request == nullptr || !names_a_file(request->spec.roots.system) ||
+            (request->spec.roots.user && !names_a_file(*request->spec.roots.user)))
+          return refused<srb::LaunchPlan>();
+        return outcome(srb::plan_checked_launch(request->spec));
+      },
+      launch_plan_handle);
+}
+int srb_launch_plan_loader_takes_argv0(const srb_launch_plan* plan) {
+  return plan != nullptr && plan->loader_takes_argv0 ? 1 : 0;
+}
+
+char** srb_launch_plan_command(const srb_launch_plan* plan, const char* program, const char* argv0,
+                               const char* const* args, size_t arg_count, srb_error** error) {
   try {
-    return launch_argv_of(loader, c_strings(library_dirs, library_dir_count), program, args,
-                          arg_count, error);
+    return launch_command_of(plan ? plan_of(*plan) : srb::LaunchPlan{}, program, argv0, args,
+                             arg_count, error);
   } catch (...) {
     report(error, out_of_memory());
     return nullptr;
   }
 }
-void srb_argv_free(char** argv) {
-  free_argv(argv);
+char** srb_launch_command(const char* loader, const char* const* library_dirs,
+                          size_t library_dir_count, int loader_takes_argv0, const char* program,
+                          const char* argv0, const char* const* args, size_t arg_count,
+                          srb_error** error) {
+  try {
+    if (!all_present(library_dirs, library_dir_count))
+      return launch_command_of(srb::LaunchPlan{}, program, argv0, args, arg_count, error);
+    return launch_command_of(
+        plan_of(loader, library_dirs, library_dir_count, loader_takes_argv0 != 0), program, argv0,
+        args, arg_count, error);
+  } catch (...) {
+    report(error, out_of_memory());
+    return nullptr;
+  }
+}
+
+char** srb_launch_environment(const char* const* environment, srb_error** error) {
+  return run(
+      error,
+      [&] {
+        const char* const* entries = environment != nullptr ? environment : environ;
+        std::vector<std::string> all;
+        for (const char* const* entry = entries; entry != nullptr && *entry != nullptr; ++entry)
+          all.emplace_back(*entry);
+        return outcome(srb::Result<std::vector<std::string>>(srb::launch_environment(all)));
+      },
+      malloc_argv);
 }
 
 }  // extern "C"

@@ -9,7 +9,7 @@ namespace srb {
 namespace {
 
 // The C header numbers every kind; a kind added to BundleError needs its number there first.
-static_assert(std::variant_size_v<BundleError> == SRB_ERROR_VERSION_MISMATCH,
+static_assert(std::variant_size_v<BundleError> == SRB_ERROR_NOT_INSTALLED,
               "a new BundleError kind needs its stable number in sarn_runtime_bundle.h");
 
 // The file an error concerns, in the form its message prints: payload entries by their raw
@@ -36,6 +36,11 @@ struct PathOf {
   std::optional<std::string> operator()(const UnsafeDestination& e) const {
     return display(e.path);
   }
+  std::optional<std::string> operator()(const UnsafeBundle& e) const { return display(e.path); }
+  std::optional<std::string> operator()(const NotInstalled& e) const {
+    if (e.looked_in.empty()) return std::nullopt;
+    return display(e.looked_in.front());
+  }
   std::optional<std::string> operator()(const DestinationChanged& e) const {
     return display(e.path);
   }
@@ -60,6 +65,7 @@ struct OsCodeOf {
   int operator()(const ManifestMissing&) const { return ENOENT; }
   int operator()(const MissingFromPayload&) const { return ENOENT; }
   int operator()(const IncludeMissing&) const { return ENOENT; }
+  int operator()(const NotInstalled&) const { return ENOENT; }
   template <typename Other>
   int operator()(const Other&) const {
     return 0;

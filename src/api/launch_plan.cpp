@@ -8,6 +8,9 @@
 #include <set>
 #include <utility>
 
+#include <unistd.h>
+
+#include "api/launch_safety.hpp"
 #include "build/host_sources.hpp"
 
 // The loader is chosen by what the bundle holds, never by a fixed path: the x86_64 table also
@@ -28,6 +31,15 @@ constexpr ElfTarget kElfTargets[] = {{"x86_64", EM_X86_64}, {"aarch64", EM_AARCH
 bool is_loader_entry(std::string_view entry) {
   const std::size_t slash = entry.rfind('/');
   return entry.substr(slash == std::string_view::npos ? 0 : slash + 1).starts_with("ld-");
+}
+
+// The loader's option that sets the program's argv[0]; a loader that has it names it in its help.
+constexpr std::string_view kArgv0Option = "--argv0";
+
+// Bytes the loader gives a meaning in a path: ':' and ';' split --library-path, and '$' starts
+// $ORIGIN, $LIB and $PLATFORM, which it expands.
+bool holds_loader_syntax(std::string_view path) {
+  return path.find_first_of(":;$") != std::string_view::npos;
 }
 
 std::string parent_of(const std::string& bundle_path) {
@@ -52,6 +64,10 @@ bool elf_header_matches(std::string_view arch, std::string_view head) {
 
 Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified) {
   BundleManifest& manifest = verified.manifest;
+  // Each listed loader's verified bytes: whether they offer --argv0.
+  std::set<std::string_view> offer_argv0;
+  for (const CheckedFile& file : verified.files)
+    if (file.holds_text) offer_argv0.insert(file.path);
   TRY_ASSIGN(const HostSourceTable table, select_host_source_table(manifest.arch));
   const std::filesystem::path root = std::filesystem::absolute(bundle_dir);
   // Each listed path with the first bytes verify read from the descriptor it digested.
@@ -72,8 +88,10 @@ Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, Verified
       add_dir(parent_of(path));
       continue;
     }
-    if (plan.loader.empty() && elf_header_matches(manifest.arch, head->second))
+    if (plan.loader.empty() && elf_header_matches(manifest.arch, head->second)) {
       plan.loader = (root / path).string();
+      plan.loader_takes_argv0 = offer_argv0.contains(path);
+    }
   }
   // A loader of another machine, or none at all, cannot start the bundle's programs, which is
   // what exec says of such a file.
@@ -88,19 +106,56 @@ Result<LaunchPlan> verify_for_launch(const VerifyRequest& request) {
   return plan_launch(request.bundle_dir, std::move(verified));
 }
 
+Result<LaunchPlan> plan_checked_launch(const LaunchSpec& spec) {
+  const std::optional<std::string_view> host = host_arch();
+  if (!spec.arch && !host) return UnsupportedArch{std::string(kDefaultArch)};
+  const std::string arch = spec.arch ? *spec.arch : std::string(*host);
+  TRY_ASSIGN(std::string bundle_dir, find_installed_bundle(spec.version, spec.roots));
+  VerifyRequest request{.bundle_dir = bundle_dir,
+                        .require_arch = arch,
+                        .require_publisher = spec.require_publisher,
+                        .require_signature = spec.require_signature,
+                        .require_version = spec.version,
+                        .search = VerifyRequest::Search{std::string(kArgv0Option), {}}};
+  for (const HostSourceTable& table : host_source_tables())
+    for (std::string_view entry : table.entries)
+      if (table.arch == arch && is_loader_entry(entry))
+        request.search->paths.push_back(bundle_path_for_entry(entry));
+  TRY_ASSIGN(VerifiedBundle verified, verify_bundle(request));
+  if (spec.ownership == OwnershipCheck::required)
+    TRY(check_ownership(bundle_dir, verified, ::geteuid()));
+  return plan_launch(bundle_dir, std::move(verified));
+}
+
 Result<std::vector<std::string>> launch_argv(std::string_view loader,
                                              std::span<const std::string> library_dirs,
                                              std::string_view program,
                                              std::span<const std::string> args) {
-  if (program.empty() || program.front() == '-') return Io{os_error(EINVAL)};
+  LaunchPlan plan;
+  plan.loader = std::string(loader);
+  plan.library_dirs.assign(library_dirs.begin(), library_dirs.end());
+  return launch_command(plan, program, std::nullopt, args);
+}
+
+Result<std::vector<std::string>> launch_command(const LaunchPlan& plan, std::string_view program,
+                                                std::optional<std::string_view> argv0,
+                                                std::span<const std::string> args) {
+  if (program.find('/') == std::string_view::npos || program.front() == '-' ||
+      holds_loader_syntax(program) || holds_loader_syntax(plan.loader))
+    return Io{os_error(EINVAL)};
   std::string library_path;
-  for (const std::string& dir : library_dirs) {
-    if (dir.find(':') != std::string::npos) return Io{os_error(EINVAL)};
+  for (const std::string& dir : plan.library_dirs) {
+    if (holds_loader_syntax(dir)) return Io{os_error(EINVAL)};
     if (!library_path.empty()) library_path += ':';
     library_path += dir;
   }
-  std::vector<std::string> argv = {std::string(loader), "--library-path", std::move(library_path),
-                                   std::string(program)};
+  std::vector<std::string> argv = {plan.loader};
+  if (argv0 && plan.loader_takes_argv0) {
+    argv.insert(argv.end(), {std::string(kArgv0Option), std::string(*argv0)});
+  } else if (argv0 && *argv0 != program) {
+    return Io{os_error(ENOTSUP)};
+  }
+  argv.insert(argv.end(), {"--library-path", std::move(library_path), std::string(program)});
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;
 }

@@ -4,12 +4,14 @@
 // probes them.
 
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/result.hpp"
+#include "location/bundle_path.hpp"
 #include "manifest/manifest.hpp"
 #include "verify/verify.hpp"
 
@@ -19,6 +21,7 @@ struct LaunchPlan {
   BundleManifest manifest;                // as verified
   std::string loader;                     // absolute path of the loader in the bundle
   std::vector<std::string> library_dirs;  // absolute, table order, then the includes' lib/
+  bool loader_takes_argv0 = false;        // the loader's verified bytes offer --argv0
 };
 
 // True when the ELF header at the start of `head` is that of a program for `arch`: 64-bit,
@@ -34,13 +37,43 @@ Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, Verified
 // Verifies the bundle as verify_bundle does and plans its launch from what verify read.
 Result<LaunchPlan> verify_for_launch(const VerifyRequest& request);
 
+// Whether a launch insists that only root and the caller can change what it runs.
+enum class OwnershipCheck { required, skipped };
+
+// Everything a launch of an installed version is bound to.
+struct LaunchSpec {
+  std::string version;  // the tag, which the manifest's version must be
+  BundleRoots roots;
+  std::optional<std::string> require_publisher;
+  RequireSignature require_signature = RequireSignature::no;
+  std::optional<std::string> arch;  // none: the host's, which the manifest must name
+  OwnershipCheck ownership = OwnershipCheck::required;
+};
+
+// The launch of an installed version, checked in full: found under the roots (NotInstalled when
+// no root has it, whatever an installed bundle's state), verified with the version, the arch and
+// the spec's requirements, its files and the directories on the way owned by root or the
+// caller's effective user (check_ownership), and planned from what verify read, including
+// whether the loader offers --argv0. Fails with UnsupportedArch when no arch is named and the
+// host has no table.
+Result<LaunchPlan> plan_checked_launch(const LaunchSpec& spec);
+
 // The command line that runs `program` with `args` on the plan:
 // loader --library-path DIR:DIR... program args...
-// Fails with Io EINVAL when a directory holds ':', which --library-path cannot carry, or when
-// the program is empty or starts with '-', which the loader would take for one of its options.
+// Fails with Io EINVAL when the loader, a directory or the program holds ':', ';' or '$', which
+// the loader reads as separators or expands, when the program has no '/' (the loader would look
+// for it among the libraries, not on PATH) or starts with '-' (the loader would take it for one of
+// its options).
 Result<std::vector<std::string>> launch_argv(std::string_view loader,
                                              std::span<const std::string> library_dirs,
                                              std::string_view program,
                                              std::span<const std::string> args);
+
+// launch_argv with the program's argv[0] set to `argv0` by the loader's --argv0, when the loader
+// offers that option; without it the program's argv[0] is its path, and any other `argv0` fails
+// with Io ENOTSUP.
+Result<std::vector<std::string>> launch_command(const LaunchPlan& plan, std::string_view program,
+                                                std::optional<std::string_view> argv0,
+                                                std::span<const std::string> args);
 
 }  // namespace srb

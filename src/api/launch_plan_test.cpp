@@ -145,22 +145,60 @@ TEST(LaunchArgv, LoaderLibraryPathProgramAndArguments) {
 
 // --library-path splits at ':', so a bundle under a path holding one would search other
 // directories; and a program starting with '-' would be read as one of the loader's options.
+// One table of what the loader would read otherwise: ':' and ';' split --library-path, '$'
+// starts $ORIGIN, $LIB or $PLATFORM, a program without '/' is looked for among the library
+// directories rather than on PATH, and a leading '-' makes an option of it.
 TEST(LaunchArgv, RefusesWhatTheLoaderWouldReadOtherwise) {
   const struct {
+    std::string loader;
     std::vector<std::string> dirs;
     std::string program;
   } cases[] = {
-      {{"/srv/a:b/lib/lib64", "/srv/a:b/lib"}, "/bin/true"},
-      {{"/b/lib", "/b/lib:"}, "/bin/true"},
-      {{"/b/lib"}, "--list"},
-      {{"/b/lib"}, ""},
+      {"/b/ld.so", {"/srv/a:b/lib/lib64", "/srv/a:b/lib"}, "/bin/true"},
+      {"/b/ld.so", {"/b/lib", "/b/lib:"}, "/bin/true"},
+      {"/b/ld.so", {"/x/rt;v2/1.0/lib"}, "/bin/true"},
+      {"/b/ld.so", {"/x/$LIB/1.0/lib"}, "/bin/true"},
+      {"/b/ld.so", {"/x/$ORIGIN/lib"}, "/bin/true"},
+      {"/x/rt;v2/ld.so", {"/b/lib"}, "/bin/true"},
+      {"/x/$PLATFORM/ld.so", {"/b/lib"}, "/bin/true"},
+      {"/x/a:b/ld.so", {"/b/lib"}, "/bin/true"},
+      {"/b/ld.so", {"/b/lib"}, "/bin/a:b"},
+      {"/b/ld.so", {"/b/lib"}, "/bin/a;b"},
+      {"/b/ld.so", {"/b/lib"}, "/bin/$LIB"},
+      {"/b/ld.so", {"/b/lib"}, "cat"},
+      {"/b/ld.so", {"/b/lib"}, "libc.so.6"},
+      {"/b/ld.so", {"/b/lib"}, "--list"},
+      {"/b/ld.so", {"/b/lib"}, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.dirs.back() + " " + c.program);
-    const Result<std::vector<std::string>> argv = launch_argv("/b/ld.so", c.dirs, c.program, {});
+    SCOPED_TRACE(c.loader + " " + c.dirs.back() + " " + c.program);
+    const Result<std::vector<std::string>> argv = launch_argv(c.loader, c.dirs, c.program, {});
     ASSERT_FALSE(argv);
     EXPECT_EQ(message(argv.error()), "i/o: Invalid argument (os error 22)");
   }
+  // A relative program with a '/' is the caller's to resolve, as exec would.
+  EXPECT_TRUE(launch_argv("/b/ld.so", std::vector<std::string>{"/b/lib"}, "./app", {}));
+}
+
+// argv[0] reaches the program through the loader's --argv0 when the verified loader has it;
+// without it only the default, the program's own path, can be had.
+TEST(LaunchCommand, SetsArgv0OnlyThroughALoaderThatOffersIt) {
+  LaunchPlan plan;
+  plan.loader = "/b/ld.so";
+  plan.library_dirs = {"/b/lib"};
+  const std::vector<std::string> args = {"-x"};
+  plan.loader_takes_argv0 = true;
+  EXPECT_EQ(*launch_command(plan, "/bin/app", "app", args),
+            (std::vector<std::string>{"/b/ld.so", "--argv0", "app", "--library-path", "/b/lib",
+                                      "/bin/app", "-x"}));
+  EXPECT_EQ(*launch_command(plan, "/bin/app", std::nullopt, args),
+            (std::vector<std::string>{"/b/ld.so", "--library-path", "/b/lib", "/bin/app", "-x"}));
+  plan.loader_takes_argv0 = false;
+  EXPECT_EQ(*launch_command(plan, "/bin/app", "/bin/app", args),
+            (std::vector<std::string>{"/b/ld.so", "--library-path", "/b/lib", "/bin/app", "-x"}));
+  const Result<std::vector<std::string>> refused = launch_command(plan, "/bin/app", "app", args);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(message(refused.error()), "i/o: Operation not supported (os error 95)");
 }
 
 }  // namespace

@@ -119,6 +119,15 @@ struct Render {
     return concat("bundle version ", quoted_text(e.version), " does not match required version ",
                   quoted_text(e.required));
   }
+  std::string operator()(const UnsafeBundle& e) const {
+    return concat("bundle is not safe to run: ", display(e.path), " ", e.reason);
+  }
+  std::string operator()(const NotInstalled& e) const {
+    std::string text = concat("bundle version ", quoted_text(e.tag), " is not installed");
+    for (std::size_t i = 0; i < e.looked_in.size(); ++i)
+      text += concat(i == 0 ? ": no bundle.toml in " : " nor in ", display(e.looked_in[i]));
+    return text;
+  }
 };
 
 }  // namespace

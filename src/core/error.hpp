@@ -130,6 +130,18 @@ struct VersionMismatch {
   std::string required;  // the caller's
 };
 
+// A bundle a launcher is not to run: a directory on the way to it, a directory of it, its
+// manifest or a listed file could be changed by a user other than root and the caller.
+struct UnsafeBundle {
+  std::filesystem::path path;
+  std::string reason;  // what is wrong, such as "is writable by every user"
+};
+// No bundle of a version tag is installed under the roots looked in.
+struct NotInstalled {
+  std::string tag;
+  std::vector<std::filesystem::path> looked_in;  // the candidate directories, per-user first
+};
+
 // Kinds are only ever appended: a kind's position is its number to callers that see numbers only
 // (the library's C interface, srb_error_kind).
 using BundleError =
@@ -139,7 +151,7 @@ using BundleError =
                  PublisherMismatch, ArchMismatch, UnsupportedArch, IdentityRead, IdentityInvalid,
                  MalformedSignatureField, IncludeMissing, IncludeNoFileName, DuplicateInclude,
                  IncludeInvalidFileName, UnsafeDestination, DestinationChanged, ForeignSecretFile,
-                 InvalidVersionTag, VersionMismatch>;
+                 InvalidVersionTag, VersionMismatch, UnsafeBundle, NotInstalled>;
 
 // The message text of an error, without a trailing line feed.
 std::string message(const BundleError& error);

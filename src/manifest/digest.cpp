@@ -26,28 +26,23 @@ std::string finish_hex(blake3_hasher& hasher) {
   return encode_hex(out);
 }
 
-// Hashes what `read_at(buffer, size, offset)` gives until it gives nothing. With `head`, the
-// first bytes read fill it, up to the size it was given.
+// Hashes what `read_at(buffer, size, offset)` gives until it gives nothing, handing each piece to
+// `each_chunk` when there is one.
 template <typename ReadAt>
-Result<FileDigest> digest_of(ReadAt read_at, std::string* head = nullptr) {
+Result<FileDigest> digest_of(ReadAt read_at, const DigestedChunk& each_chunk = {}) {
   blake3_hasher hasher;
   blake3_hasher_init(&hasher);
   std::uint64_t size = 0;
-  unsigned char buffer[kBufferSize];
-  const std::size_t head_size = head != nullptr ? head->size() : 0;
+  char buffer[kBufferSize];
   for (;;) {
     const ssize_t n = read_at(buffer, kBufferSize, static_cast<off_t>(size));
     if (n < 0) return Io{last_os_error()};
     if (n == 0) break;
     const std::size_t count = static_cast<std::size_t>(n);
-    if (size < head_size) {
-      const std::size_t taken = std::min<std::size_t>(count, head_size - size);
-      std::copy_n(buffer, taken, head->begin() + static_cast<std::ptrdiff_t>(size));
-    }
     blake3_hasher_update(&hasher, buffer, count);
+    if (each_chunk) each_chunk(std::string_view(buffer, count));
     size += count;
   }
-  if (size < head_size) head->resize(size);
   return FileDigest{finish_hex(hasher), size};
 }
 
@@ -63,9 +58,10 @@ Result<FileDigest> file_digest(const char* path) {
   return descriptor_digest(file.get());
 }
 
-Result<FileDigest> descriptor_digest(int fd, std::string* head) {
+Result<FileDigest> descriptor_digest(int fd, const DigestedChunk& each_chunk) {
   return digest_of(
-      [fd](void* buffer, std::size_t size, off_t) { return read_some(fd, buffer, size); }, head);
+      [fd](void* buffer, std::size_t size, off_t) { return read_some(fd, buffer, size); },
+      each_chunk);
 }
 
 Result<FileDigest> descriptor_digest_from_start(int fd) {

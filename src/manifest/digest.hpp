@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/result.hpp"
@@ -22,9 +24,10 @@ Result<FileDigest> file_digest(const std::filesystem::path& path);
 // The same for a path held as text, sparing a std::filesystem::path per file of a large bundle.
 Result<FileDigest> file_digest(const char* path);
 // The same for a file the caller has opened and judged, read from its current offset to the end.
-// With `head`, also keeps the first head->size() bytes read (fewer when the file is shorter) in
-// it, so that a caller judges the very bytes that were digested.
-Result<FileDigest> descriptor_digest(int fd, std::string* head = nullptr);
+// With `each_chunk`, hands it every piece read, in order, so that a caller judges the very bytes
+// that were digested.
+using DigestedChunk = std::function<void(std::string_view chunk)>;
+Result<FileDigest> descriptor_digest(int fd, const DigestedChunk& each_chunk = {});
 // The same from the first byte of the file, whatever the descriptor's offset; the offset is left
 // as it was.
 Result<FileDigest> descriptor_digest_from_start(int fd);

@@ -32,6 +32,8 @@ struct CheckedFile {
   std::string path;
   CheckedStatus status;
   std::string head;  // up to kCheckedHeadSize bytes; fewer for a shorter file
+  // Whether the bytes the digest read hold the text a request searched this file for.
+  bool holds_text = false;
 };
 
 // A directory of the payload: its location relative to the bundle as the listing spells it

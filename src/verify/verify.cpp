@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_set>
@@ -51,16 +52,48 @@ Result<void> check_version(const BundleManifest& manifest,
   return {};
 }
 
+// What verify keeps of a listed file's bytes as the digest reads them: the first
+// kCheckedHeadSize, and whether a searched text occurs anywhere, across pieces too.
+class ContentWatch {
+ public:
+  ContentWatch(CheckedFile& file, const std::string* text) : file_(file), text_(text) {}
+
+  void operator()(std::string_view chunk) {
+    if (file_.head.size() < kCheckedHeadSize)
+      file_.head.append(chunk.substr(0, kCheckedHeadSize - file_.head.size()));
+    if (text_ == nullptr || file_.holds_text || text_->empty()) return;
+    // The end of the previous piece joined to this one finds a text that straddles them.
+    tail_.append(chunk.substr(0, text_->size() - 1));
+    if (tail_.find(*text_) != std::string::npos || chunk.find(*text_) != std::string_view::npos)
+      file_.holds_text = true;
+    tail_.assign(chunk.substr(chunk.size() - std::min(chunk.size(), text_->size() - 1)));
+  }
+
+ private:
+  CheckedFile& file_;
+  const std::string* text_;  // none when this file is not searched
+  std::string tail_;
+};
+
+// The text to look for in `path`, when a request searches that file.
+const std::string* search_text_for(const VerifyRequest& request, std::string_view path) {
+  if (!request.search) return nullptr;
+  const auto& paths = request.search->paths;
+  if (std::find(paths.begin(), paths.end(), path) == paths.end()) return nullptr;
+  return &request.search->text;
+}
+
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
-// the listed digest. Its status and first bytes join the record.
+// the listed digest. Its status and what the digest read of it join the record.
 Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file,
-                         std::vector<CheckedFile>& checked) {
+                         const VerifyRequest& request, std::vector<CheckedFile>& checked) {
   TRY_ASSIGN(OpenedListedFile opened, opener.open(file.path));
-  std::string head(kCheckedHeadSize, '\0');
-  TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.fd.get(), &head));
+  CheckedFile record{file.path, checked_status(opened.status), {}, false};
+  ContentWatch watch(record, search_text_for(request, file.path));
+  TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.fd.get(), std::ref(watch)));
   if (digest.hash != file.hash)
     return HashMismatch{.expected = file.hash, .computed = digest.hash, .path = file.path};
-  checked.push_back({file.path, checked_status(opened.status), std::move(head)});
+  checked.push_back(std::move(record));
   opener.close_later(std::move(opened.fd));
   return {};
 }
@@ -88,7 +121,7 @@ class RepeatCheck {
 
 // Checks every entry in manifest order.
 Result<std::vector<CheckedFile>> check_entries(int bundle, const std::vector<BundleFile>& files,
-                                               bool sorted) {
+                                               bool sorted, const VerifyRequest& request) {
   ListedFileOpener opener(bundle);
   RepeatCheck repeat(files, sorted);
   std::vector<CheckedFile> checked;
@@ -96,7 +129,7 @@ Result<std::vector<CheckedFile>> check_entries(int bundle, const std::vector<Bun
   for (const BundleFile& file : files) {
     if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
     if (repeat.repeats(file.path)) return InvalidPayloadPath{file.path};
-    TRY(check_entry(opener, file, checked));
+    TRY(check_entry(opener, file, request, checked));
   }
   return checked;
 }
@@ -188,7 +221,7 @@ Result<VerifiedBundle> verify_bundle(const VerifyRequest& request) {
   verified.directories = std::move(listing.directories);
   // The entries' order decides how repeats, unlisted entries and the root hash are found.
   const bool sorted = is_sorted_by_path(manifest.files);
-  TRY_ASSIGN(verified.files, check_entries(bundle.get(), manifest.files, sorted));
+  TRY_ASSIGN(verified.files, check_entries(bundle.get(), manifest.files, sorted, request));
   if (const std::string* unlisted = first_unlisted(listing.entries, manifest.files, sorted))
     return UnlistedPayloadFile{*unlisted};
   TRY(check_root_hash(manifest, sorted));

@@ -19,6 +19,13 @@ struct VerifyRequest {
   std::optional<std::string> require_publisher;
   RequireSignature require_signature = RequireSignature::no;
   std::optional<std::string> require_version;  // the manifest's version, byte for byte
+  // A text to look for in the listed files at `paths`, in the bytes the digest reads, so that a
+  // caller learns something of those files' content without reading them a second time.
+  struct Search {
+    std::string text;
+    std::vector<std::string> paths;
+  };
+  std::optional<Search> search{};
 };
 
 // What verify checked, as it saw it through the descriptors it opened (all closed by the time it
