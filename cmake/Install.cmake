@@ -39,6 +39,9 @@ string(REGEX REPLACE "/$" "" SRB_PC_TO_PREFIX "${SRB_PC_TO_PREFIX}")
 configure_file(cmake/sarn-runtime-bundle.pc.in ${PROJECT_BINARY_DIR}/sarn-runtime-bundle.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/sarn-runtime-bundle.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+# The library's manual page, written by hand: the library has no command tree to generate it from.
+install(FILES packaging/sarn_runtime_bundle.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3
+        COMPONENT Development)
 
 install(EXPORT SarnRuntimeBundleTargets NAMESPACE SarnRuntimeBundle::
         DESTINATION ${SRB_PACKAGE_CMAKE_DIR} COMPONENT Development)

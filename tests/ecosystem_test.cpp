@@ -2,6 +2,8 @@
 // command tree, the install tree, a program built on the installed library, the Debian
 // packages, and the worked example of the format document.
 
+#include <sarn_runtime_bundle/sarn_runtime_bundle.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,6 +23,12 @@ namespace srb::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The version the libraries and packages carry: the header's, which the library checks is the
+// project's.
+const std::string kLibraryVersion = std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR) + "." +
+                                    std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MINOR) + "." +
+                                    std::to_string(SARN_RUNTIME_BUNDLE_VERSION_PATCH);
 
 const fs::path kDocsDir = SRB_DOCS_DIR;
 const fs::path kBuildDir = SRB_BUILD_DIR;
@@ -281,7 +289,7 @@ TEST(Install, PutsEveryFileInItsPlace) {
         fs::path("share/doc/sarn-runtime-bundle/copyright"),
         fs::path("include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("include/sarn_runtime_bundle/sarn_runtime_bundle.h"),
-        lib / "libsarn-runtime-bundle.so.1.0.0", lib / "libsarn-runtime-bundle.a",
+        lib / ("libsarn-runtime-bundle.so." + kLibraryVersion), lib / "libsarn-runtime-bundle.a",
         lib / "libsarn_runtime_bundle_blake3.a", lib / "pkgconfig/sarn-runtime-bundle.pc",
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake",
         lib / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfigVersion.cmake",
@@ -295,7 +303,7 @@ TEST(Install, PutsEveryFileInItsPlace) {
   for (const char* package : {"libsarn-runtime-bundle1", "libsarn-runtime-bundle-dev"})
     EXPECT_FALSE(fs::exists(prefix / "share/doc" / package)) << package;
   EXPECT_EQ(fs::read_symlink(prefix / lib / "libsarn-runtime-bundle.so.1"),
-            "libsarn-runtime-bundle.so.1.0.0");
+            "libsarn-runtime-bundle.so." + kLibraryVersion);
   EXPECT_EQ(fs::read_symlink(prefix / lib / "libsarn-runtime-bundle.so"),
             "libsarn-runtime-bundle.so.1");
   // Only the public headers: none of the tool's own from src/.
@@ -395,15 +403,15 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   // trigger in place of maintainer scripts that run ldconfig themselves.
   const fs::path multiarch = fs::path("usr") / SRB_INSTALL_LIBDIR;
   const fs::path library_dir = library_package.root / multiarch;
-  EXPECT_TRUE(fs::is_regular_file(library_dir / "libsarn-runtime-bundle.so.1.0.0"));
+  EXPECT_TRUE(fs::is_regular_file(library_dir / ("libsarn-runtime-bundle.so." + kLibraryVersion)));
   EXPECT_TRUE(fs::is_symlink(library_dir / "libsarn-runtime-bundle.so.1"));
   EXPECT_FALSE(fs::exists(library_dir / "libsarn-runtime-bundle.so"));
   const std::string library_depends =
       run_checked({"dpkg-deb", "-f", library_package.deb.string(), "Depends"}).out;
   EXPECT_NE(library_depends.find("libssl3"), std::string::npos) << library_depends;
   const std::string library_needs =
-      run_checked(
-          {"readelf", "--dynamic", (library_dir / "libsarn-runtime-bundle.so.1.0.0").string()})
+      run_checked({"readelf", "--dynamic",
+                   (library_dir / ("libsarn-runtime-bundle.so." + kLibraryVersion)).string()})
           .out;
   EXPECT_EQ(library_needs.find("libcrypto"), std::string::npos) << library_needs;
   const fs::path control = dir / "library-control";
@@ -415,7 +423,7 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
 
   // The development files name no library that the shared library keeps private.
   EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_package.deb.string(), "Depends"}).out,
-            "libsarn-runtime-bundle1 (= 1.0.0)\n");
+            "libsarn-runtime-bundle1 (= " + kLibraryVersion + ")\n");
   for (const fs::path& file :
        {fs::path("usr/include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("usr/include/sarn_runtime_bundle/sarn_runtime_bundle.h"),

@@ -6,6 +6,7 @@
 #include <sarn_runtime_bundle/sarn_runtime_bundle.h>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -196,54 +197,119 @@ TEST(Install, LibcryptoWithoutEd25519IsAnErrorAndTheToolIgnoresOpensslConf) {
   EXPECT_EQ(tool.status, 0) << tool.err;
 }
 
-// The C launcher of examples/, built like any C program against the installation, runs a program
-// on a signed bundle of this host: what the program maps must be the bundle's loader and C
-// library, not the host's. The same bundle copied under another version's tag is refused.
-TEST(Install, CLauncherRunsAProgramOnTheBundlesLoaderAndLibc) {
+// A launcher of examples/ and how to run it.
+struct Launcher {
+  std::string name;
+  std::vector<std::string> command;  // the launcher itself, before its arguments
+};
+
+// The three launchers of examples/, built against the installation in `prefix` as their users
+// build them: C with cc and pkg-config, C++17 with CMake, Python through ctypes.
+std::vector<Launcher> build_launchers(const fs::path& dir, const fs::path& prefix) {
+  // execve and strerror are POSIX, which strict C99 leaves out unless asked for.
+  compile_c_example(prefix, "launch.c", dir / "launch", {"-D_POSIX_C_SOURCE=200809L"});
+  run_checked({SRB_CMAKE_COMMAND, "-S", (kSourceDir / "examples").string(), "-B",
+               (dir / "example").string(), "-G", SRB_CMAKE_GENERATOR, "-DCMAKE_BUILD_TYPE=Release",
+               "-DCMAKE_PREFIX_PATH=" + prefix.string()});
+  run_checked({SRB_CMAKE_COMMAND, "--build", (dir / "example").string(), "--target", "launch"});
+  return {{"C", {(dir / "launch").string()}},
+          {"C++", {(dir / "example/launch").string()}},
+          {"Python", {"python3", (kSourceDir / "examples/launch.py").string()}}};
+}
+
+// Each launcher of examples/, built like any program against the installation, runs a program on
+// a signed bundle of this host: what the program maps must be the bundle's loader and C library,
+// not the host's, and no LD_ variable of the launcher's may reach it. What the checked launch
+// refuses, each refuses before it runs anything: a program without '/', a libc that another user
+// owns, a bundle copied under another version's tag, another machine's bundle, a version that is
+// not installed.
+TEST(Install, LaunchersRunAProgramOnlyOnACheckedBundle) {
   if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
-#if !defined(__x86_64__) && !defined(__aarch64__)
-  GTEST_SKIP() << "the library has no source table for this architecture";
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+#if !defined(__x86_64__)
+  GTEST_SKIP() << "the foreign bundle here is an aarch64 one, for an x86_64 host";
 #endif
   TempDir dir;
   install_to(dir / "prefix");
-  // execv and strerror are POSIX, which strict C99 leaves out unless asked for.
-  compile_c_example(dir / "prefix", "launch.c", dir / "launch", {"-D_POSIX_C_SOURCE=200809L"});
+  const std::vector<Launcher> launchers = build_launchers(dir.path(), dir / "prefix");
   ASSERT_FALSE(HasFailure());
 
   const fs::path root = fs::canonical(dir.path()) / "bundles";
-  run_checked({tool_path().string(), "key", "generate", "--out", (dir / "id.json").string()});
+  const std::string identity = (dir / "id.json").string();
+  run_checked({tool_path().string(), "key", "generate", "--out", identity});
   run_checked({tool_path().string(), "build", "--version", "1.0", "--out", (root / "1.0").string(),
-               "--identity", (dir / "id.json").string()});
+               "--identity", identity});
+  fs::copy(root / "1.0", root / "2.0", fs::copy_options::recursive);
+  make_host_root(dir / "arm", {"/lib/ld-linux-aarch64.so.1", "/etc/ld.so.cache"});
+  run_checked({tool_path().string(), "build", "--version", "3.0", "--out", (root / "3.0").string(),
+               "--from", (dir / "arm").string(), "--arch", "aarch64", "--identity", identity});
   ASSERT_FALSE(HasFailure());
   const std::string publisher =
-      run_checked({tool_path().string(), "key", "pubkey", "--identity", (dir / "id.json").string()})
+      run_checked({tool_path().string(), "key", "pubkey", "--identity", identity})
           .out.substr(0, 64);
+  const fs::path libm = "/lib/x86_64-linux-gnu/libm.so.6";
   RunOptions options;
-  options.env = {"PATH=/usr/bin:/bin", "SARN_RUNTIME_BUNDLE_DIR=" + root.string()};
+  options.env = {"PATH=/usr/bin:/bin", "SARN_RUNTIME_BUNDLE_DIR=" + root.string(),
+                 "LD_PRELOAD=" + libm.string(), "LD_LIBRARY_PATH=/nowhere",
+                 "SARN_RUNTIME_BUNDLE_LIBRARY=" +
+                     (dir / "prefix" / kLibDir / "libsarn-runtime-bundle.so.1").string()};
+  // The bundle's libc, for a run in which another user owns it.
+  std::string libc_path;
+  for (const auto& entry : fs::recursive_directory_iterator(root / "1.0"))
+    if (entry.path().filename() == "libc.so.6") libc_path = entry.path().string();
+  ASSERT_FALSE(libc_path.empty());
 
-  const ProcessResult ran = run_process(
-      {(dir / "launch").string(), "1.0", publisher, "/bin/cat", "/proc/self/maps"}, options);
-  ASSERT_EQ(ran.status, 0) << ran.err;
-  EXPECT_EQ(ran.err, "");
-  const std::set<std::string> files = mapped_files(ran.out);
-  const std::string bundle = (root / "1.0").string() + "/";
-  bool loader = false;
-  bool libc = false;
-  for (const std::string& file : files) {
-    if (!is_loader_or_libc(file)) continue;
-    EXPECT_TRUE(file.starts_with(bundle)) << file;
-    loader = loader || fs::path(file).filename().string().starts_with("ld-linux");
-    libc = libc || fs::path(file).filename() == "libc.so.6";
+  for (const Launcher& launcher : launchers) {
+    SCOPED_TRACE(launcher.name);
+    const auto launch = [&](std::vector<std::string> args) {
+      std::vector<std::string> command = launcher.command;
+      command.insert(command.end(), args.begin(), args.end());
+      return run_process(command, options);
+    };
+    const ProcessResult ran = launch({"1.0", publisher, "/bin/cat", "/proc/self/maps"});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const std::string bundle = (root / "1.0").string() + "/";
+    bool loader = false;
+    bool libc_mapped = false;
+    for (const std::string& file : mapped_files(ran.out)) {
+      EXPECT_NE(fs::path(file), libm) << "LD_PRELOAD reached the program";
+      if (!is_loader_or_libc(file)) continue;
+      EXPECT_TRUE(file.starts_with(bundle)) << file;
+      loader = loader || fs::path(file).filename().string().starts_with("ld-linux");
+      libc_mapped = libc_mapped || fs::path(file).filename() == "libc.so.6";
+    }
+    EXPECT_TRUE(loader && libc_mapped) << ran.out;
+    const ProcessResult environment = launch({"1.0", publisher, "/usr/bin/env"});
+    EXPECT_EQ(environment.status, 0) << environment.err;
+    EXPECT_EQ(environment.out.find("LD_"), std::string::npos) << environment.out;
+
+    const struct {
+      std::vector<std::string> args;
+      std::string err;
+    } refusals[] = {
+        {{"1.0", publisher, "cat"}, "i/o: Invalid argument (os error 22) (kind 1)"},
+        {{"2.0", publisher, "/bin/true"},
+         "bundle version \"1.0\" does not match required version \"2.0\" (kind 28)"},
+        {{"3.0", publisher, "/bin/true"},
+         "bundle arch \"aarch64\" does not match host arch \"x86_64\" (kind 15)"},
+        {{"9.9", publisher, "/bin/true"},
+         "bundle version \"9.9\" is not installed: no bundle.toml in " + (root / "9.9").string() +
+             " nor in /usr/lib/sarn-runtime/9.9 (kind 30, file " + (root / "9.9").string() + ")"},
+    };
+    for (const auto& refusal : refusals) {
+      const ProcessResult refused = launch(refusal.args);
+      EXPECT_EQ(refused.status, 1);
+      EXPECT_EQ(refused.out, "");
+      EXPECT_EQ(refused.err, "launch: " + refusal.err + "\n");
+    }
+    ASSERT_EQ(::chown(libc_path.c_str(), kOtherUser, 0), 0);
+    const ProcessResult unsafe = launch({"1.0", publisher, "/bin/cat", "/proc/self/maps"});
+    ASSERT_EQ(::chown(libc_path.c_str(), 0, 0), 0);
+    EXPECT_EQ(unsafe.status, 1);
+    EXPECT_EQ(unsafe.out, "");
+    EXPECT_EQ(unsafe.err, "launch: bundle is not safe to run: " + libc_path +
+                              " is owned by user 65534 (kind 29, file " + libc_path + ")\n");
   }
-  EXPECT_TRUE(loader && libc) << ran.out;
-
-  fs::copy(root / "1.0", root / "2.0", fs::copy_options::recursive);
-  const ProcessResult copied = run_process(
-      {(dir / "launch").string(), "2.0", publisher, "/bin/cat", "/proc/self/maps"}, options);
-  EXPECT_EQ(copied.status, 1);
-  EXPECT_EQ(copied.out, "");
-  EXPECT_EQ(copied.err,
-            "launch: bundle version \"1.0\" does not match required version \"2.0\" (kind 28)\n");
 }
 
 // A consumer's own verify/verify.hpp, core/result.hpp and TRY macro stay its own: the installed
@@ -422,6 +488,42 @@ TEST(SharedLibrary, CMakePackageVersionFollowsTheSoname) {
         run_checked({SRB_CMAKE_COMMAND, "-P", (dir / "check.cmake").string()});
     EXPECT_EQ(result.err, c.compatible ? "TRUE\n" : "FALSE\n");
   }
+}
+
+}  // namespace
+}  // namespace srb::test
+
+namespace srb::test {
+namespace {
+
+// The functions sarn_runtime_bundle.h declares, by name.
+std::set<std::string> declared_functions() {
+  const std::string header =
+      read_file(kSourceDir / "include/sarn_runtime_bundle/sarn_runtime_bundle.h");
+  const std::regex declaration(R"(SARN_RUNTIME_BUNDLE_API[^;(]*?\b(srb_[a-z0-9_]+)\s*\()");
+  std::set<std::string> names;
+  for (auto it = std::sregex_iterator(header.begin(), header.end(), declaration);
+       it != std::sregex_iterator(); ++it)
+    names.insert((*it)[1]);
+  return names;
+}
+
+// sarn_runtime_bundle(3) renders without a warning and names every function the header declares
+// and every error kind, so nothing the library offers is missing from its manual.
+TEST(LibraryManual, RendersAndNamesEveryFunctionAndErrorKind) {
+  const fs::path page = kSourceDir / "packaging/sarn_runtime_bundle.3";
+  const ProcessResult rendered =
+      run_process({"groff", "-man", "-ww", "-t", "-Tutf8", page.string()});
+  ASSERT_EQ(rendered.status, 0) << rendered.err;
+  EXPECT_EQ(rendered.err, "");
+  const std::string source = read_file(page);
+  const std::set<std::string> functions = declared_functions();
+  EXPECT_GE(functions.size(), 70u);
+  for (const std::string& function : functions)
+    EXPECT_NE(source.find(function), std::string::npos) << function << " is not in the manual";
+  for (int kind = SRB_ERROR_IO; kind <= SRB_ERROR_NOT_INSTALLED; ++kind)
+    EXPECT_NE(source.find("\n" + std::to_string(kind) + "\tSRB_ERROR_"), std::string::npos)
+        << "kind " << kind;
 }
 
 }  // namespace

@@ -44,7 +44,7 @@
 /* The version of this header. A program built against MAJOR runs with any library of the same
  * MAJOR (the SONAME libsarn-runtime-bundle.so.MAJOR) and at least its MINOR. */
 #define SARN_RUNTIME_BUNDLE_VERSION_MAJOR 1
-#define SARN_RUNTIME_BUNDLE_VERSION_MINOR 0
+#define SARN_RUNTIME_BUNDLE_VERSION_MINOR 1
 #define SARN_RUNTIME_BUNDLE_VERSION_PATCH 0
 
 #if defined(SARN_RUNTIME_BUNDLE_BUILDING)

@@ -70,6 +70,8 @@ TEST(PublicErrors, EveryKindKeepsItsNumber) {
       {ForeignSecretFile{}, SRB_ERROR_FOREIGN_SECRET_FILE},
       {InvalidVersionTag{}, SRB_ERROR_INVALID_VERSION_TAG},
       {VersionMismatch{}, SRB_ERROR_VERSION_MISMATCH},
+      {UnsafeBundle{}, SRB_ERROR_UNSAFE_BUNDLE},
+      {NotInstalled{}, SRB_ERROR_NOT_INSTALLED},
   };
   ASSERT_EQ(std::size(cases), std::variant_size_v<BundleError>)
       << "a new kind needs its row here and its number in sarn_runtime_bundle.h";
@@ -115,6 +117,10 @@ TEST(PublicErrors, PathAndOsCodeAreWhatTheErrorConcerns) {
       {"destination", UnsafeDestination{"out/lib/a.so"}, "out/lib/a.so", 0},
       {"no file", VersionMismatch{.version = "1", .required = "2"}, std::nullopt, 0},
       {"version tag", InvalidVersionTag{"../x"}, std::nullopt, 0},
+      {"unsafe bundle", UnsafeBundle{"/b/lib/libc.so.6", "is writable by every user"},
+       "/b/lib/libc.so.6", 0},
+      {"not installed", NotInstalled{"1.0", {"/home/u/rt/1.0", "/usr/lib/sarn-runtime/1.0"}},
+       "/home/u/rt/1.0", ENOENT},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
