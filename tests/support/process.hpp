@@ -38,6 +38,14 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
 // the program name.
 ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
 
+// AddressSanitizer reserves terabytes of address space for its shadow memory, so a binary built
+// with it (as the tool is when the tests are) cannot start under an address-space limit at all.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr bool kAddressLimitsWork = false;
+#else
+inline constexpr bool kAddressLimitsWork = true;
+#endif
+
 // The user and group that tests needing an ordinary user run as ("nobody").
 inline constexpr uid_t kOtherUser = 65534;
 
