@@ -28,6 +28,8 @@ struct RunOptions {
   std::optional<gid_t> gid;
   // Redirect stdout to this file (e.g. /dev/full) instead of capturing it.
   std::optional<std::filesystem::path> stdout_file;
+  // Or to this descriptor of the caller's, such as the write end of a pipe whose reader is gone.
+  std::optional<int> stdout_fd;
 };
 
 // Runs `args[0]` (searched in PATH when it has no "/") with `args` as argv; arguments are raw
