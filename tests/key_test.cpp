@@ -552,14 +552,15 @@ class GenerateSite {
   RunOptions options_;
 };
 
-// Every call key generate makes once it has its key, one after another, is where it is stopped
-// by a signal: SIGKILL, and one of SIGINT, SIGTERM and SIGHUP. Whatever the point, --out holds
-// the old identity or the new one, whole and 0600, and no other name is left in the directory:
-// the secret is in a file without a name until the moment of the rename, with those three
-// signals held back from the link to the rename. Only a SIGKILL at the rename itself can leave
-// the new name (the kernel offers no way to put a file without a name in another's place). Where
-// the file system has no unnamed files, or none can be linked in, the new file has its name
-// from the start: then a SIGKILL can leave it too, but none of the other three ever does.
+// Every call key generate makes from the moment it opens the directory of --out, one after
+// another, is where it is stopped by a signal: SIGKILL, and one of SIGINT, SIGTERM and SIGHUP.
+// Whatever the point, --out holds the old identity or the new one, whole and 0600, and no other
+// name is left in the directory: the secret is in a file without a name until the moment of the
+// rename, with those three signals held back from the link to the rename. Only a SIGKILL at the
+// rename itself can leave the new name (the kernel offers no way to put a file without a name in
+// another's place). Where the file system has no unnamed files, or none can be linked in, the
+// new file has its name from the start: then a SIGKILL can leave it too, but none of the other
+// three ever does.
 TEST(KeyCommand, GenerateStoppedAtAnyCallLeavesTheOldOrTheNewIdentityAndNoSecret) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
   if (const auto why = tracing_unavailable()) GTEST_SKIP() << "cannot trace the tool: " << *why;
@@ -597,11 +598,15 @@ TEST(KeyCommand, GenerateStoppedAtAnyCallLeavesTheOldOrTheNewIdentityAndNoSecret
     EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
                             [](const SyscallEntry& call) { return call.number == SYS_linkat; }),
               static_cast<std::ptrdiff_t>(way.links));
-    // From the call after the one that draws the key's 32 bytes to the last before exit_group.
+    // From the opening of the directory of --out, after the key is drawn (until then nothing
+    // is touched but the directories made for --out), to the last call before exit_group.
     const auto draw = std::find_if(calls.begin(), calls.end(), [](const SyscallEntry& call) {
       return call.number == SYS_getrandom && call.args[1] == 32;
     });
-    ASSERT_NE(draw, calls.end());
+    const auto first = std::find_if(draw, calls.end(), [](const SyscallEntry& call) {
+      return call.number == SYS_openat && (call.args[2] & O_DIRECTORY) != 0;
+    });
+    ASSERT_NE(first, calls.end());
     bool kept_old = false, wrote_new = false;
     int names_left = 0;
     for (std::size_t at = static_cast<std::size_t>(draw - calls.begin()) + 1; at + 1 < calls.size();

@@ -89,7 +89,7 @@ TEST_F(LimitedRun, EveryCommandEndsWithStatusZeroOrOneWhateverTheAddressSpace) {
       {"--help"},
   };
   int loader_failures = 0, ran = 0;
-  for (long kib = 3 * 1024; kib <= 12 * 1024; kib += 128) {
+  for (long kib = 3 * 1024; kib <= 10 * 1024; kib += 128) {
     for (const std::vector<std::string>& args : commands) {
       SCOPED_TRACE(std::to_string(kib) + " KiB: " + args[0]);
       const ProcessResult result = run_limited("--as=" + std::to_string(kib * 1024), args);
