@@ -203,11 +203,15 @@ Result<WrittenSecret> rename_over(int directory, NewFile& file, const std::files
     return Io{last_os_error()};
   file.name.clear();
   held.release();
-  struct stat placed {};
-  if (::fstatat(directory, name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0)
-    return Io{last_os_error()};
-  if (!is_same_file(placed, file.written)) return changed_destination(placed, out);
+  // The rename is done: a failure from here on leaves the new identity in place (unless the
+  // look below finds another file there, which someone put in place of the new one).
   WrittenSecret written{.replaced_file = true, .failed_after_replacing = std::nullopt};
+  struct stat placed {};
+  if (::fstatat(directory, name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0) {
+    written.failed_after_replacing = last_os_error();
+    return written;
+  }
+  if (!is_same_file(placed, file.written)) return changed_destination(placed, out);
   if (const Result<void> closed = file.fd.close(); !closed)
     written.failed_after_replacing = std::get<Io>(closed.error()).error;
   else if (::fsync(directory) != 0)  // the rename is durable only once the directory is
