@@ -153,7 +153,7 @@ Result<NewFile> create_named_file(int directory) {
   return Io{os_error(EEXIST)};
 }
 
-Result<void> fill(NewFile& file, std::string_view text) {
+Result<void> write_and_sync(NewFile& file, std::string_view text) {
   // Created 0600 less the umask; the identity is owner-only exactly, whatever the umask.
   (void)::fchmod(file.fd.get(), 0600);
   TRY(write_all(file.fd.get(), text));
@@ -225,7 +225,7 @@ Result<std::optional<WrittenSecret>> replace_by_unnamed_file(int directory, NewF
                                                              const std::filesystem::path& name,
                                                              const std::filesystem::path& out,
                                                              std::string_view text) {
-  TRY(fill(file, text));
+  TRY(write_and_sync(file, text));
   TRY(check_still_replaceable(directory, name, out));
   HeldSignals held;
   const RemovedUnlessRenamed named(directory, file);
@@ -243,7 +243,7 @@ Result<WrittenSecret> replace_by_named_file(int directory, const std::filesystem
   HeldSignals held;
   TRY_ASSIGN(NewFile file, create_named_file(directory));
   const RemovedUnlessRenamed named(directory, file);
-  TRY(fill(file, text));
+  TRY(write_and_sync(file, text));
   if (held.any_pending()) return Io{os_error(EINTR)};
   TRY(check_still_replaceable(directory, name, out));
   return rename_over(directory, file, name, out, held);
