@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -650,11 +652,15 @@ TEST(CommandLine, BinaryReportsFullDeviceAndDiesQuietlyOnClosedPipe) {
   EXPECT_EQ(path.err,
             "sarn-runtime-bundle path: write error: No space left on device (os error 28)\n");
 
-  // The reader is gone before the tool writes: its status is 128 + SIGPIPE, stderr empty.
-  const ProcessResult piped =
-      run_process({"bash", "-c", "(sleep 0.3; exec \"$0\" --help) | true; exit ${PIPESTATUS[0]}",
-                   tool_path().string()});
-  EXPECT_EQ(piped.status, 128 + 13);
+  // The pipe's reader is gone before the tool starts: its status is 128 + SIGPIPE, stderr empty.
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  ::close(ends[0]);
+  RunOptions no_reader;
+  no_reader.stdout_fd = ends[1];
+  const ProcessResult piped = run_tool({"--help"}, no_reader);
+  ::close(ends[1]);
+  EXPECT_EQ(piped.status, 128 + SIGPIPE);
   EXPECT_EQ(piped.err, "");
 }
 

@@ -202,14 +202,6 @@ TEST(LargeInputs, UnreadableDirectoriesFailWithOneClearLine) {
   }
 }
 
-// AddressSanitizer reserves terabytes of address space for its shadow memory, so a binary built
-// with it cannot start under an address-space limit at all.
-#ifdef __SANITIZE_ADDRESS__
-constexpr bool kAddressLimitsWork = false;
-#else
-constexpr bool kAddressLimitsWork = true;
-#endif
-
 // Runs verify with its address space limited to 1 GiB, as `ulimit -v` would: whatever the
 // manifest, the result is one line and a status, never a signal.
 ProcessResult verify_in_a_gibibyte(const fs::path& bundle, std::size_t address_space = 1 << 30) {

@@ -275,7 +275,8 @@ SARN_RUNTIME_BUNDLE_API srb_manifest* srb_build(const srb_build_request* request
 /* ---- Signing identities: JSON files holding an Ed25519 secret key ---- */
 
 /* Writes a fresh identity to `out` (mode 0600) and returns its public key as 64 lower-case
- * hexadecimal characters. */
+ * hexadecimal characters. The directory of `out` must be one that nobody but the caller and
+ * root may change (docs/library.md, thread safety, for the signals it holds back). */
 SARN_RUNTIME_BUNDLE_API char* srb_identity_generate(const char* out, size_t length,
                                                     srb_error** error);
 /* The public key of the identity file at `path`, as 64 lower-case hexadecimal characters. */

@@ -97,12 +97,21 @@ int run_path(const Path& cmd, Output& out, Output& err) {
   return kSuccess;
 }
 
+// Once the new identity has replaced --out, the old one is gone whatever fails next, and the
+// error line says so. Standard output is written here, so that a failure there is such a one too.
 int run_generate(const Generate& cmd, Output& out, Output& err) {
-  const Result<std::string> public_hex = generate_identity(cmd.out);
-  if (!public_hex)
-    return fail(err, "key generate", failure_text("key generate", public_hex.error()));
+  const Result<GeneratedIdentity> generated = write_new_identity(cmd.out);
+  if (!generated) return fail(err, "key generate", failure_text("key generate", generated.error()));
+  // The dash is U+2014 EM DASH, as in every fixed message.
+  const std::string replaced = " \xE2\x80\x94 " + display(cmd.out) + " now holds the new identity";
+  if (generated->failed_after_replacing)
+    return fail(err, "key generate",
+                render_os_error(*generated->failed_after_replacing) + replaced);
   out << "wrote identity to " << display(cmd.out) << '\n';
-  out << "public-key: ed25519:" << *public_hex << '\n';
+  out << "public-key: ed25519:" << generated->public_hex << '\n';
+  out.flush();
+  if (const std::optional<int> code = out.failure(); code && generated->replaced_file)
+    return fail(err, "key generate", "write error: " + render_os_error(os_error(*code)) + replaced);
   return kSuccess;
 }
 

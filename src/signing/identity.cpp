@@ -84,7 +84,7 @@ SecretString identity_text(const SigningKey& key) {
   return text;
 }
 
-Result<void> write_identity_file(const std::filesystem::path& out, const SigningKey& key) {
+Result<WrittenSecret> write_identity_file(const std::filesystem::path& out, const SigningKey& key) {
   const SecretString text = identity_text(key);
   return write_secret_file(out, std::string_view(text.data(), text.size()));
 }
@@ -99,15 +99,23 @@ Result<SigningKey> load_identity(const std::filesystem::path& path) {
   return key_from_hex(hex);
 }
 
-Result<std::string> generate_identity(const std::filesystem::path& out) {
+Result<GeneratedIdentity> write_new_identity(const std::filesystem::path& out) {
   std::array<unsigned char, 32> seed{};
   const Result<void> filled = fill_from_system_random(seed);
   const Result<SigningKey> key = filled ? SigningKey::from_seed(seed) : filled.error();
   explicit_bzero(seed.data(), seed.size());
   if (!key) return key.error();
   TRY(create_parent_directories(out));
-  TRY(write_identity_file(out, *key));
-  return encode_hex(key->public_key());
+  TRY_ASSIGN(const WrittenSecret written, write_identity_file(out, *key));
+  return GeneratedIdentity{.public_hex = encode_hex(key->public_key()),
+                           .replaced_file = written.replaced_file,
+                           .failed_after_replacing = written.failed_after_replacing};
+}
+
+Result<std::string> generate_identity(const std::filesystem::path& out) {
+  TRY_ASSIGN(GeneratedIdentity generated, write_new_identity(out));
+  if (generated.failed_after_replacing) return Io{*generated.failed_after_replacing};
+  return std::move(generated.public_hex);
 }
 
 }  // namespace srb

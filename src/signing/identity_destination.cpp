@@ -1,11 +1,14 @@
 #include "signing/identity_destination.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/unique_fd.hpp"
 
@@ -22,6 +25,8 @@ namespace {
 
 // As many links as the kernel follows in one path before it gives up with ELOOP.
 constexpr int kMaxLinkHops = 40;
+// A user-database entry larger than this is not one the lookup will ever fit.
+constexpr std::size_t kMaxEntryBytes = std::size_t{1} << 20;
 
 bool is_trusted_owner(uid_t owner) {
   return owner == ::geteuid() || owner == 0;
@@ -82,6 +87,56 @@ Result<IdentityDestination> judge_entry(const struct stat& entry, const std::fil
   return FileDestination{path};
 }
 
+// Runs the reentrant lookup `lookup(buffer, size)` (a getgrgid_r or getpwnam_r in waiting) with
+// a buffer that grows while the entry does not fit; returns its error number.
+template <typename Lookup>
+int look_up(std::vector<char>& buffer, Lookup lookup) {
+  if (buffer.empty()) buffer.resize(1024);
+  for (;;) {
+    const int error = lookup(buffer.data(), buffer.size());
+    if (error != ERANGE || buffer.size() >= kMaxEntryBytes) return error;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// True when someone besides `owner` is a member of group `gid`: named in the group's entry, or
+// having it as their primary group. An unknown name in the entry counts as someone else.
+Result<bool> group_has_other_members(gid_t gid, uid_t owner) {
+  std::vector<char> group_buffer;
+  struct group group {};
+  struct group* found_group = nullptr;
+  int error = look_up(group_buffer, [&](char* buffer, std::size_t size) {
+    return ::getgrgid_r(gid, &group, buffer, size, &found_group);
+  });
+  if (error != 0) return Io{os_error(error)};
+  std::vector<char> user_buffer;
+  struct passwd user {};
+  struct passwd* found_user = nullptr;
+  for (char** name = found_group != nullptr ? found_group->gr_mem : nullptr;
+       name != nullptr && *name != nullptr; ++name) {
+    error = look_up(user_buffer, [&](char* buffer, std::size_t size) {
+      return ::getpwnam_r(*name, &user, buffer, size, &found_user);
+    });
+    if (error != 0) return Io{os_error(error)};
+    if (found_user == nullptr || found_user->pw_uid != owner) return true;
+  }
+  ::setpwent();
+  bool shared = false;
+  for (;;) {
+    error = look_up(user_buffer, [&](char* buffer, std::size_t size) {
+      return ::getpwent_r(&user, buffer, size, &found_user);
+    });
+    if (error != 0 || found_user == nullptr) break;
+    if (found_user->pw_gid == gid && found_user->pw_uid != owner) {
+      shared = true;
+      break;
+    }
+  }
+  ::endpwent();
+  if (error != 0 && error != ENOENT) return Io{os_error(error)};
+  return shared;
+}
+
 }  // namespace
 
 bool is_stream(const struct stat& file, int opened) {
@@ -98,6 +153,18 @@ Result<void> check_replaceable(const struct stat& entry, const std::filesystem::
   // Replacing root's file is what restricting it would be: allowed to root alone.
   if (S_ISREG(entry.st_mode) && entry.st_uid != ::geteuid() && ::geteuid() != 0)
     return Io{os_error(EPERM)};
+  return {};
+}
+
+Result<void> check_secret_directory(const struct stat& directory,
+                                    const std::filesystem::path& out) {
+  if (!is_trusted_owner(directory.st_uid)) return ForeignSecretFile{out};
+  // In a sticky directory only an entry's owner (and the directory's) may rename or remove it.
+  if ((directory.st_mode & S_ISVTX) != 0) return {};
+  if ((directory.st_mode & S_IWOTH) != 0) return ForeignSecretFile{out};
+  if ((directory.st_mode & S_IWGRP) == 0) return {};
+  TRY_ASSIGN(const bool shared, group_has_other_members(directory.st_gid, directory.st_uid));
+  if (shared) return ForeignSecretFile{out};
   return {};
 }
 

@@ -47,4 +47,11 @@ bool is_stream(const struct stat& file, int opened = -1);
 // must not replace; `out` is the path the error names.
 Result<void> check_replaceable(const struct stat& entry, const std::filesystem::path& out);
 
+// Fails with ForeignSecretFile{out} when someone besides the effective user and root could
+// rename, remove or replace the new file in `directory` (its status): a directory another user
+// owns, or one that others, or a group with members besides its owner, may write, unless it is
+// sticky. Fails with Io when the group's members cannot be looked up. The user database is
+// enumerated for the group's members, which is not safe beside another thread enumerating it.
+Result<void> check_secret_directory(const struct stat& directory, const std::filesystem::path& out);
+
 }  // namespace srb

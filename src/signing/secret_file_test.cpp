@@ -72,46 +72,52 @@ bool reads_nothing(int fd) {
   return ::read(fd, &byte, 1) <= 0;
 }
 
-// Another user renames their FIFO to --out right after root judged it, the moment a race would
-// have to hit. Whether --out was to be replaced (nothing or root's file there) or written where
-// it stands (root's device node), the FIFO is refused and reads nothing. With standard input
-// closed, the FIFO opens as descriptor 0, the number of a standard stream, and still counts as
-// none.
+// Another user puts their FIFO at --out right after root judged it, the moment a race would
+// have to hit. Whether --out was to be replaced (nothing there yet, in a sticky directory such as
+// /tmp where they may add entries but not replace root's; or root's file, in their directory) or
+// written where it stands (root's device node in their directory), the FIFO is refused and reads
+// nothing. With standard input closed, the FIFO opens as descriptor 0, the number of a standard
+// stream, and still counts as none.
 TEST(SecretFile, RefusesAFifoSwappedInAfterTheJudgement) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   enum class AtOut { nothing, identity, device };
   struct Case {
     const char* name;
+    bool sticky_directory;  // else theirs
     AtOut at_out;
     bool stdin_closed;
   };
   const Case cases[] = {
-      {"nothing at --out", AtOut::nothing, false},
-      {"root's identity at --out", AtOut::identity, false},
-      {"root's device node at --out", AtOut::device, false},
-      {"root's device node at --out, standard input closed", AtOut::device, true},
+      {"nothing at --out in a sticky directory", true, AtOut::nothing, false},
+      {"root's identity at --out in their directory", false, AtOut::identity, false},
+      {"root's device node at --out in their directory", false, AtOut::device, false},
+      {"root's device node at --out, standard input closed", false, AtOut::device, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const TempDir temp;
     const TheirFifo theirs = make_their_fifo(temp);
     ASSERT_TRUE(theirs.reader.is_open());
-    const fs::path out = theirs.directory / "id.json";
+    const fs::path directory = c.sticky_directory ? temp / "shared" : theirs.directory;
+    if (c.sticky_directory) {
+      fs::create_directory(directory);
+      fs::permissions(directory, fs::perms(01777));
+    }
+    const fs::path out = directory / "id.json";
     if (c.at_out == AtOut::identity) test::write_file(out, "old identity\n", 0600);
     if (c.at_out == AtOut::device && !test::make_memory_device(out))
       GTEST_SKIP() << "cannot make device nodes here";
 
-    Result<void> written;
-    {
+    const Result<WrittenSecret> written = [&] {
       const ClosedStdin closed(c.stdin_closed);
-      written = write_secret_file(out, kSecret, their_rename(theirs.fifo, out));
-    }
+      return write_secret_file(out, kSecret, their_rename(theirs.fifo, out));
+    }();
     ASSERT_FALSE(written);
     EXPECT_EQ(message(written.error()),
               "refusing to write a secret to a file owned by another user: " + out.string());
     EXPECT_TRUE(reads_nothing(theirs.reader.get()));
     // No new file is left beside the FIFO.
-    EXPECT_EQ(test::names_in(theirs.directory), std::vector<std::string>{"id.json"});
+    EXPECT_EQ(test::names_in(directory), std::vector<std::string>{"id.json"});
   }
 }
 
@@ -138,7 +144,8 @@ TEST(SecretFile, WritesTheJudgedDeviceWhateverReplacesTheLink) {
   for (const fs::path& replacement : {theirs.fifo, their_link}) {
     SCOPED_TRACE(replacement);
     fs::create_symlink(temp / "null", out);
-    const Result<void> written = write_secret_file(out, kSecret, their_rename(replacement, out));
+    const Result<WrittenSecret> written =
+        write_secret_file(out, kSecret, their_rename(replacement, out));
     EXPECT_TRUE(written) << (written ? "" : message(written.error()));
     EXPECT_TRUE(reads_nothing(theirs.reader.get()));
     EXPECT_TRUE(reads_nothing(terminal.get()));

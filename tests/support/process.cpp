@@ -162,7 +162,7 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
   int out_pipe[2], err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
     throw std::runtime_error("pipe failed");
-  int child_out = out_pipe[1];
+  int child_out = options.stdout_fd.value_or(out_pipe[1]);
   if (options.stdout_file) {
     child_out = ::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC);
     if (child_out < 0) throw std::runtime_error("cannot open " + options.stdout_file->string());

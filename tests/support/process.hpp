@@ -32,6 +32,8 @@ struct RunOptions {
   std::optional<gid_t> gid;
   // Redirect stdout to this file (e.g. /dev/full) instead of capturing it.
   std::optional<std::filesystem::path> stdout_file;
+  // Or to this descriptor of the caller's, such as the write end of a pipe whose reader is gone.
+  std::optional<int> stdout_fd;
   // System calls that fail in the child, from its exec on (a seccomp filter).
   std::vector<SyscallFault> faults;
   // The child's soft and hard limit on open descriptors.
@@ -45,6 +47,14 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
 // Runs the built sarn-runtime-bundle binary (as tool_path_for(options) names it); `args` exclude
 // the program name.
 ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// AddressSanitizer reserves terabytes of address space for its shadow memory, so a binary built
+// with it (as the tool is when the tests are) cannot start under an address-space limit at all.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr bool kAddressLimitsWork = false;
+#else
+inline constexpr bool kAddressLimitsWork = true;
+#endif
 
 // The user and group that tests needing an ordinary user run as ("nobody").
 inline constexpr uid_t kOtherUser = 65534;

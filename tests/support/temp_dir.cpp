@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -74,12 +75,18 @@ mode_t permissions_of(const std::filesystem::path& path) {
   return status.st_mode & 07777;
 }
 
-std::string read_file(const std::filesystem::path& path) {
+std::optional<std::string> read_file_if_present(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read " + path.string());
+  if (!file) return std::nullopt;
   std::ostringstream content;
   content << file.rdbuf();
   return content.str();
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::optional<std::string> content = read_file_if_present(path);
+  if (!content) throw std::runtime_error("cannot read " + path.string());
+  return std::move(*content);
 }
 
 void make_host_root(const std::filesystem::path& root,

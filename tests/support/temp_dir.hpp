@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,10 @@ void write_file(const std::filesystem::path& path, std::string_view content, mod
 
 // The whole content of a file; throws when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
+
+// The whole content of a file, or nothing when it cannot be read: for a file that another
+// process may be replacing at that moment.
+std::optional<std::string> read_file_if_present(const std::filesystem::path& path);
 
 // The names of the entries directly in `directory`, sorted; throws when it cannot be read.
 std::vector<std::string> names_in(const std::filesystem::path& directory);
