@@ -4,11 +4,13 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -27,13 +29,25 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   return pointers;
 }
 
-// Runs in the child between fork and exec; only async-signal-safe calls.
-[[noreturn]] void exec_child(std::vector<char*>& argv, std::vector<char*>* envp, int out_fd,
-                             int err_fd, const RunOptions& options) {
+// Runs in the child just after fork; only async-signal-safe calls. The child's peak resident size
+// starts as this process's peak so far; it is set back to what the child holds now (the pages it
+// shares with this process), so that peak_kib says what the child itself took.
+void start_child(int out_fd, int err_fd) {
+  const int peak = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
+  if (peak >= 0) {
+    (void)!::write(peak, "5", 1);
+    ::close(peak);
+  }
   const int null_fd = ::open("/dev/null", O_RDONLY);
   ::dup2(null_fd, STDIN_FILENO);
   ::dup2(out_fd, STDOUT_FILENO);
   ::dup2(err_fd, STDERR_FILENO);
+}
+
+// Runs in the child between fork and exec; only async-signal-safe calls.
+[[noreturn]] void exec_child(std::vector<char*>& argv, std::vector<char*>* envp, int out_fd,
+                             int err_fd, const RunOptions& options) {
+  start_child(out_fd, err_fd);
   if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(126);
   if (options.umask) ::umask(*options.umask);
   if (options.gid && (::setgroups(1, &*options.gid) != 0 || ::setgid(*options.gid) != 0))
@@ -86,6 +100,35 @@ void let_others_search_root_directory() {
   (void)done;
 }
 
+// Forks, runs `child` (which must not return) with the write ends of the output pipes, and
+// collects what it writes, its status and its peak memory. `out_fd`, when not -1, replaces the
+// stdout pipe and is closed here once the child has it.
+ProcessResult run_child(const std::function<void(int out_fd, int err_fd)>& child, int out_fd) {
+  int out_pipe[2], err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  const int child_out = out_fd >= 0 ? out_fd : out_pipe[1];
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    child(child_out, err_pipe[1]);
+    ::_exit(127);
+  }
+
+  if (out_fd >= 0) ::close(out_fd);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ProcessResult result;
+  drain(out_pipe[0], err_pipe[0], result);
+  int wait_status = 0;
+  struct rusage usage {};
+  while (::wait4(pid, &wait_status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  result.peak_kib = usage.ru_maxrss;
+  return result;
+}
+
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options) {
@@ -95,28 +138,31 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
   std::vector<std::string> env_copy = options.env.value_or(std::vector<std::string>{});
   std::vector<char*> envp = c_strings(env_copy);
 
-  int out_pipe[2], err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  int child_out = out_pipe[1];
+  int out_fd = -1;
   if (options.stdout_file) {
-    child_out = ::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC);
-    if (child_out < 0) throw std::runtime_error("cannot open " + options.stdout_file->string());
+    out_fd = ::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC);
+    if (out_fd < 0) throw std::runtime_error("cannot open " + options.stdout_file->string());
   }
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) exec_child(argv, options.env ? &envp : nullptr, child_out, err_pipe[1], options);
+  return run_child(
+      [&](int child_out, int child_err) {
+        exec_child(argv, options.env ? &envp : nullptr, child_out, child_err, options);
+      },
+      out_fd);
+}
 
-  if (options.stdout_file) ::close(child_out);
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  ProcessResult result;
-  drain(out_pipe[0], err_pipe[0], result);
-  int wait_status = 0;
-  while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-  }
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  return result;
+ProcessResult run_forked(const std::function<int()>& body) {
+  return run_child(
+      [&](int child_out, int child_err) {
+        start_child(child_out, child_err);
+        int status = 125;
+        try {
+          status = body();
+        } catch (...) {
+        }
+        std::fflush(nullptr);
+        ::_exit(status);
+      },
+      -1);
 }
 
 namespace {

@@ -15,6 +15,9 @@ struct ProcessResult {
   int status = -1;  // exit status, or 128 + signal number when killed by a signal
   std::string out;
   std::string err;
+  // The child's peak resident size in KiB, counted from the fork: what the test process held
+  // then, shared with the child, and anything the child added.
+  long peak_kib = 0;
 };
 
 struct RunOptions {
@@ -33,6 +36,11 @@ struct RunOptions {
 // Runs `args[0]` (searched in PATH when it has no "/") with `args` as argv; arguments are raw
 // bytes.
 ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Runs `body` in a forked child of this process, with stdout and stderr captured and `body`'s
+// return value as the exit status (an exception escaping it is status 125). The child must not
+// rely on other threads of this process, which do not exist in it.
+ProcessResult run_forked(const std::function<int()>& body);
 
 // Runs the built sarn-runtime-bundle binary (as tool_path_for(options) names it); `args` exclude
 // the program name.
