@@ -47,10 +47,10 @@ constexpr std::size_t chunk(std::size_t request) {
 // A string longer than its in-place buffer allocates its bytes and a terminator; a block this
 // large may be mapped on its own, in whole pages.
 std::size_t string_heap(std::size_t size) {
-  constexpr std::size_t kInPlace = std::string().capacity();
+  const std::size_t in_place = std::string().capacity();
   constexpr std::size_t kMappedFrom = std::size_t{128} << 10;
   constexpr std::size_t kPage = 4096;
-  if (size <= kInPlace) return 0;
+  if (size <= in_place) return 0;
   return chunk(size + 1) + (size >= kMappedFrom ? kPage : 0);
 }
 
