@@ -41,8 +41,9 @@ Result<std::string> render_manifest(const BundleManifest& manifest);
 // Maps a TOML document onto the record. Fails with ManifestParse whose detail names line and
 // column, shows the source line with a caret, then the reason; with Io in the rare case that a
 // document nested many thousands of levels deep cannot get the stack it needs to be read. A
-// document whose values would take more than 640 MiB in the general reader fails with
-// ManifestParse; the writer's own layout is read without that limit.
+// document that reading through the general reader could take more than 768 MiB for (its tree,
+// the parser's buffers and stack, and the record; bounded from the text before it is parsed)
+// fails with ManifestParse; the writer's own layout is read without that limit.
 Result<BundleManifest> parse_manifest(std::string_view text);
 
 // Reads and parses bundle_dir/bundle.toml. Fails with ManifestMissing when its status cannot be

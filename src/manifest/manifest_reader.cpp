@@ -8,28 +8,27 @@
 // of the value concerned (of the entry, or of the document start, for a missing field), the source
 // line with a caret, and a reason such as "missing field `path`".
 //
-// toml++ keeps every value as a node of its own, some 70 bytes for a bare 0 in an array, so a
-// hostile document takes up to 36 times its size in memory. It is therefore fed the text through
-// a stream that watches the process's size: once the document's nodes have grown it by more
-// than kTreeBudget, the stream ends and the document is refused with a parse error at the place
-// reached. The writer's layout never gets here. The costliest legitimate shape, 64 MiB of inline
-// tables with one-letter paths, grows the tree by about 570 MiB; the record then built from it
-// adds a fifth of that, so with the 64 MiB text a manifest at the size limit peaks under 1 GiB.
+// toml++ keeps every value as a node of its own, some 70 bytes for a bare 0 in an array and 280
+// for each part of a dotted key (a table and its entry), so a hostile document takes up to 140
+// times its size in memory. Before toml++ sees a text, a scan of it (reading_bound.cpp) bounds what
+// reading it would take: the tree, the parser's buffers and stack, and the record built from the
+// tree. A text whose bound passes kReadingBudget is refused with a parse error at the place where
+// it did, and nothing is built. The bound depends on the text alone, so other threads' allocations
+// do not count against it. The costliest legitimate shape, 64 MiB of inline tables with the
+// shortest paths and 64-digit hashes, is bounded at 682 MiB (it takes 627), so any text within
+// the size limit of 64 MiB reads within 1 GiB; the writer's layout never gets here.
 
 #include <pthread.h>
-#include <sys/resource.h>
 #include <toml++/toml.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <istream>
 #include <new>
 #include <sstream>
-#include <streambuf>
 
 #include "core/text.hpp"
-#include "manifest/nesting_bound.hpp"
 #include "manifest/parse_error.hpp"
+#include "manifest/reading_bound.hpp"
 #include "manifest/written_layout.hpp"
 
 namespace srb {
@@ -39,6 +38,12 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kEntrySequence = "a sequence of path, hash and size";
 constexpr std::string_view kEntryShape = "a table or a sequence of path, hash and size";
 constexpr TextPosition kDocumentStart{1, 1};
+
+// toml++ skips one leading byte-order mark itself and counts columns without it, so only excerpts
+// and the scan leave it out; a second mark stays an error.
+std::string_view without_byte_order_mark(std::string_view text) {
+  return text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text;
+}
 
 // The text being read, to quote it in failures.
 struct Document {
@@ -190,70 +195,6 @@ Result<BundleManifest> read_manifest(const Document& doc, const toml::table& roo
   return manifest;
 }
 
-constexpr std::size_t kTreeBudget = std::size_t{640} << 20;
-
-// The process's peak resident size so far. A cheap, constant-time query, where asking the
-// allocator walks its free lists; for a process that once peaked higher it only starts counting
-// when that peak is passed, so the budget then errs on the side of reading.
-std::size_t peak_resident_bytes() {
-  struct rusage usage {};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return static_cast<std::size_t>(usage.ru_maxrss) * 1024;
-}
-
-// Hands out a text a window at a time and ends early once the process has grown by more than the
-// budget since the stream was made. Seeking is supported because toml++ peeks for a byte-order
-// mark and seeks back.
-class BudgetedText : public std::streambuf {
- public:
-  BudgetedText(std::string_view text, std::size_t budget)
-      : text_(text), budget_(budget), start_(peak_resident_bytes()) {}
-
-  bool exceeded() const { return exceeded_; }
-  // How much of the text has been handed out.
-  std::size_t handed_out() const { return next_; }
-
- protected:
-  int_type underflow() override {
-    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    if (next_ == text_.size()) return traits_type::eof();
-    const std::size_t used = peak_resident_bytes();
-    if (used > start_ && used - start_ > budget_) {
-      exceeded_ = true;
-      return traits_type::eof();
-    }
-    constexpr std::size_t kWindow = std::size_t{256} << 10;
-    char* begin = const_cast<char*>(text_.data()) + next_;
-    const std::size_t size = std::min(kWindow, text_.size() - next_);
-    setg(begin, begin, begin + size);
-    next_ += size;
-    return traits_type::to_int_type(*gptr());
-  }
-
-  pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode) override {
-    const off_type here = static_cast<off_type>(next_) - (egptr() - gptr());
-    const off_type base = dir == std::ios_base::beg   ? 0
-                          : dir == std::ios_base::cur ? here
-                                                      : static_cast<off_type>(text_.size());
-    return seekpos(pos_type(base + offset), std::ios_base::in);
-  }
-
-  pos_type seekpos(pos_type position, std::ios_base::openmode) override {
-    const off_type at = position;
-    if (at < 0 || static_cast<std::size_t>(at) > text_.size()) return pos_type(off_type(-1));
-    next_ = static_cast<std::size_t>(at);
-    setg(nullptr, nullptr, nullptr);
-    return position;
-  }
-
- private:
-  std::string_view text_;
-  std::size_t budget_;
-  std::size_t start_;
-  std::size_t next_ = 0;
-  bool exceeded_ = false;
-};
-
 // The line and column (in characters) of a byte offset.
 TextPosition position_of(std::string_view text, std::size_t offset) {
   const std::string_view before = text.substr(0, offset);
@@ -266,27 +207,13 @@ TextPosition position_of(std::string_view text, std::size_t offset) {
 
 // The document tree and the reasons above, all inside the one function that calls toml++.
 Result<BundleManifest> parse_document(std::string_view text) {
-  // toml++ skips one leading byte-order mark itself and counts columns without it, so only the
-  // excerpt leaves it out; a second mark stays an error.
-  const Document doc{text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text};
-  BudgetedText budgeted(text, kTreeBudget);
-  std::istream stream(&budgeted);
+  const Document doc{without_byte_order_mark(text)};
   toml::table root;
   try {
-    root = toml::parse(stream);
+    root = toml::parse(text);
   } catch (const toml::parse_error& error) {
-    if (!budgeted.exceeded()) {
-      const toml::source_position begin = error.source().begin;
-      return doc.fail(TextPosition{.line = begin.line, .column = begin.column},
-                      error.description());
-    }
-  }
-  // A stream cut short may still have read as a complete, shorter document.
-  if (budgeted.exceeded()) {
-    const std::size_t reached = budgeted.handed_out() - (text.size() - doc.text.size());
-    return doc.fail(position_of(doc.text, reached),
-                    "document too large to read: its values would take more than " +
-                        std::to_string(kTreeBudget >> 20) + " MiB");
+    const toml::source_position begin = error.source().begin;
+    return doc.fail(TextPosition{.line = begin.line, .column = begin.column}, error.description());
   }
   return read_manifest(doc, root);
 }
@@ -295,7 +222,7 @@ Result<BundleManifest> parse_document(std::string_view text) {
 // key of 150,000 dotted parts overflowed the stack. A text whose nesting bound is small is read
 // on the caller's stack, any other on a thread whose stack has room for that many levels.
 constexpr std::size_t kLevelsOnCallerStack = 16384;
-constexpr std::size_t kStackPerLevel = 512;  // toml++'s deepest frames take about 60 bytes
+constexpr std::size_t kThreadStackPerLevel = 512;  // freeing a level takes about 60 bytes
 constexpr std::size_t kThreadStackBase = std::size_t{8} << 20;
 
 Result<BundleManifest> parse_on_large_stack(std::string_view text, std::size_t levels) {
@@ -305,7 +232,7 @@ Result<BundleManifest> parse_on_large_stack(std::string_view text, std::size_t l
   } job{text, std::nullopt};
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, kThreadStackBase + levels * kStackPerLevel);
+  pthread_attr_setstacksize(&attributes, kThreadStackBase + levels * kThreadStackPerLevel);
   pthread_t thread;
   const int failure = pthread_create(
       &thread, &attributes,
@@ -336,9 +263,15 @@ Result<BundleManifest> parse_manifest(std::string_view text) {
 }
 
 Result<BundleManifest> parse_toml_manifest(std::string_view text) {
-  const std::size_t levels = nesting_bound(text);
-  if (levels <= kLevelsOnCallerStack) return parse_document(text);
-  return parse_on_large_stack(text, levels);
+  const std::string_view body = without_byte_order_mark(text);
+  const ReadingBound bound = bound_reading(body, kReadingBudget);
+  if (bound.passed_at != std::string_view::npos) {
+    return Document{body}.fail(position_of(body, bound.passed_at),
+                               "document too large to read: its values would take more than " +
+                                   std::to_string(kReadingBudget >> 20) + " MiB");
+  }
+  if (bound.levels <= kLevelsOnCallerStack) return parse_document(text);
+  return parse_on_large_stack(text, bound.levels);
 }
 
 }  // namespace srb

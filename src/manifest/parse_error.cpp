@@ -71,8 +71,11 @@ std::string describe_parse_error(std::string_view text, TextPosition where,
                                  std::string_view reason) {
   const std::uint32_t line_number = std::max<std::uint32_t>(where.line, 1);
   const std::uint32_t column = std::max<std::uint32_t>(where.column, 1);
-  const std::string line = lossy_utf8(source_line(text, line_number));
-  const Excerpt excerpt = cut_excerpt(line, column - 1);
+  // A line of a document that was read whole can be 64 MiB long: it is copied only when it needs
+  // its invalid bytes replaced.
+  const std::string_view raw = source_line(text, line_number);
+  const std::string replaced = is_valid_utf8(raw) ? std::string() : lossy_utf8(raw);
+  const Excerpt excerpt = cut_excerpt(replaced.empty() ? raw : replaced, column - 1);
 
   const std::string number = std::to_string(line_number);
   const std::string gutter(number.size(), ' ');

@@ -6,12 +6,13 @@
 #include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -32,7 +33,6 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   return pointers;
 }
 
-// Runs in the child between fork and exec; only async-signal-safe calls.
 // One byte with room for one descriptor beside it: what passes a descriptor over a socket.
 struct DescriptorMessage {
   char byte = 0;
@@ -72,13 +72,26 @@ int receive_descriptor(int channel) {
   return fd;
 }
 
-[[noreturn]] void exec_child(std::vector<char*>& argv, std::vector<char*>* envp, int out_fd,
-                             int err_fd, const RunOptions& options, const SyscallFilter& filter,
-                             int supervisor_channel) {
+// Runs in the child just after fork; only async-signal-safe calls. The child's peak resident size
+// starts as this process's peak so far; it is set back to what the child holds now (the pages it
+// shares with this process), so that peak_kib says what the child itself took.
+void start_child(int out_fd, int err_fd) {
+  const int peak = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
+  if (peak >= 0) {
+    (void)!::write(peak, "5", 1);
+    ::close(peak);
+  }
   const int null_fd = ::open("/dev/null", O_RDONLY);
   ::dup2(null_fd, STDIN_FILENO);
   ::dup2(out_fd, STDOUT_FILENO);
   ::dup2(err_fd, STDERR_FILENO);
+}
+
+// Runs in the child between fork and exec; only async-signal-safe calls.
+[[noreturn]] void exec_child(std::vector<char*>& argv, std::vector<char*>* envp, int out_fd,
+                             int err_fd, const RunOptions& options, const SyscallFilter& filter,
+                             int supervisor_channel) {
+  start_child(out_fd, err_fd);
   if (options.cwd && ::chdir(options.cwd->c_str()) != 0) ::_exit(126);
   if (options.umask) ::umask(*options.umask);
   if (options.gid && (::setgroups(1, &*options.gid) != 0 || ::setgid(*options.gid) != 0))
@@ -150,6 +163,62 @@ void let_others_search_root_directory() {
   (void)done;
 }
 
+// What a child is handed: the write ends of its output pipes, and the socket through which it
+// passes its filter's listener when its faults need a supervisor (-1 otherwise).
+using ChildBody = std::function<void(int out_fd, int err_fd, int supervisor_channel)>;
+
+// Where a child's standard output goes instead of the pipe: a descriptor, closed here once the
+// child has it when `owned`.
+struct OutputTarget {
+  int fd = -1;
+  bool owned = false;
+};
+
+// Forks, runs `child` (which must not return), and collects what it writes, its status and its
+// peak memory, answering the system calls its filter hands over to `faults`' supervisor.
+ProcessResult run_child(const ChildBody& child, OutputTarget out,
+                        const SyscallFilter* filter = nullptr,
+                        std::span<const SyscallFault> faults = {}) {
+  int out_pipe[2], err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  const bool supervised = filter != nullptr && filter->needs_supervisor();
+  int channel[2] = {-1, -1};
+  if (supervised && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0)
+    throw std::runtime_error("socketpair failed");
+  const int child_out = out.fd >= 0 ? out.fd : out_pipe[1];
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    child(child_out, err_pipe[1], channel[1]);
+    ::_exit(127);
+  }
+
+  if (out.owned) ::close(out.fd);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  std::optional<FaultSupervisor> supervisor;
+  if (supervised) {
+    ::close(channel[1]);
+    const int listener = receive_descriptor(channel[0]);
+    ::close(channel[0]);
+    if (listener >= 0) supervisor.emplace(faults, listener, pid);
+  }
+  ProcessResult result;
+  drain(out_pipe[0], err_pipe[0], result, supervisor ? &*supervisor : nullptr);
+  int wait_status = 0;
+  struct rusage usage {};
+  while (::wait4(pid, &wait_status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  result.peak_kib = usage.ru_maxrss;
+  if (supervisor) {
+    result.faults_injected = supervisor->injected();
+    result.actions_run = supervisor->actions_run();
+  }
+  return result;
+}
+
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options) {
@@ -159,45 +228,34 @@ ProcessResult run_process(const std::vector<std::string>& args, const RunOptions
   std::vector<std::string> env_copy = options.env.value_or(std::vector<std::string>{});
   std::vector<char*> envp = c_strings(env_copy);
 
-  int out_pipe[2], err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  int child_out = options.stdout_fd.value_or(out_pipe[1]);
+  OutputTarget out;
+  if (options.stdout_fd) out.fd = *options.stdout_fd;
   if (options.stdout_file) {
-    child_out = ::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC);
-    if (child_out < 0) throw std::runtime_error("cannot open " + options.stdout_file->string());
+    out = {::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC), true};
+    if (out.fd < 0) throw std::runtime_error("cannot open " + options.stdout_file->string());
   }
   const SyscallFilter filter(options.faults);
-  int channel[2] = {-1, -1};
-  if (filter.needs_supervisor() && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel))
-    throw std::runtime_error("socketpair failed");
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0)
-    exec_child(argv, options.env ? &envp : nullptr, child_out, err_pipe[1], options, filter,
-               channel[1]);
+  return run_child(
+      [&](int child_out, int child_err, int channel) {
+        exec_child(argv, options.env ? &envp : nullptr, child_out, child_err, options, filter,
+                   channel);
+      },
+      out, &filter, options.faults);
+}
 
-  if (options.stdout_file) ::close(child_out);
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  std::optional<FaultSupervisor> supervisor;
-  if (filter.needs_supervisor()) {
-    ::close(channel[1]);
-    const int listener = receive_descriptor(channel[0]);
-    ::close(channel[0]);
-    if (listener >= 0) supervisor.emplace(options.faults, listener, pid);
-  }
-  ProcessResult result;
-  drain(out_pipe[0], err_pipe[0], result, supervisor ? &*supervisor : nullptr);
-  if (supervisor) {
-    result.faults_injected = supervisor->injected();
-    result.actions_run = supervisor->actions_run();
-  }
-  int wait_status = 0;
-  while (::waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-  }
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  return result;
+ProcessResult run_forked(const std::function<int()>& body) {
+  return run_child(
+      [&](int child_out, int child_err, int) {
+        start_child(child_out, child_err);
+        int status = 125;
+        try {
+          status = body();
+        } catch (...) {
+        }
+        std::fflush(nullptr);
+        ::_exit(status);
+      },
+      OutputTarget{});
 }
 
 namespace {

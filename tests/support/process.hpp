@@ -19,6 +19,9 @@ struct ProcessResult {
   std::string err;
   int faults_injected = 0;  // calls failed by the faults judged by their path
   int actions_run = 0;      // their `before` actions that ran
+  // The child's peak resident size in KiB, counted from the fork: what the test process held
+  // then, shared with the child, and anything the child added.
+  long peak_kib = 0;
 };
 
 struct RunOptions {
@@ -43,6 +46,11 @@ struct RunOptions {
 // Runs `args[0]` (searched in PATH when it has no "/") with `args` as argv; arguments are raw
 // bytes.
 ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Runs `body` in a forked child of this process, with stdout and stderr captured and `body`'s
+// return value as the exit status (an exception escaping it is status 125). The child must not
+// rely on other threads of this process, which do not exist in it.
+ProcessResult run_forked(const std::function<int()>& body);
 
 // Runs the built sarn-runtime-bundle binary (as tool_path_for(options) names it); `args` exclude
 // the program name.
