@@ -223,8 +223,9 @@ TEST(Build, NoSourcesListsEveryCandidateUnderTheRoot) {
     std::string expected =
         "sarn-runtime-bundle build: no bundle sources found " + std::string(kDash) + " checked [";
     std::size_t count = 0;
-    for (std::string_view entry : table.entries) {
-      expected += (count++ ? ", \"" : "\"") + (dir / "empty").string() + std::string(entry) + "\"";
+    for (const HostEntry& entry : table.entries) {
+      expected +=
+          (count++ ? ", \"" : "\"") + (dir / "empty").string() + std::string(entry.path) + "\"";
     }
     EXPECT_EQ(count, arch == "x86_64" ? 19u : 25u);
     EXPECT_EQ(r.err, expected + "]\n");

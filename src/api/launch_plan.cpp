@@ -1,7 +1,5 @@
 #include "api/launch_plan.hpp"
 
-#include <elf.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <map>
@@ -21,18 +19,6 @@
 namespace srb {
 namespace {
 
-struct ElfTarget {
-  std::string_view arch;
-  std::uint16_t machine;
-};
-constexpr ElfTarget kElfTargets[] = {{"x86_64", EM_X86_64}, {"aarch64", EM_AARCH64}};
-
-// Loaders lead each table, and only they are named ld-*.
-bool is_loader_entry(std::string_view entry) {
-  const std::size_t slash = entry.rfind('/');
-  return entry.substr(slash == std::string_view::npos ? 0 : slash + 1).starts_with("ld-");
-}
-
 // The loader's option that sets the program's argv[0]; a loader that has it names it in its help.
 constexpr std::string_view kArgv0Option = "--argv0";
 
@@ -49,26 +35,14 @@ std::string parent_of(const std::string& bundle_path) {
 
 }  // namespace
 
-bool elf_header_matches(std::string_view arch, std::string_view head) {
-  if (head.size() < sizeof(Elf64_Ehdr)) return false;
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(head[at]); };
-  if (head.substr(0, SELFMAG) != std::string_view(ELFMAG, SELFMAG)) return false;
-  if (byte(EI_CLASS) != ELFCLASS64 || byte(EI_DATA) != ELFDATA2LSB) return false;
-  constexpr std::size_t kMachine = offsetof(Elf64_Ehdr, e_machine);
-  const std::uint16_t machine =
-      static_cast<std::uint16_t>(byte(kMachine) | byte(kMachine + 1) << 8);
-  for (const ElfTarget& target : kElfTargets)
-    if (target.arch == arch) return target.machine == machine;
-  return false;
-}
-
-Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified) {
+Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified,
+                               std::span<const HostSourceTable> tables) {
   BundleManifest& manifest = verified.manifest;
   // Each listed loader's verified bytes: whether they offer --argv0.
   std::set<std::string_view> offer_argv0;
   for (const CheckedFile& file : verified.files)
     if (file.holds_text) offer_argv0.insert(file.path);
-  TRY_ASSIGN(const HostSourceTable table, select_host_source_table(manifest.arch));
+  TRY_ASSIGN(const HostSourceTable table, select_host_source_table(manifest.arch, tables));
   const std::filesystem::path root = std::filesystem::absolute(bundle_dir);
   // Each listed path with the first bytes verify read from the descriptor it digested.
   std::map<std::string_view, std::string_view> heads;
@@ -80,15 +54,15 @@ Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, Verified
   const auto add_dir = [&](const std::string& dir) {
     if (dirs_seen.insert(dir).second) plan.library_dirs.push_back((root / dir).string());
   };
-  for (std::string_view entry : table.entries) {
-    const std::string path = bundle_path_for_entry(entry);
+  for (const HostEntry& entry : table.entries) {
+    const std::string path = bundle_path_for_entry(entry.path);
     const auto head = heads.find(path);
     if (head == heads.end()) continue;
-    if (!is_loader_entry(entry)) {
+    if (!entry.is_loader) {
       add_dir(parent_of(path));
       continue;
     }
-    if (plan.loader.empty() && elf_header_matches(manifest.arch, head->second)) {
+    if (plan.loader.empty() && elf_header_matches(table.elf, head->second)) {
       plan.loader = (root / path).string();
       plan.loader_takes_argv0 = offer_argv0.contains(path);
     }
@@ -106,10 +80,10 @@ Result<LaunchPlan> verify_for_launch(const VerifyRequest& request) {
   return plan_launch(request.bundle_dir, std::move(verified));
 }
 
-Result<LaunchPlan> plan_checked_launch(const LaunchSpec& spec) {
-  const std::optional<std::string_view> host = host_arch();
-  if (!spec.arch && !host) return UnsupportedArch{std::string(kDefaultArch)};
-  const std::string arch = spec.arch ? *spec.arch : std::string(*host);
+Result<LaunchPlan> plan_checked_launch(const LaunchSpec& spec,
+                                       std::span<const HostSourceTable> tables) {
+  const std::string arch = spec.arch ? *spec.arch : std::string(default_arch(tables));
+  TRY_ASSIGN(const HostSourceTable table, select_host_source_table(arch, tables));
   TRY_ASSIGN(std::string bundle_dir, find_installed_bundle(spec.version, spec.roots));
   VerifyRequest request{.bundle_dir = bundle_dir,
                         .require_arch = arch,
@@ -117,14 +91,12 @@ Result<LaunchPlan> plan_checked_launch(const LaunchSpec& spec) {
                         .require_signature = spec.require_signature,
                         .require_version = spec.version,
                         .search = VerifyRequest::Search{std::string(kArgv0Option), {}}};
-  for (const HostSourceTable& table : host_source_tables())
-    for (std::string_view entry : table.entries)
-      if (table.arch == arch && is_loader_entry(entry))
-        request.search->paths.push_back(bundle_path_for_entry(entry));
+  for (const HostEntry& entry : table.entries)
+    if (entry.is_loader) request.search->paths.push_back(bundle_path_for_entry(entry.path));
   TRY_ASSIGN(VerifiedBundle verified, verify_bundle(request));
   if (spec.ownership == OwnershipCheck::required)
     TRY(check_ownership(bundle_dir, verified, ::geteuid()));
-  return plan_launch(bundle_dir, std::move(verified));
+  return plan_launch(bundle_dir, std::move(verified), tables);
 }
 
 Result<std::vector<std::string>> launch_argv(std::string_view loader,

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "build/host_sources.hpp"
 #include "core/result.hpp"
 #include "location/bundle_path.hpp"
 #include "manifest/manifest.hpp"
@@ -24,15 +25,12 @@ struct LaunchPlan {
   bool loader_takes_argv0 = false;        // the loader's verified bytes offer --argv0
 };
 
-// True when the ELF header at the start of `head` is that of a program for `arch`: 64-bit,
-// little-endian, and the machine of x86_64 or aarch64. Anything shorter than a header is not.
-bool elf_header_matches(std::string_view arch, std::string_view head);
-
 // The plan for a bundle verified in `bundle_dir`, judged from what verify read: the loader is
 // the first listed loader of the table whose first bytes are an ELF header of the manifest's
 // arch. Fails with UnsupportedArch for an arch without a table, and with Io ENOEXEC when no
 // listed loader of the table has a header of the manifest's arch.
-Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified);
+Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified,
+                               std::span<const HostSourceTable> tables = host_source_tables());
 
 // Verifies the bundle as verify_bundle does and plans its launch from what verify read.
 Result<LaunchPlan> verify_for_launch(const VerifyRequest& request);
@@ -55,8 +53,9 @@ struct LaunchSpec {
 // the spec's requirements, its files and the directories on the way owned by root or the
 // caller's effective user (check_ownership), and planned from what verify read, including
 // whether the loader offers --argv0. Fails with UnsupportedArch when no arch is named and the
-// host has no table.
-Result<LaunchPlan> plan_checked_launch(const LaunchSpec& spec);
+// host has no table, or the arch named has none.
+Result<LaunchPlan> plan_checked_launch(
+    const LaunchSpec& spec, std::span<const HostSourceTable> tables = host_source_tables());
 
 // The command line that runs `program` with `args` on the plan:
 // loader --library-path DIR:DIR... program args...

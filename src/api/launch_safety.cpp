@@ -192,8 +192,9 @@ Result<std::string> absolute_path(const std::filesystem::path& path) {
 }  // namespace
 
 std::optional<std::string_view> host_arch() {
-  if (!select_host_source_table(kDefaultArch)) return std::nullopt;
-  return kDefaultArch;
+  const std::optional<HostSourceTable> own = own_machine_table();
+  if (!own) return std::nullopt;
+  return own->arch;
 }
 
 Result<void> check_ownership(const std::filesystem::path& bundle_dir,

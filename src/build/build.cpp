@@ -106,10 +106,10 @@ Result<std::optional<OpenedSource>> open_root_entry(const SourceRoot& root,
 
 Result<void> gather_table_entries(const HostSourceTable& table, const SourceRoot& root,
                                   GatheredBundle& bundle) {
-  for (std::string_view entry : table.entries) {
-    TRY_ASSIGN(std::optional<OpenedSource> source, open_root_entry(root, entry));
+  for (const HostEntry& entry : table.entries) {
+    TRY_ASSIGN(std::optional<OpenedSource> source, open_root_entry(root, entry.path));
     if (!source) continue;
-    TRY(gather(std::move(*source), bundle_path_for_entry(entry), bundle));
+    TRY(gather(std::move(*source), bundle_path_for_entry(entry.path), bundle));
   }
   return {};
 }
@@ -214,10 +214,12 @@ Result<BundleManifest> finish_bundle(const BuildRequest& request, const HostSour
   return manifest;
 }
 
-Result<BundleManifest> build_bundle(const BuildRequest& request) {
+Result<BundleManifest> build_bundle(const BuildRequest& request,
+                                    std::span<const HostSourceTable> tables) {
   // The architecture is settled before anything on disk is touched.
-  TRY_ASSIGN(const HostSourceTable table,
-             select_host_source_table(request.arch.value_or(std::string(kDefaultArch))));
+  const std::string_view arch =
+      request.arch ? std::string_view(*request.arch) : default_arch(tables);
+  TRY_ASSIGN(const HostSourceTable table, select_host_source_table(arch, tables));
   TRY_ASSIGN(GatheredBundle bundle, gather_bundle(request, table));
   return finish_bundle(request, table, std::move(bundle));
 }

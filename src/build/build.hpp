@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "build/host_sources.hpp"
 #include "core/result.hpp"
 #include "manifest/manifest.hpp"
 
@@ -23,6 +25,8 @@ struct BuildRequest {
 };
 
 // Builds the bundle and returns the manifest as written to bundle.toml.
-Result<BundleManifest> build_bundle(const BuildRequest& request);
+// With `tables`, a build knows those architectures instead of the ones the program ships.
+Result<BundleManifest> build_bundle(const BuildRequest& request,
+                                    std::span<const HostSourceTable> tables = host_source_tables());
 
 }  // namespace srb

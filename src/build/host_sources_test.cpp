@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
+#include <elf.h>
 
+#include <array>
+#include <vector>
+
+#include "tests/support/bundle_fixture.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace srb {
@@ -13,6 +17,14 @@ constexpr std::array<std::string_view, 7> kLibraryNames = {
     "libc.so.6",       "libgcc_s.so.1", "libm.so.6",   "libdl.so.2",
     "libpthread.so.0", "librt.so.1",    "libutil.so.1"};
 
+// The entries' paths, and those marked as loaders.
+std::vector<std::string_view> paths_of(const HostSourceTable& table, bool loaders_only) {
+  std::vector<std::string_view> paths;
+  for (const HostEntry& entry : table.entries)
+    if (!loaders_only || entry.is_loader) paths.push_back(entry.path);
+  return paths;
+}
+
 // After the loaders, each library directory holds the same seven names in the same order.
 void expect_library_groups(const HostSourceTable& table, std::size_t loaders,
                            std::initializer_list<std::string_view> directories) {
@@ -20,7 +32,7 @@ void expect_library_groups(const HostSourceTable& table, std::size_t loaders,
   std::size_t index = loaders;
   for (std::string_view directory : directories) {
     for (std::string_view name : kLibraryNames) {
-      EXPECT_EQ(table.entries[index++], std::string(directory) + "/" + std::string(name));
+      EXPECT_EQ(table.entries[index++].path, std::string(directory) + "/" + std::string(name));
     }
   }
 }
@@ -29,26 +41,27 @@ TEST(HostSourceTables, X86_64HasFiveLoadersThenTwoLibraryDirectories) {
   const Result<HostSourceTable> table = select_host_source_table("x86_64");
   ASSERT_TRUE(table);
   EXPECT_EQ(table->arch, "x86_64");
-  const std::vector<std::string_view> loaders(table->entries.begin(), table->entries.begin() + 5);
-  EXPECT_EQ(loaders,
+  EXPECT_EQ(paths_of(*table, true),
             (std::vector<std::string_view>{
                 "/lib64/ld-linux-x86-64.so.2", "/lib/ld-linux-x86-64.so.2", "/lib/ld-linux.so.2",
                 "/usr/lib64/ld-linux-x86-64.so.2", "/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2"}));
   expect_library_groups(*table, 5, {"/lib64", "/lib/x86_64-linux-gnu"});
-  EXPECT_EQ(table->entries.back(), "/lib/x86_64-linux-gnu/libutil.so.1");
+  EXPECT_EQ(table->entries.back().path, "/lib/x86_64-linux-gnu/libutil.so.1");
+  EXPECT_EQ(table->elf, (ElfMachine{ELFCLASS64, ELFDATA2LSB, EM_X86_64}));
 }
 
 TEST(HostSourceTables, Aarch64HasFourLoadersThenThreeLibraryDirectories) {
   const Result<HostSourceTable> table = select_host_source_table("aarch64");
   ASSERT_TRUE(table);
   EXPECT_EQ(table->arch, "aarch64");
-  const std::vector<std::string_view> loaders(table->entries.begin(), table->entries.begin() + 4);
-  EXPECT_EQ(loaders, (std::vector<std::string_view>{
-                         "/lib/ld-linux-aarch64.so.1", "/lib64/ld-linux-aarch64.so.1",
-                         "/usr/lib64/ld-linux-aarch64.so.1",
-                         "/lib/aarch64-linux-gnu/ld-linux-aarch64.so.1"}));
+  EXPECT_EQ(
+      paths_of(*table, true),
+      (std::vector<std::string_view>{"/lib/ld-linux-aarch64.so.1", "/lib64/ld-linux-aarch64.so.1",
+                                     "/usr/lib64/ld-linux-aarch64.so.1",
+                                     "/lib/aarch64-linux-gnu/ld-linux-aarch64.so.1"}));
   expect_library_groups(*table, 4, {"/lib64", "/usr/lib64", "/lib/aarch64-linux-gnu"});
-  EXPECT_EQ(table->entries.back(), "/lib/aarch64-linux-gnu/libutil.so.1");
+  EXPECT_EQ(table->entries.back().path, "/lib/aarch64-linux-gnu/libutil.so.1");
+  EXPECT_EQ(table->elf, (ElfMachine{ELFCLASS64, ELFDATA2LSB, EM_AARCH64}));
 }
 
 TEST(HostSourceTables, TablesAreListedX86_64First) {
@@ -57,14 +70,48 @@ TEST(HostSourceTables, TablesAreListedX86_64First) {
   EXPECT_EQ(host_source_tables()[1].arch, "aarch64");
 }
 
+// The machine the program was built for is read from its own ELF header, in the tables' terms.
 TEST(HostSourceTables, DefaultArchSelectsTheTableOfThisMachine) {
 #if defined(__x86_64__)
-  EXPECT_EQ(kDefaultArch, "x86_64");
+  EXPECT_EQ(default_arch(), "x86_64");
 #elif defined(__aarch64__)
-  EXPECT_EQ(kDefaultArch, "aarch64");
+  EXPECT_EQ(default_arch(), "aarch64");
 #else
-  EXPECT_FALSE(select_host_source_table(kDefaultArch));
+  EXPECT_EQ(default_arch(), kUnknownArch);
 #endif
+  // Without a table for this machine, the build needs --arch.
+  const HostSourceTable other[] = {{"other", {ELFCLASS64, ELFDATA2LSB, 0x1234}, {}}};
+  EXPECT_EQ(default_arch(other), kUnknownArch);
+}
+
+TEST(HostSourceTables, ElfHeaderMatchesClassDataAndMachineOfTheTable) {
+  const ElfMachine x86_64 = select_host_source_table("x86_64")->elf;
+  const ElfMachine aarch64 = select_host_source_table("aarch64")->elf;
+  const std::string x86_64_loader = test::elf_image(ELFCLASS64, ELFDATA2LSB, EM_X86_64);
+  const std::string aarch64_loader = test::elf_image(ELFCLASS64, ELFDATA2LSB, EM_AARCH64);
+  const struct {
+    ElfMachine elf;
+    std::string head;
+    bool matches;
+  } cases[] = {
+      {x86_64, x86_64_loader, true},
+      {aarch64, aarch64_loader, true},
+      // the 32-bit loader an x86_64 host may also have
+      {x86_64, test::elf_image(ELFCLASS32, ELFDATA2LSB, EM_386), false},
+      {x86_64, test::elf_image(ELFCLASS32, ELFDATA2LSB, EM_X86_64), false},  // x32-style class
+      {x86_64, aarch64_loader, false},
+      {aarch64, x86_64_loader, false},
+      {aarch64, test::elf_image(ELFCLASS64, ELFDATA2MSB, EM_AARCH64), false},  // big-endian
+      {{ELFCLASS64, ELFDATA2MSB, EM_AARCH64},
+       test::elf_image(ELFCLASS64, ELFDATA2MSB, EM_AARCH64),
+       true},
+      {x86_64, x86_64_loader.substr(0, sizeof(Elf64_Ehdr) - 1), false},  // cut short
+      {x86_64, "#!/bin/sh\n" + std::string(100, ' '), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    EXPECT_EQ(elf_header_matches(c.elf, c.head), c.matches);
+  }
 }
 
 TEST(HostSourceTables, OnlyExactNamesSelectATable) {

@@ -158,7 +158,8 @@ TEST(RootedOpenWalk, AgreesWithOpenat2OnEveryEntryOfTheFabricatedRoots) {
     ASSERT_TRUE(root.is_open());
     std::vector<std::string_view> entries = {kLoaderCacheHostPath, "/", "/lib64/..", "/usr/lib64/"};
     for (const HostSourceTable& table : host_source_tables())
-      entries.insert(entries.end(), table.entries.begin(), table.entries.end());
+      for (const HostEntry& entry : table.entries)
+        entries.push_back(entry.path);
     SCOPED_TRACE(root_path.string());
     EXPECT_EQ(describe_in_root(test::Openat2::refused, root.get(), entries),
               describe_in_root(test::Openat2::offered, root.get(), entries));

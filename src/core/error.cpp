@@ -79,8 +79,11 @@ struct Render {
                   quoted_text(e.required));
   }
   std::string operator()(const UnsupportedArch& e) const {
+    std::string supported;
+    for (const std::string& name : e.supported)
+      supported += (supported.empty() ? "" : ", ") + name;
     return concat("no host source table for arch ", printable(e.arch), " ", kDash,
-                  " supported: x86_64, aarch64");
+                  " supported: ", supported);
   }
   std::string operator()(const IdentityRead& e) const {
     return "identity file: " + render_os_error(e.error);

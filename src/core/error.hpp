@@ -78,6 +78,7 @@ struct ArchMismatch {
 };
 struct UnsupportedArch {
   std::string arch;
+  std::vector<std::string> supported;  // the names of the tables there are, in their order
 };
 struct IdentityRead {
   OsError error;

@@ -57,7 +57,7 @@ TEST(BundleErrorMessage, RendersEveryKind) {
                     .required = "\x01\x1B\x7F\xC2\x85\xC3\xA9"},
        "bundle arch \"a\\tb\\rc\\nd\\0e\" does not match host arch "
        "\"\\u{1}\\u{1b}\\u{7f}\\u{85}\xC3\xA9\""},
-      {UnsupportedArch{"riscv64"},
+      {UnsupportedArch{"riscv64", {"x86_64", "aarch64"}},
        "no host source table for arch riscv64 \xE2\x80\x94 supported: x86_64, aarch64"},
       {IdentityRead{os_error(ENOENT)}, "identity file: No such file or directory (os error 2)"},
       {IdentityRead{OsError{0, OsError::Fixed::not_utf8}},
@@ -114,7 +114,7 @@ TEST(BundleErrorMessage, ShowsControlCharactersInFieldsEscaped) {
        "SOURCE_DATE_EPOCH must be an unsigned unix timestamp: " + shown},
       {PublisherMismatch{.required = hostile, .publisher = "\xC2\x9B" + hostile},
        "bundle publisher \\u{9b}" + shown + " does not match required " + shown},
-      {UnsupportedArch{hostile},
+      {UnsupportedArch{hostile, {"x86_64", "aarch64"}},
        "no host source table for arch " + shown + " \xE2\x80\x94 supported: x86_64, aarch64"},
       {IncludeMissing{"/opt/" + hostile},
        "extra lib to include is missing from the host: /opt/" + shown},
