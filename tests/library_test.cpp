@@ -102,11 +102,13 @@ TEST(Install, ExampleProgramVerifiesABundleThroughTheLibrary) {
   }
 }
 
-std::vector<std::string> pkg_config(const fs::path& prefix, const std::string& what) {
+std::vector<std::string> pkg_config(const fs::path& prefix, std::vector<std::string> what) {
   RunOptions options;
   options.env = {"PATH=/usr/bin:/bin",
                  "PKG_CONFIG_PATH=" + (prefix / kLibDir / "pkgconfig").string()};
-  const std::string out = run_checked({"pkg-config", what, "sarn-runtime-bundle"}, options).out;
+  what.insert(what.begin(), "pkg-config");
+  what.push_back("sarn-runtime-bundle");
+  const std::string out = run_checked(what, options).out;
   std::istringstream words(out);
   std::vector<std::string> flags;
   for (std::string word; words >> word;)
@@ -115,21 +117,31 @@ std::vector<std::string> pkg_config(const fs::path& prefix, const std::string& w
 }
 
 // An example of examples/ compiled as strict C99 by a plain cc with nothing but pkg-config's
-// flags for the installation in `prefix`, and `extra` (a feature macro the example needs).
+// flags for the installation in `prefix`, and `extra` (a feature macro the example needs). With
+// `link` {"--static", "--libs"}, the flags for linking the static archive.
 void compile_c_example(const fs::path& prefix, const std::string& example, const fs::path& program,
-                       const std::vector<std::string>& extra = {}) {
+                       const std::vector<std::string>& extra = {},
+                       const std::vector<std::string>& link = {"--libs"}) {
   std::vector<std::string> compile = {"cc",      "-std=c99",   "-Wall",
                                       "-Wextra", "-Wpedantic", "-Werror"};
   compile.insert(compile.end(), extra.begin(), extra.end());
   for (const std::string& rest :
        {std::string("-o"), program.string(), (kSourceDir / "examples" / example).string()})
     compile.push_back(rest);
-  for (const std::string& flag : pkg_config(prefix, "--cflags"))
+  for (const std::string& flag : pkg_config(prefix, {"--cflags"}))
     compile.push_back(flag);
-  for (const std::string& flag : pkg_config(prefix, "--libs"))
+  for (const std::string& flag : pkg_config(prefix, link))
     compile.push_back(flag);
   compile.push_back("-Wl,-rpath," + (prefix / kLibDir).string());
   run_checked(compile);
+}
+
+// What examples/verify_bundle.c prints for an intact bundle.
+std::string c_example_listing(const BundleManifest& manifest) {
+  std::string listing = "runtime 2.5 for x86_64: 2 files, root hash " + manifest.root_hash + "\n";
+  for (const BundleFile& file : manifest.files)
+    listing += "  " + file.path + " " + std::to_string(file.size) + "\n";
+  return listing;
 }
 
 TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
@@ -145,10 +157,7 @@ TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
 
   const ProcessResult intact = run_process({program, bundle});
   EXPECT_EQ(intact.status, 0) << intact.err;
-  std::string listing = "runtime 2.5 for x86_64: 2 files, root hash " + manifest.root_hash + "\n";
-  for (const BundleFile& file : manifest.files)
-    listing += "  " + file.path + " " + std::to_string(file.size) + "\n";
-  EXPECT_EQ(intact.out, listing);
+  EXPECT_EQ(intact.out, c_example_listing(manifest));
 
   const ProcessResult unsigned_bundle = run_process({program, bundle, std::string(64, 'a')});
   EXPECT_EQ(unsigned_bundle.status, 1);
@@ -158,6 +167,47 @@ TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
   const ProcessResult tampered = run_process({program, bundle});
   EXPECT_EQ(tampered.status, 1);
   EXPECT_EQ(tampered.err, "verify_bundle: " + mismatch + " (kind 5, file etc/ld.so.cache)\n");
+}
+
+// The static archive's objects are C++: a program linked by the C compiler gets the C++ runtime
+// they need only from what the installation names. A CMake project that enables C alone links
+// SarnRuntimeBundle::Static, and a plain cc links with `pkg-config --static` where the archive is
+// all there is of the library; both programs verify a bundle and load no library of ours.
+TEST(Install, COnlyProgramsLinkTheStaticArchive) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  write_file(dir / "project/CMakeLists.txt",
+             "cmake_minimum_required(VERSION 3.25)\n"
+             "project(c_consumer LANGUAGES C)\n"
+             "find_package(SarnRuntimeBundle 1.0 REQUIRED)\n"
+             "add_executable(verify_bundle_c " +
+                 (kSourceDir / "examples/verify_bundle.c").string() +
+                 ")\n"
+                 "target_link_libraries(verify_bundle_c PRIVATE SarnRuntimeBundle::Static)\n");
+  run_checked({SRB_CMAKE_COMMAND, "-S", (dir / "project").string(), "-B",
+               (dir / "project-build").string(), "-G", SRB_CMAKE_GENERATOR,
+               "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_PREFIX_PATH=" + (dir / "prefix").string()});
+  run_checked({SRB_CMAKE_COMMAND, "--build", (dir / "project-build").string()});
+  // The shared library gone, -lsarn-runtime-bundle can only mean the archive.
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir / "prefix" / kLibDir))
+    if (entry.path().filename().string().starts_with("libsarn-runtime-bundle.so"))
+      fs::remove(entry.path());
+  compile_c_example(dir / "prefix", "verify_bundle.c", dir / "verify_bundle_pkg_config", {},
+                    {"--static", "--libs"});
+  ASSERT_FALSE(HasFailure());
+  const BundleManifest manifest = build_bundle_with_tool(dir.path());
+  ASSERT_FALSE(HasFailure());
+
+  for (const fs::path& program :
+       {dir / "project-build/verify_bundle_c", dir / "verify_bundle_pkg_config"}) {
+    SCOPED_TRACE(program.filename().string());
+    const ProcessResult intact = run_process({program.string(), (dir / "bundle").string()});
+    EXPECT_EQ(intact.status, 0) << intact.err;
+    EXPECT_EQ(intact.out, c_example_listing(manifest));
+    const std::string needed = run_checked({"readelf", "--dynamic", program.string()}).out;
+    EXPECT_EQ(needed.find("libsarn-runtime-bundle"), std::string::npos) << needed;
+  }
 }
 
 // An OpenSSL configuration that activates only the null provider leaves libcrypto without
