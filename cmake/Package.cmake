@@ -37,6 +37,12 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# And a symbols file, which names each function with its version node and the release that added
+# it, so that a program depends on the oldest release that has every function it calls. Packing
+# fails when the library exports a symbol the file does not list, or lacks one it lists
+# (CheckDebianSymbols.cmake).
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/symbols)
+set(CPACK_SRB_SYMBOLS_FILE ${PROJECT_SOURCE_DIR}/packaging/symbols)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "library to build and verify Sarn runtime bundles
 The shared library of sarn-runtime-bundle, with a C and a C++ interface: build,
 verify and locate runtime bundles from a program of one's own.")
@@ -91,6 +97,7 @@ install(DIRECTORY examples/
 
 # Debian keeps man pages and changelogs gzip-compressed; the staged ones are compressed before
 # packing.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CompressDebianDocs.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CompressDebianDocs.cmake
+                            ${CMAKE_CURRENT_LIST_DIR}/CheckDebianSymbols.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianLdconfigTrigger.cmake)
 include(CPack)

@@ -419,6 +419,7 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   const fs::path control = dir / "library-control";
   run_checked({"dpkg-deb", "-e", library_package.deb.string(), control.string()});
   EXPECT_TRUE(read_file(control / "shlibs").starts_with("libsarn-runtime-bundle 1 "));
+  EXPECT_EQ(read_file(control / "symbols"), read_file(kSourceDir / "packaging/symbols"));
   EXPECT_EQ(read_file(control / "triggers"), "activate-noawait ldconfig\n");
   EXPECT_FALSE(fs::exists(control / "postinst"));
   EXPECT_FALSE(fs::exists(control / "postrm"));
