@@ -1,7 +1,9 @@
 # Installation. Components: Runtime for the tool and its documents, Library for the shared
 # library, Development for the headers, the static archive, the .so link, the pkg-config file and
-# the CMake package (find_package(SarnRuntimeBundle)); the Debian packages follow that split. The
-# man page and the shell completions are installed by packaging/.
+# the CMake package (find_package(SarnRuntimeBundle)); the Debian packages follow that split.
+# InstalledGuide is the library's guide and examples as `make install` places them; the packages
+# place them themselves (cmake/Package.cmake). The man page and the shell completions are
+# installed by packaging/.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -9,6 +11,8 @@ set(SRB_PACKAGE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/SarnRuntimeBundle)
 
 install(TARGETS sarn-runtime-bundle RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 install(FILES docs/bundle-format.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+install(FILES docs/library.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT InstalledGuide)
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT InstalledGuide)
 
 # Installed names say whose they are. The archive needs BLAKE3 beside it, as its own archive;
 # the shared library carries it inside.
@@ -36,6 +40,9 @@ install(DIRECTORY include/sarn_runtime_bundle DESTINATION ${CMAKE_INSTALL_INCLUD
 # `cmake --install --prefix` anywhere (or staged with DESTDIR) works as it lies.
 file(RELATIVE_PATH SRB_PC_TO_PREFIX /srb-prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /srb-prefix)
 string(REGEX REPLACE "/$" "" SRB_PC_TO_PREFIX "${SRB_PC_TO_PREFIX}")
+# `pkg-config --static` links the archive with what the CMake target names for it.
+list(TRANSFORM SRB_STATIC_RUNTIME_LIBS PREPEND -l OUTPUT_VARIABLE SRB_PC_LIBS_PRIVATE)
+list(JOIN SRB_PC_LIBS_PRIVATE " " SRB_PC_LIBS_PRIVATE)
 configure_file(cmake/sarn-runtime-bundle.pc.in ${PROJECT_BINARY_DIR}/sarn-runtime-bundle.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/sarn-runtime-bundle.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)

@@ -37,20 +37,37 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "libssl3 (>= 3.0.0)")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# And a symbols file, which names each function with its version node and the release that added
+# it, so that a program depends on the oldest release that has every function it calls. Packing
+# fails when the library exports a symbol the file does not list, or lacks one it lists
+# (CheckDebianSymbols.cmake).
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/symbols)
+set(CPACK_SRB_SYMBOLS_FILE ${PROJECT_SOURCE_DIR}/packaging/symbols)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "library to build and verify Sarn runtime bundles
 The shared library of sarn-runtime-bundle, with a C and a C++ interface: build,
 verify and locate runtime bundles from a program of one's own.")
 
 # The static archive links nothing of OpenSSL (it loads libcrypto.so.3 as the shared library
-# does), so libssl3 comes with the shared library package and no OpenSSL development files are needed.
+# does), so libssl3 comes with the shared library package and no OpenSSL development files are
+# needed. Its C++ objects need the development files of the C++ runtime they were compiled
+# against (libstdc++.so or .a for -lstdc++; they bring libc6-dev), whatever language the program
+# that links them is written in.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  string(REGEX MATCH "^[0-9]+" SRB_GCC_MAJOR ${CMAKE_CXX_COMPILER_VERSION})
+  set(SRB_CXX_RUNTIME_DEV libstdc++-${SRB_GCC_MAJOR}-dev)
+else()
+  set(SRB_CXX_RUNTIME_DEV libstdc++-dev)
+endif()
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libsarn-runtime-bundle-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
-    "libsarn-runtime-bundle${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+    "libsarn-runtime-bundle${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION}), ${SRB_CXX_RUNTIME_DEV}")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "library to build and verify Sarn runtime bundles (development files)
 Headers for C and C++17, the static archive, a pkg-config file and a CMake
 package of sarn-runtime-bundle's library: build, verify and locate runtime
-bundles from a program of one's own.")
+bundles from a program of one's own. The guide to the library (ABI, threads,
+ownership, errors) and example programs are in
+/usr/share/doc/libsarn-runtime-bundle-dev/.")
 
 # Debian wants the licence and the changelog of every package in /usr/share/doc/<package>/; the
 # changelog is compressed with the man page below. lintian's overrides say why each is there.
@@ -70,9 +87,17 @@ endfunction()
 srb_debian_package_documents(Runtime sarn-runtime-bundle)
 srb_debian_package_documents(Library libsarn-runtime-bundle${PROJECT_VERSION_MAJOR})
 srb_debian_package_documents(Development libsarn-runtime-bundle-dev)
+# The library's guide and the example programs, beside the development files; `make install`
+# puts them beside the tool's documents instead (cmake/Install.cmake).
+install(FILES docs/library.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libsarn-runtime-bundle-dev
+        COMPONENT Development EXCLUDE_FROM_ALL)
+install(DIRECTORY examples/
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libsarn-runtime-bundle-dev/examples
+        COMPONENT Development EXCLUDE_FROM_ALL)
 
 # Debian keeps man pages and changelogs gzip-compressed; the staged ones are compressed before
 # packing.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CompressDebianDocs.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CompressDebianDocs.cmake
+                            ${CMAKE_CURRENT_LIST_DIR}/CheckDebianSymbols.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianLdconfigTrigger.cmake)
 include(CPack)

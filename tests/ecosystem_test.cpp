@@ -287,6 +287,8 @@ TEST(Install, PutsEveryFileInItsPlace) {
         fs::path("share/fish/vendor_completions.d/sarn-runtime-bundle.fish"),
         fs::path("share/doc/sarn-runtime-bundle/bundle-format.md"),
         fs::path("share/doc/sarn-runtime-bundle/copyright"),
+        fs::path("share/doc/sarn-runtime-bundle/library.md"),
+        fs::path("share/doc/sarn-runtime-bundle/examples/launch.c"),
         fs::path("include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("include/sarn_runtime_bundle/sarn_runtime_bundle.h"),
         lib / ("libsarn-runtime-bundle.so." + kLibraryVersion), lib / "libsarn-runtime-bundle.a",
@@ -417,13 +419,26 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   const fs::path control = dir / "library-control";
   run_checked({"dpkg-deb", "-e", library_package.deb.string(), control.string()});
   EXPECT_TRUE(read_file(control / "shlibs").starts_with("libsarn-runtime-bundle 1 "));
+  EXPECT_EQ(read_file(control / "symbols"), read_file(kSourceDir / "packaging/symbols"));
   EXPECT_EQ(read_file(control / "triggers"), "activate-noawait ldconfig\n");
   EXPECT_FALSE(fs::exists(control / "postinst"));
   EXPECT_FALSE(fs::exists(control / "postrm"));
 
-  // The development files name no library that the shared library keeps private.
+  // The development files name no library that the shared library keeps private. They depend
+  // on the package that holds the libstdc++ a C program's link of the static archive finds.
+  const std::string cxx_runtime = run_checked({"cc", "-print-file-name=libstdc++.so"}).out;
+  const std::string owner =
+      run_checked({"dpkg-query", "-S", cxx_runtime.substr(0, cxx_runtime.size() - 1)}).out;
   EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_package.deb.string(), "Depends"}).out,
-            "libsarn-runtime-bundle1 (= " + kLibraryVersion + ")\n");
+            "libsarn-runtime-bundle1 (= " + kLibraryVersion + "), " + owner.substr(0, owner.find(':')) + "\n");
+  // The guide and the examples are the development package's documents.
+  const fs::path dev_doc = dev_package.root / "usr/share/doc/libsarn-runtime-bundle-dev";
+  EXPECT_EQ(read_file(dev_doc / "library.md"), read_file(kSourceDir / "docs/library.md"));
+  for (const fs::directory_entry& example : fs::directory_iterator(kSourceDir / "examples")) {
+    SCOPED_TRACE(example.path().filename().string());
+    EXPECT_EQ(read_file(dev_doc / "examples" / example.path().filename()),
+              read_file(example.path()));
+  }
   for (const fs::path& file :
        {fs::path("usr/include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("usr/include/sarn_runtime_bundle/sarn_runtime_bundle.h"),

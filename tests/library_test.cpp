@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -102,11 +105,13 @@ TEST(Install, ExampleProgramVerifiesABundleThroughTheLibrary) {
   }
 }
 
-std::vector<std::string> pkg_config(const fs::path& prefix, const std::string& what) {
+std::vector<std::string> pkg_config(const fs::path& prefix, std::vector<std::string> what) {
   RunOptions options;
   options.env = {"PATH=/usr/bin:/bin",
                  "PKG_CONFIG_PATH=" + (prefix / kLibDir / "pkgconfig").string()};
-  const std::string out = run_checked({"pkg-config", what, "sarn-runtime-bundle"}, options).out;
+  what.insert(what.begin(), "pkg-config");
+  what.push_back("sarn-runtime-bundle");
+  const std::string out = run_checked(what, options).out;
   std::istringstream words(out);
   std::vector<std::string> flags;
   for (std::string word; words >> word;)
@@ -115,21 +120,31 @@ std::vector<std::string> pkg_config(const fs::path& prefix, const std::string& w
 }
 
 // An example of examples/ compiled as strict C99 by a plain cc with nothing but pkg-config's
-// flags for the installation in `prefix`, and `extra` (a feature macro the example needs).
+// flags for the installation in `prefix`, and `extra` (a feature macro the example needs). With
+// `link` {"--static", "--libs"}, the flags for linking the static archive.
 void compile_c_example(const fs::path& prefix, const std::string& example, const fs::path& program,
-                       const std::vector<std::string>& extra = {}) {
+                       const std::vector<std::string>& extra = {},
+                       const std::vector<std::string>& link = {"--libs"}) {
   std::vector<std::string> compile = {"cc",      "-std=c99",   "-Wall",
                                       "-Wextra", "-Wpedantic", "-Werror"};
   compile.insert(compile.end(), extra.begin(), extra.end());
   for (const std::string& rest :
        {std::string("-o"), program.string(), (kSourceDir / "examples" / example).string()})
     compile.push_back(rest);
-  for (const std::string& flag : pkg_config(prefix, "--cflags"))
+  for (const std::string& flag : pkg_config(prefix, {"--cflags"}))
     compile.push_back(flag);
-  for (const std::string& flag : pkg_config(prefix, "--libs"))
+  for (const std::string& flag : pkg_config(prefix, link))
     compile.push_back(flag);
   compile.push_back("-Wl,-rpath," + (prefix / kLibDir).string());
   run_checked(compile);
+}
+
+// What examples/verify_bundle.c prints for an intact bundle.
+std::string c_example_listing(const BundleManifest& manifest) {
+  std::string listing = "runtime 2.5 for x86_64: 2 files, root hash " + manifest.root_hash + "\n";
+  for (const BundleFile& file : manifest.files)
+    listing += "  " + file.path + " " + std::to_string(file.size) + "\n";
+  return listing;
 }
 
 TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
@@ -145,10 +160,7 @@ TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
 
   const ProcessResult intact = run_process({program, bundle});
   EXPECT_EQ(intact.status, 0) << intact.err;
-  std::string listing = "runtime 2.5 for x86_64: 2 files, root hash " + manifest.root_hash + "\n";
-  for (const BundleFile& file : manifest.files)
-    listing += "  " + file.path + " " + std::to_string(file.size) + "\n";
-  EXPECT_EQ(intact.out, listing);
+  EXPECT_EQ(intact.out, c_example_listing(manifest));
 
   const ProcessResult unsigned_bundle = run_process({program, bundle, std::string(64, 'a')});
   EXPECT_EQ(unsigned_bundle.status, 1);
@@ -158,6 +170,47 @@ TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
   const ProcessResult tampered = run_process({program, bundle});
   EXPECT_EQ(tampered.status, 1);
   EXPECT_EQ(tampered.err, "verify_bundle: " + mismatch + " (kind 5, file etc/ld.so.cache)\n");
+}
+
+// The static archive's objects are C++: a program linked by the C compiler gets the C++ runtime
+// they need only from what the installation names. A CMake project that enables C alone links
+// SarnRuntimeBundle::Static, and a plain cc links with `pkg-config --static` where the archive is
+// all there is of the library; both programs verify a bundle and load no library of ours.
+TEST(Install, COnlyProgramsLinkTheStaticArchive) {
+  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  TempDir dir;
+  install_to(dir / "prefix");
+  write_file(dir / "project/CMakeLists.txt",
+             "cmake_minimum_required(VERSION 3.25)\n"
+             "project(c_consumer LANGUAGES C)\n"
+             "find_package(SarnRuntimeBundle 1.0 REQUIRED)\n"
+             "add_executable(verify_bundle_c " +
+                 (kSourceDir / "examples/verify_bundle.c").string() +
+                 ")\n"
+                 "target_link_libraries(verify_bundle_c PRIVATE SarnRuntimeBundle::Static)\n");
+  run_checked({SRB_CMAKE_COMMAND, "-S", (dir / "project").string(), "-B",
+               (dir / "project-build").string(), "-G", SRB_CMAKE_GENERATOR,
+               "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_PREFIX_PATH=" + (dir / "prefix").string()});
+  run_checked({SRB_CMAKE_COMMAND, "--build", (dir / "project-build").string()});
+  // The shared library gone, -lsarn-runtime-bundle can only mean the archive.
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir / "prefix" / kLibDir))
+    if (entry.path().filename().string().starts_with("libsarn-runtime-bundle.so"))
+      fs::remove(entry.path());
+  compile_c_example(dir / "prefix", "verify_bundle.c", dir / "verify_bundle_pkg_config", {},
+                    {"--static", "--libs"});
+  ASSERT_FALSE(HasFailure());
+  const BundleManifest manifest = build_bundle_with_tool(dir.path());
+  ASSERT_FALSE(HasFailure());
+
+  for (const fs::path& program :
+       {dir / "project-build/verify_bundle_c", dir / "verify_bundle_pkg_config"}) {
+    SCOPED_TRACE(program.filename().string());
+    const ProcessResult intact = run_process({program.string(), (dir / "bundle").string()});
+    EXPECT_EQ(intact.status, 0) << intact.err;
+    EXPECT_EQ(intact.out, c_example_listing(manifest));
+    const std::string needed = run_checked({"readelf", "--dynamic", program.string()}).out;
+    EXPECT_EQ(needed.find("libsarn-runtime-bundle"), std::string::npos) << needed;
+  }
 }
 
 // An OpenSSL configuration that activates only the null provider leaves libcrypto without
@@ -410,36 +463,119 @@ std::set<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-// Only the C interface leaves the shared library, every function under the version node of the
-// first ABI: never BLAKE3's entry points, the tool's own srb:: functions, a C++ symbol of any
-// kind or the C++ runtime's template instances. Its file name carries the project's version
-// and its SONAME the major number alone.
-TEST(SharedLibrary, ExportsVersionedCFunctionsAloneUnderItsSoname) {
+// packaging/symbols, the one list of what the shared library exports: each symbol with the
+// version node it carries and the release that added it (" srb_verify@SARN_RUNTIME_BUNDLE_1.0
+// 1.0.0"; a node's own symbol is listed as "NODE@NODE").
+struct ListedSymbol {
+  std::string name;
+  std::string node;
+  std::string release;
+};
+
+std::vector<ListedSymbol> symbols_file() {
+  const std::regex entry(R"(^ ([\w.]+)@(SARN_RUNTIME_BUNDLE_[0-9.]+) ([0-9.]+)$)");
+  std::vector<ListedSymbol> symbols;
+  std::istringstream lines(read_file(kSourceDir / "packaging/symbols"));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with(" ")) continue;  // the library's line and its fields
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, entry)) << line;
+    if (!match.empty()) symbols.push_back({match[1], match[2], match[3]});
+  }
+  return symbols;
+}
+
+std::vector<std::string> minus(const std::set<std::string>& a, const std::set<std::string>& b) {
+  std::vector<std::string> rest;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(rest));
+  return rest;
+}
+
+// The names the declarations of `text` (a C header) give to functions of the interface.
+std::set<std::string> declared_functions(const std::string& text) {
+  const std::regex declaration(R"(SARN_RUNTIME_BUNDLE_API [^;(#]*\b(srb_\w+)\()");
+  std::set<std::string> names;
+  for (std::sregex_iterator it(text.begin(), text.end(), declaration), end; it != end; ++it)
+    names.insert((*it)[1]);
+  return names;
+}
+
+// Only the C interface leaves the shared library, each function under the version node of the
+// release that added it, exactly as packaging/symbols lists them: never BLAKE3's entry points,
+// the tool's own srb:: functions, a C++ symbol of any kind or the C++ runtime's template
+// instances, never a symbol without a node. A function moved out of the node it shipped in, or
+// added under an old one, or declared in the header and not exported, fails here (and dpkg-
+// gensymbols stops the package build). exports.map names every function: a pattern would let a
+// new one slip into an old node. Each node inherits the one before it. Its file name carries the
+// project's version and its SONAME the major number alone.
+TEST(SharedLibrary, ExportsTheSymbolsFileUnderItsVersionNodesAndSoname) {
   if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
   const std::string library = SRB_SHARED_LIBRARY;
-  const std::set<std::string> symbols = lines_of(
-      run_checked(
-          {"sh", "-c",
-           "nm --dynamic --defined-only --with-symbol-versions \"$1\" | awk '{print $2, $3}'", "sh",
-           library})
-          .out);
-  const std::set<std::string> nodes = {"SARN_RUNTIME_BUNDLE_1.0", "SARN_RUNTIME_BUNDLE_1.1"};
-  std::set<std::string> c_functions;
-  for (const std::string& symbol : symbols) {
-    if (symbol.starts_with("A ") && nodes.contains(symbol.substr(2))) continue;  // a node itself
-    const std::size_t at = symbol.find("@@");
-    EXPECT_TRUE(symbol.starts_with("T srb_") && at != std::string::npos &&
-                nodes.contains(symbol.substr(at + 2)))
-        << symbol;
-    c_functions.insert(symbol.substr(2, at - 2));
+  std::set<std::string> listed;
+  std::set<std::string> listed_functions;
+  std::map<int, std::string> nodes;  // by minor version
+  for (const ListedSymbol& symbol : symbols_file()) {
+    SCOPED_TRACE(symbol.name);
+    listed.insert(symbol.name + "@" + symbol.node);
+    nodes[std::stoi(symbol.node.substr(symbol.node.rfind('.') + 1))] = symbol.node;
+    // A node is named after the release that opened it: 1.0.x's functions are in 1.0.
+    const std::string release = symbol.release.substr(0, symbol.release.rfind('.'));
+    EXPECT_EQ(symbol.node, "SARN_RUNTIME_BUNDLE_" + release);
+    if (symbol.name == symbol.node) continue;
+    EXPECT_TRUE(symbol.name.starts_with("srb_"));
+    listed_functions.insert(symbol.name);
   }
-  for (const char* expected :
-       {"srb_version", "srb_verify", "srb_verify_request_require_version", "srb_build",
-        "srb_resolve_bundle_path", "srb_error_get_kind", "srb_error_message", "srb_error_path",
-        "srb_error_os_code", "srb_error_free", "srb_manifest_load", "srb_manifest_parse",
-        "srb_manifest_render", "srb_manifest_compute_root_hash", "srb_identity_generate",
-        "srb_identity_public_key", "srb_string_free"})
-    EXPECT_TRUE(c_functions.contains(expected)) << expected;
+  ASSERT_TRUE(listed.contains("srb_verify@SARN_RUNTIME_BUNDLE_1.0"));
+
+  // "T srb_verify@@SARN_RUNTIME_BUNDLE_1.0", and "A SARN_RUNTIME_BUNDLE_1.0" for the node.
+  std::set<std::string> exported;
+  for (const std::string& line :
+       lines_of(run_checked({"sh", "-c",
+                             "nm --dynamic --defined-only --with-symbol-versions \"$1\" | "
+                             "awk '{print $2, $3}'",
+                             "sh", library})
+                    .out)) {
+    const std::size_t at = line.find("@@");
+    if (line.starts_with("A ") && at == std::string::npos) {
+      exported.insert(line.substr(2) + "@" + line.substr(2));
+      continue;
+    }
+    EXPECT_TRUE(line.starts_with("T ") && at != std::string::npos) << line;
+    if (at != std::string::npos)
+      exported.insert(line.substr(2, at - 2) + "@" + line.substr(at + 2));
+  }
+  const std::vector<std::string> none;
+  EXPECT_EQ(minus(exported, listed), none) << "exported, but not so in packaging/symbols";
+  EXPECT_EQ(minus(listed, exported), none) << "in packaging/symbols, but not exported so";
+  const std::set<std::string> declared = declared_functions(
+      read_file(kSourceDir / "include/sarn_runtime_bundle/sarn_runtime_bundle.h"));
+  EXPECT_EQ(minus(declared, listed_functions), none) << "declared, but not in packaging/symbols";
+  EXPECT_EQ(minus(listed_functions, declared), none) << "in packaging/symbols, but not declared";
+
+  // Outside comments, the only pattern of the version script is the one that hides the rest.
+  const std::string script = std::regex_replace(read_file(kSourceDir / "src/api/exports.map"),
+                                                std::regex(R"(/\*[^*]*\*+([^/*][^*]*\*+)*/)"), "");
+  EXPECT_EQ(std::count(script.begin(), script.end(), '*'), 1) << script;
+  EXPECT_NE(script.find("local:\n    *;"), std::string::npos) << script;
+  EXPECT_EQ(script.find_first_of("?["), std::string::npos) << script;
+
+  // Each node after the first names the one before it as its parent ("Name: NODE", then
+  // "Parent 1: NODE" on the next line).
+  std::map<std::string, std::string> parents;
+  std::istringstream definitions(run_checked({"readelf", "-V", library}).out);
+  std::string defined;
+  for (std::string line; std::getline(definitions, line);) {
+    if (const std::size_t name = line.find("Name: SARN_RUNTIME_BUNDLE_"); name != line.npos)
+      defined = line.substr(name + 6);
+    if (const std::size_t parent = line.find("Parent 1: "); parent != line.npos)
+      parents[defined] = line.substr(parent + 10);
+  }
+  std::string previous;
+  for (const auto& [minor, node] : nodes) {
+    SCOPED_TRACE(node);
+    EXPECT_EQ(parents[node], previous);
+    previous = node;
+  }
 
   const std::string version = srb_version();
   const std::string major = std::to_string(SARN_RUNTIME_BUNDLE_VERSION_MAJOR);

@@ -1,8 +1,13 @@
 /* Verifies signed bundles on several threads at once through the C interface, with every
  * requirement set, while other threads read manifests, resolve versions and meet errors: built
- * with ThreadSanitizer together with the library's own sources, so a data race anywhere on these
- * paths (shared state in the library, in its error records or in what it initialises on first
- * use) ends the program with ThreadSanitizer's report.
+ * with ThreadSanitizer together with the library's own sources and BLAKE3's C code, so a data
+ * race anywhere on these paths (shared state in the library, in its error records or in what it
+ * or BLAKE3 initialises on first use) ends the program with ThreadSanitizer's report.
+ *
+ * The identity and the bundles are made by a child process, so that this process calls into the
+ * library for the first time on its threads: whatever is initialised on first use (BLAKE3's
+ * choice of SIMD code, libcrypto) is met by six threads at once, as in a program that starts
+ * them before it verifies anything.
  *
  *   verify_threads SCRATCH_DIR */
 #include <sarn_runtime_bundle/sarn_runtime_bundle.h>
@@ -11,6 +16,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 enum { kThreads = 6, kRounds = 4 };
 
@@ -56,6 +63,47 @@ static int tamper_first_file(const char *dir) {
   FILE *file = fopen(path, "ab");
   if (file == NULL || fputs("tampered", file) < 0 || fclose(file) != 0) {
     perror(path);
+    return 1;
+  }
+  return 0;
+}
+
+/* Makes the identity, the bundle and its tampered copy in a child process, which hands the
+ * publisher key back through a pipe. */
+static int prepare_in_child(const char *scratch) {
+  int key_pipe[2];
+  if (pipe(key_pipe) != 0) {
+    perror("pipe");
+    return 1;
+  }
+  const pid_t child = fork();
+  if (child < 0) {
+    perror("fork");
+    return 1;
+  }
+  if (child == 0) {
+    close(key_pipe[0]);
+    char identity[4096 + 32];
+    snprintf(identity, sizeof identity, "%s/identity.json", scratch);
+    if (generate_identity(identity) || build_signed(identity, bundle_dir) ||
+        build_signed(identity, tampered_dir) || tamper_first_file(tampered_dir))
+      _exit(1);
+    const size_t length = strlen(publisher);
+    _exit(write(key_pipe[1], publisher, length) == (ssize_t)length ? 0 : 1);
+  }
+  close(key_pipe[1]);
+  size_t have = 0;
+  while (have < sizeof publisher - 1) {
+    const ssize_t n = read(key_pipe[0], publisher + have, sizeof publisher - 1 - have);
+    if (n <= 0) break;
+    have += (size_t)n;
+  }
+  close(key_pipe[0]);
+  publisher[have] = '\0';
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      have != sizeof publisher - 1) {
+    fputs("verify_threads: preparing the bundles failed\n", stderr);
     return 1;
   }
   return 0;
@@ -113,12 +161,7 @@ int main(int argc, char **argv) {
   }
   snprintf(bundle_dir, sizeof bundle_dir, "%s/bundle", argv[1]);
   snprintf(tampered_dir, sizeof tampered_dir, "%s/tampered", argv[1]);
-  char identity[4096 + 32];
-  snprintf(identity, sizeof identity, "%s/identity.json", argv[1]);
-  if (generate_identity(identity) || build_signed(identity, bundle_dir) ||
-      build_signed(identity, tampered_dir))
-    return 1;
-  if (tamper_first_file(tampered_dir)) return 1;
+  if (prepare_in_child(argv[1])) return 1;
 
   pthread_t threads[kThreads];
   for (int i = 0; i < kThreads; ++i)

@@ -52,6 +52,16 @@ inline Error invalid_argument() {
   return error_of(Owned<srb_error>(error).get());
 }
 
+// The C strings of `texts`, or none when one holds NUL.
+inline std::optional<std::vector<const char*>> c_strings(const std::vector<std::string>& texts) {
+  std::vector<const char*> strings;
+  for (const std::string& text : texts) {
+    if (holds_nul(text)) return std::nullopt;
+    strings.push_back(text.c_str());
+  }
+  return strings;
+}
+
 inline Result<std::vector<std::string>> argv_result(char** argv, srb_error* error) {
   return result_of<std::vector<std::string>>(argv, error, [](char** vector) {
     std::vector<std::string> out;
@@ -89,25 +99,19 @@ inline Result<LaunchPlan> launch_plan_for_version(std::string_view version, Syst
 
 // { loader, "--library-path", "DIR:DIR...", program, args... }, for execv. Fails with an i/o
 // error "Invalid argument (os error 22)" when a directory holds ':', which --library-path cannot
-// carry, or when `program` is empty or starts with '-', which the loader would take for an option.
+// carry, or when `program` is empty or starts with '-', which the loader would take for an option,
+// or when any of these texts holds a NUL byte, at which exec would cut it.
 inline Result<std::vector<std::string>> launch_argv(const LaunchPlan& plan,
                                                     const std::string& program,
                                                     const std::vector<std::string>& args = {}) {
-  std::vector<const char*> dirs;
-  for (const std::string& dir : plan.library_dirs)
-    dirs.push_back(dir.c_str());
-  std::vector<const char*> arg_texts;
-  for (const std::string& arg : args)
-    arg_texts.push_back(arg.c_str());
+  const std::optional<std::vector<const char*>> dirs = detail::c_strings(plan.library_dirs);
+  const std::optional<std::vector<const char*>> arg_texts = detail::c_strings(args);
+  if (!dirs || !arg_texts || detail::holds_nul(plan.loader) || detail::holds_nul(program))
+    return detail::invalid_argument();
   srb_error* error = nullptr;
-  char** argv = srb_launch_argv(plan.loader.c_str(), dirs.data(), dirs.size(), program.c_str(),
-                                arg_texts.data(), arg_texts.size(), &error);
-  return detail::result_of<std::vector<std::string>>(argv, error, [](char** vector) {
-    std::vector<std::string> out;
-    for (char** arg = vector; *arg != nullptr; ++arg)
-      out.emplace_back(*arg);
-    return out;
-  });
+  char** argv = srb_launch_argv(plan.loader.c_str(), dirs->data(), dirs->size(), program.c_str(),
+                                arg_texts->data(), arg_texts->size(), &error);
+  return detail::argv_result(argv, error);
 }
 
 // The name the host source tables give this machine ("x86_64", "aarch64"), or none when the
@@ -161,23 +165,15 @@ inline Result<LaunchPlan> plan_launch(const LaunchRequest& request) {
 inline Result<std::vector<std::string>> launch_command(
     const LaunchPlan& plan, const std::string& program, const std::vector<std::string>& args = {},
     const std::optional<std::string>& argv0 = {}) {
-  std::vector<const char*> dirs;
-  for (const std::string& dir : plan.library_dirs) {
-    if (detail::holds_nul(dir)) return detail::invalid_argument();
-    dirs.push_back(dir.c_str());
-  }
-  std::vector<const char*> arg_texts;
-  for (const std::string& arg : args) {
-    if (detail::holds_nul(arg)) return detail::invalid_argument();
-    arg_texts.push_back(arg.c_str());
-  }
-  if (detail::holds_nul(plan.loader) || detail::holds_nul(program) ||
+  const std::optional<std::vector<const char*>> dirs = detail::c_strings(plan.library_dirs);
+  const std::optional<std::vector<const char*>> arg_texts = detail::c_strings(args);
+  if (!dirs || !arg_texts || detail::holds_nul(plan.loader) || detail::holds_nul(program) ||
       (argv0 && detail::holds_nul(*argv0)))
     return detail::invalid_argument();
   srb_error* error = nullptr;
   char** argv = srb_launch_command(
-      plan.loader.c_str(), dirs.data(), dirs.size(), plan.loader_takes_argv0, program.c_str(),
-      argv0 ? argv0->c_str() : nullptr, arg_texts.data(), arg_texts.size(), &error);
+      plan.loader.c_str(), dirs->data(), dirs->size(), plan.loader_takes_argv0, program.c_str(),
+      argv0 ? argv0->c_str() : nullptr, arg_texts->data(), arg_texts->size(), &error);
   return detail::argv_result(argv, error);
 }
 

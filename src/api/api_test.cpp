@@ -768,6 +768,207 @@ TEST(CInterface, LaunchArgvRefusesNulls) {
   EXPECT_EQ(srb_error_os_code(error), EINVAL);
 }
 
+// One call's outcome as text: "ok", or the error's kind, message, file and OS error number.
+std::string outcome_of(const srb_error* error) {
+  if (error == nullptr) return "ok";
+  return std::to_string(srb_error_get_kind(error)) + " " + message_of(error) + " [" +
+         path_of(error).value_or("-") + "] " + std::to_string(srb_error_os_code(error));
+}
+template <typename T>
+std::string outcome_of(const api::Result<T>& result) {
+  if (result) return "ok";
+  const api::Error& error = result.error();
+  return std::to_string(static_cast<int>(error.kind)) + " " + error.message + " [" +
+         error.path.value_or("-") + "] " + std::to_string(error.os_code);
+}
+
+// The outcome of a C call that returns a `Handle *` (freed here) and stores an error.
+template <typename Handle, typename Call>
+std::string c_outcome(Call call) {
+  srb_error* error = nullptr;
+  const api::detail::Owned<Handle> value(call(&error));
+  const ErrorHandle owned(error);
+  return outcome_of(error);
+}
+
+// Every C++ wrapper that takes a text, given one holding NUL, fails exactly as the C function
+// does: where the C function takes pointer and length, with the C function's own error; where it
+// takes a NUL-terminated text (the launch command line), with the error the C interface gives a
+// path holding NUL, never with the text cut short at the NUL ("/bin/true\0-x" is not
+// "/bin/true").
+TEST(Interfaces, TextsHoldingNulFailAlikeInCAndCpp) {
+  TempDir dir;
+  const SigningKey key = test_key();
+  make_bundle(dir / "user/1.0", {.version = "1.0", .files = {{"lib/libc.so.6", "c"}}, .key = &key});
+  std::filesystem::create_directory(dir / "system");
+  const std::string user_root = (dir / "user").string();
+  const std::string system_root = (dir / "system").string();
+  const std::string bundle = (dir / "user/1.0").string();
+  const std::string nul_path = bundle + std::string("\0/elsewhere", 11);
+  const std::string nul_tag("1.0\0x", 5);
+  const std::string nul_text("a\0b", 3);
+
+  using Setter = int (*)(srb_verify_request*, const char*, size_t);
+  const auto c_verify_with = [](std::string_view bundle_dir, Setter set, std::string_view value) {
+    return c_outcome<srb_manifest>([&](srb_error** error) {
+      const VerifyRequestHandle request = verify_request(bundle_dir);
+      if (set != nullptr) set(request.get(), value.data(), value.size());
+      return srb_verify(request.get(), error);
+    });
+  };
+  const auto cpp_verify_with = [&](std::optional<std::string> api::VerifyRequest::*field) {
+    api::VerifyRequest request = cpp_request(bundle);
+    request.*field = nul_text;
+    return outcome_of(api::verify_bundle(request));
+  };
+  using BuildSetter = int (*)(srb_build_request*, const char*, size_t);
+  const auto c_build_with = [&](std::string_view out, BuildSetter set, std::string_view value) {
+    return c_outcome<srb_manifest>([&](srb_error** error) {
+      const BuildRequestHandle request(srb_build_request_new("1.0", 3, out.data(), out.size()));
+      if (set != nullptr) set(request.get(), value.data(), value.size());
+      return srb_build(request.get(), error);
+    });
+  };
+  const std::string out = (dir / "built").string();
+  const auto cpp_build = [&](auto edit) {
+    api::BuildRequest request;
+    request.version = "1.0";
+    request.out = out;
+    edit(request);
+    return outcome_of(api::build_bundle(request));
+  };
+  using LaunchSetter = int (*)(srb_launch_request*, const char*, size_t);
+  const auto c_plan_with = [&](std::string_view version, LaunchSetter set, std::string_view value) {
+    return c_outcome<srb_launch_plan>([&](srb_error** error) {
+      const api::detail::Owned<srb_launch_request> request(
+          srb_launch_request_new(version.data(), version.size()));
+      srb_launch_request_set_user_root(request.get(), user_root.data(), user_root.size());
+      srb_launch_request_set_system_root(request.get(), system_root.data(), system_root.size());
+      if (set != nullptr) set(request.get(), value.data(), value.size());
+      return srb_plan_launch(request.get(), error);
+    });
+  };
+  const auto cpp_plan_with = [&](const std::string& version, auto edit) {
+    api::LaunchRequest request;
+    request.version = version;
+    request.roots = {user_root, system_root};
+    edit(request);
+    return outcome_of(api::plan_launch(request));
+  };
+  const auto c_list = [](const std::string& user, const std::string& system) {
+    return c_outcome<srb_installed>([&](srb_error** error) {
+      return srb_list_installed(user.data(), user.size(), system.data(), system.size(), error);
+    });
+  };
+  api::LaunchPlan plan;
+  plan.loader = "/b/lib64/ld-linux-x86-64.so.2";
+  plan.library_dirs = {"/b/lib64", "/b/lib"};
+  const auto cpp_argv = [](api::LaunchPlan with, const std::string& program,
+                           const std::vector<std::string>& args) {
+    return outcome_of(api::launch_argv(with, program, args));
+  };
+  const auto cpp_command = [](api::LaunchPlan with, const std::string& program,
+                              const std::vector<std::string>& args,
+                              const std::optional<std::string>& argv0) {
+    return outcome_of(api::launch_command(with, program, args, argv0));
+  };
+  api::LaunchPlan nul_loader = plan;
+  nul_loader.loader += std::string("\0x", 2);
+  api::LaunchPlan nul_dir = plan;
+  nul_dir.library_dirs[1] = std::string("/b/lib\0:/tmp", 12);
+  const std::string nul_program("/bin/true\0-x", 12);
+  // What the C interface gives a path holding NUL.
+  const std::string c_nul_path = c_outcome<srb_manifest>([&](srb_error** error) {
+    return srb_manifest_load(nul_path.data(), nul_path.size(), error);
+  });
+
+  const struct {
+    const char* wrapper;
+    std::string c;
+    std::string cpp;
+  } cases[] = {
+      {"verify_bundle: bundle_dir", c_verify_with(nul_path, nullptr, {}),
+       outcome_of(api::verify_bundle(cpp_request(nul_path)))},
+      {"verify_bundle: require_arch",
+       c_verify_with(bundle, srb_verify_request_require_arch, nul_text),
+       cpp_verify_with(&api::VerifyRequest::require_arch)},
+      {"verify_bundle: require_version",
+       c_verify_with(bundle, srb_verify_request_require_version, nul_text),
+       cpp_verify_with(&api::VerifyRequest::require_version)},
+      {"verify_bundle: require_publisher",
+       c_verify_with(bundle, srb_verify_request_require_publisher, nul_text),
+       cpp_verify_with(&api::VerifyRequest::require_publisher)},
+      {"verify_for_launch: bundle_dir", c_outcome<srb_launch_plan>([&](srb_error** error) {
+         const VerifyRequestHandle request = verify_request(nul_path);
+         return srb_verify_for_launch(request.get(), error);
+       }),
+       outcome_of(api::verify_for_launch(cpp_request(nul_path)))},
+      {"launch_plan_for_version: version", c_outcome<srb_launch_plan>([&](srb_error** error) {
+         return srb_launch_plan_for_version(nul_tag.data(), nul_tag.size(), 1, nullptr, error);
+       }),
+       outcome_of(api::launch_plan_for_version(nul_tag, api::SystemOnly::yes))},
+      {"resolve_bundle: version", c_outcome<char>([&](srb_error** error) {
+         return srb_resolve_bundle_path(nul_tag.data(), nul_tag.size(), 1, nullptr, nullptr, error);
+       }),
+       outcome_of(api::resolve_bundle(nul_tag, api::SystemOnly::yes))},
+      {"build_bundle: out", c_build_with(nul_path, nullptr, {}),
+       cpp_build([&](api::BuildRequest& r) { r.out = nul_path; })},
+      {"build_bundle: from", c_build_with(out, srb_build_request_set_from, nul_path),
+       cpp_build([&](api::BuildRequest& r) { r.from = nul_path; })},
+      {"build_bundle: identity", c_build_with(out, srb_build_request_set_identity, nul_path),
+       cpp_build([&](api::BuildRequest& r) { r.identity = nul_path; })},
+      {"build_bundle: includes", c_build_with(out, srb_build_request_add_include, nul_path),
+       cpp_build([&](api::BuildRequest& r) { r.includes = {nul_path}; })},
+      {"generate_identity", c_outcome<char>([&](srb_error** error) {
+         return srb_identity_generate(nul_path.data(), nul_path.size(), error);
+       }),
+       outcome_of(api::generate_identity(nul_path))},
+      {"identity_public_key", c_outcome<char>([&](srb_error** error) {
+         return srb_identity_public_key(nul_path.data(), nul_path.size(), error);
+       }),
+       outcome_of(api::identity_public_key(nul_path))},
+      {"load_manifest", c_nul_path, outcome_of(api::load_manifest(nul_path))},
+      {"parse_manifest", c_outcome<srb_manifest>([&](srb_error** error) {
+         return srb_manifest_parse(nul_text.data(), nul_text.size(), error);
+       }),
+       outcome_of(api::parse_manifest(nul_text))},
+      {"plan_launch: version", c_plan_with(nul_tag, nullptr, {}),
+       cpp_plan_with(nul_tag, [](api::LaunchRequest&) {})},
+      {"plan_launch: roots.user", c_plan_with("1.0", srb_launch_request_set_user_root, nul_path),
+       cpp_plan_with("1.0", [&](api::LaunchRequest& r) { r.roots.user = nul_path; })},
+      {"plan_launch: roots.system",
+       c_plan_with("1.0", srb_launch_request_set_system_root, nul_path),
+       cpp_plan_with("1.0", [&](api::LaunchRequest& r) { r.roots.system = nul_path; })},
+      {"plan_launch: require_publisher",
+       c_plan_with("1.0", srb_launch_request_require_publisher, nul_text),
+       cpp_plan_with("1.0", [&](api::LaunchRequest& r) { r.require_publisher = nul_text; })},
+      {"plan_launch: arch", c_plan_with("1.0", srb_launch_request_set_arch, nul_text),
+       cpp_plan_with("1.0", [&](api::LaunchRequest& r) { r.arch = nul_text; })},
+      {"list_installed: roots.user", c_list(nul_path, system_root),
+       outcome_of(api::list_installed({nul_path, system_root}))},
+      {"list_installed: roots.system", c_list(user_root, nul_path),
+       outcome_of(api::list_installed({user_root, nul_path}))},
+      {"launch_argv: loader", c_nul_path, cpp_argv(nul_loader, "/bin/true", {})},
+      {"launch_argv: library_dirs", c_nul_path, cpp_argv(nul_dir, "/bin/true", {})},
+      {"launch_argv: program", c_nul_path, cpp_argv(plan, nul_program, {})},
+      {"launch_argv: args", c_nul_path, cpp_argv(plan, "/bin/true", {"-n", nul_text})},
+      {"launch_command: loader", c_nul_path, cpp_command(nul_loader, "/bin/true", {}, {})},
+      {"launch_command: library_dirs", c_nul_path, cpp_command(nul_dir, "/bin/true", {}, {})},
+      {"launch_command: program", c_nul_path, cpp_command(plan, nul_program, {}, {})},
+      {"launch_command: args", c_nul_path, cpp_command(plan, "/bin/true", {"-n", nul_text}, {})},
+      {"launch_command: argv0", c_nul_path, cpp_command(plan, "/bin/true", {}, nul_text)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.wrapper);
+    EXPECT_NE(c.c, "ok");
+    EXPECT_EQ(c.cpp, c.c);
+  }
+  EXPECT_EQ(c_nul_path, "1 " + message(Io{os_error(EINVAL)}) + " [-] " + std::to_string(EINVAL));
+  EXPECT_FALSE(std::filesystem::exists(dir / "built"));
+  EXPECT_EQ(cpp_argv(plan, "/bin/true", {"-n", "x"}), "ok");
+  EXPECT_EQ(cpp_command(plan, "/bin/true", {"-n", "x"}, {}), "ok");
+}
+
 TEST(CppInterface, IdentityKeyIsTheOneGenerated) {
   TempDir dir;
   const api::Result<std::string> generated = api::generate_identity(dir / "id.json");

@@ -20,6 +20,23 @@ bool by_path(const BundleFile& a, const BundleFile& b) {
   return a.path < b.path;
 }
 
+// BLAKE3 picks its SIMD routines on first use and keeps the choice in a plain global variable,
+// which two threads hashing for the first time would write and read at once. One empty input is
+// hashed here, exactly once, under the guard of a function-local static; every hasher of the
+// library starts here, so whichever thread comes first makes the choice, and every other one
+// passes the guard after it and only reads. Once made, the guard costs an acquire load per hash.
+void start_hasher(blake3_hasher& hasher) {
+  static const bool features_detected = [] {
+    blake3_hasher first;
+    blake3_hasher_init(&first);
+    unsigned char out[BLAKE3_OUT_LEN];
+    blake3_hasher_finalize(&first, out, BLAKE3_OUT_LEN);
+    return true;
+  }();
+  (void)features_detected;
+  blake3_hasher_init(&hasher);
+}
+
 std::string finish_hex(blake3_hasher& hasher) {
   unsigned char out[BLAKE3_OUT_LEN];
   blake3_hasher_finalize(&hasher, out, BLAKE3_OUT_LEN);
@@ -31,7 +48,7 @@ std::string finish_hex(blake3_hasher& hasher) {
 template <typename ReadAt>
 Result<FileDigest> digest_of(ReadAt read_at, const DigestedChunk& each_chunk = {}) {
   blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
+  start_hasher(hasher);
   std::uint64_t size = 0;
   char buffer[kBufferSize];
   for (;;) {
@@ -80,7 +97,7 @@ std::string compute_root_hash(std::span<const BundleFile> files) {
   // how the input is split.
   constexpr std::size_t kBatch = std::size_t{64} << 10;
   blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
+  start_hasher(hasher);
   std::string batch;
   batch.reserve(kBatch);
   for (const BundleFile& file : files) {
@@ -92,6 +109,16 @@ std::string compute_root_hash(std::span<const BundleFile> files) {
   }
   blake3_hasher_update(&hasher, batch.data(), batch.size());
   return finish_hex(hasher);
+}
+
+std::array<unsigned char, 32> blake3_of(std::initializer_list<std::string_view> pieces) {
+  blake3_hasher hasher;
+  start_hasher(hasher);
+  for (const std::string_view piece : pieces)
+    blake3_hasher_update(&hasher, piece.data(), piece.size());
+  std::array<unsigned char, 32> digest{};
+  blake3_hasher_finalize(&hasher, digest.data(), digest.size());
+  return digest;
 }
 
 void sort_by_path(std::vector<BundleFile>& files) {

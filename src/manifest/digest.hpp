@@ -1,9 +1,13 @@
 #pragma once
-// File digests and the root hash: BLAKE3 in plain mode, written as lower-case hex.
+// File digests and the root hash: BLAKE3 in plain mode, written as lower-case hex. Every BLAKE3
+// hash of the library is computed here, so that BLAKE3's choice of SIMD routines is made once,
+// before any thread hashes (digest.cpp).
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +38,9 @@ Result<FileDigest> descriptor_digest_from_start(int fd);
 
 // BLAKE3 over "path TAB hash LF" for each entry, in the order given.
 std::string compute_root_hash(std::span<const BundleFile> files);
+
+// BLAKE3 of the pieces one after another, as 32 bytes.
+std::array<unsigned char, 32> blake3_of(std::initializer_list<std::string_view> pieces);
 
 // Stable sort by path, byte-wise as unsigned bytes.
 void sort_by_path(std::vector<BundleFile>& files);

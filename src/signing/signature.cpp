@@ -1,10 +1,9 @@
 #include "signing/signature.hpp"
 
-#include <blake3.h>
-
 #include <vector>
 
 #include "core/hex.hpp"
+#include "manifest/digest.hpp"
 
 // The signature binds the version tag and the root hash, nothing else: the root hash already
 // covers every payload path and digest. Checking runs the cheap textual tests first, the
@@ -43,14 +42,7 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::array<unsigned char, 32> signing_digest(std::string_view version, std::string_view root_hash) {
-  blake3_hasher hasher;
-  blake3_hasher_init(&hasher);
-  blake3_hasher_update(&hasher, kSignatureDomain.data(), kSignatureDomain.size());
-  blake3_hasher_update(&hasher, version.data(), version.size());
-  blake3_hasher_update(&hasher, root_hash.data(), root_hash.size());
-  std::array<unsigned char, 32> digest{};
-  blake3_hasher_finalize(&hasher, digest.data(), digest.size());
-  return digest;
+  return blake3_of({kSignatureDomain, version, root_hash});
 }
 
 Result<BundleSignature> sign_manifest(const SigningKey& key, std::string_view version,
