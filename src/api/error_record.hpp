@@ -19,8 +19,8 @@ struct ErrorRecord {
   int os_code = 0;                  // errno, 0 when none
 };
 
-// The stable number of an error kind: the position of its type in BundleError, plus one. Kinds
-// are only ever appended to BundleError, which keeps every number fixed.
+// The stable number of an error kind: its number in the list of kinds, which the C header's
+// enumerators are tied to.
 srb_error_kind error_kind(const BundleError& error);
 
 ErrorRecord error_record(const BundleError& error);

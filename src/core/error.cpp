@@ -159,6 +159,10 @@ std::string render_os_error(const OsError& error) {
   return concat(std::strerror(error.code), " (os error ", std::to_string(error.code), ")");
 }
 
+int kind_number(const BundleError& error) {
+  return std::visit([](const auto& kind) { return kind.number; }, error);
+}
+
 std::string message(const BundleError& error) {
   return std::visit(Render{}, error);
 }
