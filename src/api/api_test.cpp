@@ -18,10 +18,13 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
+#include "api/c_layer.hpp"
 #include "api/error_record.hpp"
 #include "core/error.hpp"
 #include "core/hex.hpp"
@@ -1032,3 +1035,30 @@ TEST(CppInterface, WithoutLibcryptoOnlySigningAndCheckingFail) {
 
 }  // namespace
 }  // namespace srb::test
+
+namespace srb {
+namespace {
+
+// An exception that reaches the C layer is reported as what it is: a system error by its own
+// number, out of memory as ENOMEM, anything else as an i/o error; never one for another.
+TEST(CLayer, AnExceptionBecomesTheErrorItStandsFor) {
+  const auto record_of = [](auto thrown) {
+    srb_error* error = nullptr;
+    char* nothing = c_layer::call(
+        &error, [&]() -> c_layer::CallResult<std::string> { throw thrown; },
+        [](const std::string& text) { return c_layer::malloc_text(text); });
+    EXPECT_EQ(nothing, nullptr);
+    const int code = srb_error_os_code(error);
+    srb_error_free(error);
+    return code;
+  };
+  EXPECT_EQ(record_of(std::system_error(EACCES, std::generic_category())), EACCES);
+  EXPECT_EQ(record_of(std::filesystem::filesystem_error(
+                "getcwd", std::error_code(ENOENT, std::generic_category()))),
+            ENOENT);
+  EXPECT_EQ(record_of(std::bad_alloc()), ENOMEM);
+  EXPECT_EQ(record_of(std::runtime_error("unexpected")), EIO);
+}
+
+}  // namespace
+}  // namespace srb

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <system_error>
 #include <utility>
 
 #include <unistd.h>
@@ -43,7 +44,9 @@ Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, Verified
   for (const CheckedFile& file : verified.files)
     if (file.holds_text) offer_argv0.insert(file.path);
   TRY_ASSIGN(const HostSourceTable table, select_host_source_table(manifest.arch, tables));
-  const std::filesystem::path root = std::filesystem::absolute(bundle_dir);
+  std::error_code no_working_directory;
+  const std::filesystem::path root = std::filesystem::absolute(bundle_dir, no_working_directory);
+  if (no_working_directory) return Io{os_error(no_working_directory.value())};
   // Each listed path with the first bytes verify read from the descriptor it digested.
   std::map<std::string_view, std::string_view> heads;
   for (const CheckedFile& file : verified.files)
