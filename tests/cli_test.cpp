@@ -100,6 +100,16 @@ void expect_rejected(const UsageCase& c) {
   EXPECT_TRUE(r.err.ends_with(kHint)) << r.err;
 }
 
+// A help request: status 0, nothing on stderr, and the screen of the command whose description
+// starts with `description`.
+void expect_help(const std::vector<std::string>& args, const std::string& description) {
+  SCOPED_TRACE(testing::PrintToString(args));
+  const Outcome r = run_line(args);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(first_line(r.out), description) << r.out;
+}
+
 const std::string kBuildUsage =
     "Usage: sarn-runtime-bundle build [OPTIONS] --version <VERSION> --out <OUT>";
 const std::string kVerifyUsage = "Usage: sarn-runtime-bundle verify [OPTIONS] <DIR>";
@@ -280,13 +290,8 @@ TEST(CommandLine, FirstProblemWinsAndHelpOnlyBeforeIt) {
        "Copy the minimal loader + libc set from the host into a content-addressed bundle"},
       {{"path", "-h", "--version"}, "Print the resolved bundle path for a given version"},
   };
-  for (const auto& [args, description] : helped) {
-    SCOPED_TRACE(testing::PrintToString(args));
-    const Outcome r = run_line(args);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(first_line(r.out), description);
-  }
+  for (const auto& [args, description] : helped)
+    expect_help(args, description);
 }
 
 // Every missing required argument is named at once, as the user would type it.
@@ -333,20 +338,20 @@ TEST(CommandLine, SuggestsSimilarNames) {
 
 // A bare call of a command that needs a subcommand shows its help, but as a failure.
 TEST(CommandLine, BareCallShowsHelpOnStderrWithStatus2) {
-  const Outcome top = run_line({});
-  const Outcome top_help = run_line({"--help"});
-  EXPECT_EQ(top.status, 2);
-  EXPECT_EQ(top.out, "");
-  EXPECT_EQ(top_help.status, 0);
-  EXPECT_EQ(top_help.err, "");
-  EXPECT_EQ(top.err, top_help.out);
-  EXPECT_TRUE(top.err.starts_with("Produce and verify Sarn runtime bundles.\n")) << top.err;
-
-  const Outcome key = run_line({"key"});
-  EXPECT_EQ(key.status, 2);
-  EXPECT_EQ(key.out, "");
-  EXPECT_EQ(key.err, run_line({"key", "--help"}).out);
-  EXPECT_TRUE(key.err.starts_with("Signing-key utilities\n")) << key.err;
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "Produce and verify Sarn runtime bundles."},
+      {{"key"}, "Signing-key utilities"},
+  };
+  for (const auto& [args, description] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const Outcome bare = run_line(args);
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_EQ(bare.out, "");
+    std::vector<std::string> help_args = args;
+    help_args.push_back("--help");
+    expect_help(help_args, description);
+    EXPECT_EQ(bare.err, run_line(help_args).out);
+  }
 }
 
 // Every way of asking for help prints that command's screen on stdout with status 0.
@@ -367,13 +372,8 @@ TEST(CommandLine, HelpRequestsPrintTheNamedCommand) {
       {{"help", "help"}, "Print this message or the help of the given subcommand(s)"},
       {{"help", "-h"}, "Print this message or the help of the given subcommand(s)"},
   };
-  for (const auto& [args, description] : cases) {
-    SCOPED_TRACE(testing::PrintToString(args));
-    const Outcome r = run_line(args);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(first_line(r.out), description) << r.out;
-  }
+  for (const auto& [args, description] : cases)
+    expect_help(args, description);
   EXPECT_EQ(run_line({"help", "key", "pubkey"}).out, run_line({"key", "pubkey", "--help"}).out);
 }
 
@@ -633,26 +633,35 @@ TEST(CommandLine, WriteFailureOnStdoutIsOneErrorLine) {
   EXPECT_TRUE(err_text.starts_with("error: the subcommand 'biuld' wasn't recognized\n"));
 }
 
-// The same through the binary on a real full device; a closed pipe ends it by SIGPIPE, silently,
-// as `| head` expects. A usage error leaves the binary with status 2 as it leaves run().
-TEST(CommandLine, BinaryReportsFullDeviceAndDiesQuietlyOnClosedPipe) {
+// A usage error leaves the binary with status 2 as it leaves run().
+TEST(CommandLine, BinaryRejectsAUsageErrorWithStatus2) {
   const ProcessResult rejected = run_tool({"path", "--version", "--system"});
   EXPECT_EQ(rejected.status, 2);
   EXPECT_EQ(rejected.out, "");
   EXPECT_EQ(first_line(rejected.err),
             "error: a value is required for '--version' but none was supplied");
+}
 
-  RunOptions full;
-  full.stdout_file = "/dev/full";
-  const ProcessResult help = run_tool({"--help"}, full);
-  EXPECT_EQ(help.status, 1);
-  EXPECT_EQ(help.err, "sarn-runtime-bundle: write error: No space left on device (os error 28)\n");
-  const ProcessResult path = run_tool({"path", "--system", "--version", "1.0"}, full);
-  EXPECT_EQ(path.status, 1);
-  EXPECT_EQ(path.err,
-            "sarn-runtime-bundle path: write error: No space left on device (os error 28)\n");
+// The write failure above, through the binary on a real full device.
+TEST(CommandLine, BinaryReportsAFullDevice) {
+  const std::string full = "write error: No space left on device (os error 28)\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--help"}, "sarn-runtime-bundle: " + full},
+      {{"path", "--system", "--version", "1.0"}, "sarn-runtime-bundle path: " + full},
+  };
+  RunOptions on_full_device;
+  on_full_device.stdout_file = "/dev/full";
+  for (const auto& [args, line] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const ProcessResult r = run_tool(args, on_full_device);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, line);
+  }
+}
 
-  // The pipe's reader is gone before the tool starts: its status is 128 + SIGPIPE, stderr empty.
+// A closed pipe ends the binary by SIGPIPE, silently, as `| head` expects. The pipe's reader is
+// gone before the tool starts, so nothing depends on when it writes.
+TEST(CommandLine, BinaryDiesQuietlyOnAClosedPipe) {
   int ends[2];
   ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
   ::close(ends[0]);

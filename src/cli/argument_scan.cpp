@@ -40,7 +40,7 @@ void enter(ScanState& state, const CommandSpec& command) {
 std::optional<std::size_t> find_option(const ScanState& state, std::string_view name) {
   const std::vector<ArgumentSpec>& arguments = state.command->arguments;
   for (std::size_t i = 0; i < arguments.size(); ++i)
-    if (!arguments[i].is_positional() && arguments[i].name == name) return i;
+    if (!arguments[i].is_positional() && arguments[i].name() == name) return i;
   return std::nullopt;
 }
 
@@ -59,7 +59,7 @@ UsageError problem(const ScanState& state, UsageProblem kind, std::string subjec
 // A value is taken as the bytes typed, but a path may not be empty and a text must be UTF-8.
 std::optional<UsageError> store_value(ScanState& state, std::size_t index, std::string value) {
   const ArgumentSpec& spec = state.command->arguments[index];
-  const std::string shown = spec.is_positional() ? display_name(spec) : spec.name;
+  const std::string shown = spec.is_positional() ? display_name(spec) : spec.name();
   if (spec.kind == ValueKind::path && value.empty())
     return problem(state, UsageProblem::missing_value, shown);
   if (spec.kind == ValueKind::text && !is_valid_utf8(value))
@@ -151,7 +151,8 @@ ScanOutcome finish(ScanState& state) {
     if (arguments[i].presence == Presence::required && state.values[i].empty())
       missing.missing.push_back(display_name(arguments[i]));
   if (!missing.missing.empty()) return missing;
-  return ScannedCommand{state.command, std::move(state.values)};
+  // Every command without subcommands but help runs, as a test of the tree checks.
+  return ScannedCommand{state.command->id.value(), state.command, std::move(state.values)};
 }
 
 }  // namespace

@@ -16,9 +16,11 @@
 
 namespace srb {
 
-// The command line was read to its end: the deepest command named, and the values given to each
-// of its arguments, indexed like CommandSpec::arguments. A flag has one empty value per use.
+// The command line was read to its end on a command that runs: its identifier, its spec, and the
+// values given to each of its arguments, indexed like CommandSpec::arguments. A flag has one
+// empty value per use.
 struct ScannedCommand {
+  CommandId id;
   const CommandSpec* command;
   std::vector<std::vector<std::string>> values;
 };

@@ -36,23 +36,24 @@ class ScannedValues {
  public:
   explicit ScannedValues(const ScannedCommand& scanned) : scanned_(scanned) {}
 
-  const std::vector<std::string>& all(std::string_view name) const {
+  const std::vector<std::string>& all(ArgumentId id) const {
     const std::vector<ArgumentSpec>& arguments = scanned_.command->arguments;
     for (std::size_t i = 0; i < arguments.size(); ++i)
-      if (arguments[i].name == name) return scanned_.values[i];
+      if (arguments[i].id == id) return scanned_.values[i];
     return none_;
   }
-  // Required arguments are present: the scan checked them.
-  const std::string& one(std::string_view name) const { return all(name).front(); }
-  std::optional<std::string> text(std::string_view name) const {
-    if (all(name).empty()) return std::nullopt;
-    return all(name).front();
+  // Required arguments are present: the scan checked them. Reading one the command does not
+  // have is a fault of this file, which `at` turns into an exception instead of a bad read.
+  const std::string& one(ArgumentId id) const { return all(id).at(0); }
+  std::optional<std::string> text(ArgumentId id) const {
+    if (all(id).empty()) return std::nullopt;
+    return all(id).front();
   }
-  std::optional<std::filesystem::path> path(std::string_view name) const {
-    if (all(name).empty()) return std::nullopt;
-    return std::filesystem::path(all(name).front());
+  std::optional<std::filesystem::path> path(ArgumentId id) const {
+    if (all(id).empty()) return std::nullopt;
+    return std::filesystem::path(all(id).front());
   }
-  bool flag(std::string_view name) const { return !all(name).empty(); }
+  bool flag(ArgumentId id) const { return !all(id).empty(); }
 
  private:
   const ScannedCommand& scanned_;
@@ -60,26 +61,34 @@ class ScannedValues {
 };
 
 Cli to_build(const ScannedValues& v) {
-  Build cmd{v.one("--version"), v.one("--out"),       v.path("--from"),
-            v.text("--arch"),   v.path("--identity"), v.all("--include")};
-  return Cli{std::move(cmd)};
+  using enum ArgumentId;
+  return Cli{Build{v.one(version), v.one(out), v.path(from), v.text(arch), v.path(identity),
+                   v.all(include)}};
 }
 
 Cli to_verify(const ScannedValues& v) {
-  return Cli{Verify{v.one("DIR"), v.text("--require-publisher"), v.flag("--require-signature"),
-                    v.text("--require-arch")}};
+  using enum ArgumentId;
+  return Cli{Verify{v.one(dir), v.text(require_publisher), v.flag(require_signature),
+                    v.text(require_arch)}};
 }
 
-// The Cli record of the command reached, which is never the program or key: both need a
-// subcommand, and the help subcommand ends the scan with a help request.
+// The Cli record of the command reached. A command added to CommandId without an arm here is
+// a warning, and with -Werror a build failure.
 Cli to_cli(const ScannedCommand& scanned) {
   const ScannedValues v(scanned);
-  const std::string& name = scanned.command->name;
-  if (name == "build") return to_build(v);
-  if (name == "verify") return to_verify(v);
-  if (name == "path") return Cli{Path{v.one("--version"), v.flag("--system")}};
-  if (name == "generate") return Cli{Key{Generate{v.one("--out")}}};
-  return Cli{Key{Pubkey{v.one("--identity")}}};
+  switch (scanned.id) {
+    case CommandId::build:
+      return to_build(v);
+    case CommandId::verify:
+      return to_verify(v);
+    case CommandId::path:
+      return Cli{Path{v.one(ArgumentId::version), v.flag(ArgumentId::system)}};
+    case CommandId::key_generate:
+      return Cli{Key{Generate{v.one(ArgumentId::out)}}};
+    case CommandId::key_pubkey:
+      break;
+  }
+  return Cli{Key{Pubkey{v.one(ArgumentId::identity)}}};
 }
 
 }  // namespace
@@ -103,16 +112,20 @@ std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> arg
   return to_cli(std::get<ScannedCommand>(outcome));
 }
 
-std::string command_words(const Cli& cli) {
-  struct Words {
-    std::string operator()(const Build&) const { return "build"; }
-    std::string operator()(const Verify&) const { return "verify"; }
-    std::string operator()(const Path&) const { return "path"; }
-    std::string operator()(const Key& key) const {
-      return std::holds_alternative<Generate>(key.command) ? "key generate" : "key pubkey";
-    }
+CommandId command_id(const Cli& cli) {
+  struct Id {
+    CommandId operator()(const Build&) const { return CommandId::build; }
+    CommandId operator()(const Verify&) const { return CommandId::verify; }
+    CommandId operator()(const Path&) const { return CommandId::path; }
+    CommandId operator()(const Key& key) const { return std::visit(*this, key.command); }
+    CommandId operator()(const Generate&) const { return CommandId::key_generate; }
+    CommandId operator()(const Pubkey&) const { return CommandId::key_pubkey; }
   };
-  return std::visit(Words{}, cli.command);
+  return std::visit(Id{}, cli.command);
+}
+
+std::string command_words(CommandId id) {
+  return subcommand_words(command_spec(id));
 }
 
 }  // namespace srb

@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "cli/cli.hpp"
+#include "cli/command_spec.hpp"
 #include "cli/console_width.hpp"
 #include "cli/output.hpp"
 
@@ -29,7 +30,10 @@ struct ConsoleWidths {
 std::variant<Cli, ParseExit> parse_command_line(std::span<const std::string> args, Output& out,
                                                 Output& err, ConsoleWidths widths = {});
 
-// The words of a parsed command: "build", "key generate".
-std::string command_words(const Cli& cli);
+// The command a Cli record stands for.
+CommandId command_id(const Cli& cli);
+
+// The words that name a command below the program: "build", "key generate".
+std::string command_words(CommandId id);
 
 }  // namespace srb

@@ -191,6 +191,29 @@ TEST(ParseCommandLine, HelpScreenOfSubcommand) {
             "  -h, --help   Print help\n");
 }
 
+// Each command line becomes the record of its command, which names the command by its words.
+TEST(ParseCommandLine, RecordsNameTheCommandParsed) {
+  const struct {
+    std::vector<std::string> args;
+    CommandId id;
+    std::string words;
+  } cases[] = {
+      {{"build", "--version", "1", "--out", "o"}, CommandId::build, "build"},
+      {{"verify", "d"}, CommandId::verify, "verify"},
+      {{"path", "--version", "1"}, CommandId::path, "path"},
+      {{"key", "generate", "--out", "o"}, CommandId::key_generate, "key generate"},
+      {{"key", "pubkey", "--identity", "i"}, CommandId::key_pubkey, "key pubkey"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    const Parsed p = parse(c.args);
+    const Cli* cli = std::get_if<Cli>(&p.result);
+    ASSERT_NE(cli, nullptr) << p.err;
+    EXPECT_EQ(command_id(*cli), c.id);
+    EXPECT_EQ(command_words(c.id), c.words);
+  }
+}
+
 // The usage line names the program as it was called.
 TEST(ParseCommandLine, UsageNamesTheProgramAsCalled) {
   std::string out_text, err_text;

@@ -1,8 +1,11 @@
 #include "cli/command_spec.hpp"
 
+#include <algorithm>
+
 #include "build/host_sources.hpp"
 
-// The declaration of every command and argument with its help text.
+// The declaration of every command and argument with its help text, and the identifiers that
+// name the arguments as the user types them.
 
 namespace srb {
 namespace {
@@ -20,23 +23,25 @@ std::vector<std::string> architectures() {
 
 std::vector<ArgumentSpec> build_arguments() {
   return {
-      {"--version", "VERSION", ValueKind::text, Presence::required, Repeat::no,
+      {ArgumentId::version, Form::option, "VERSION", ValueKind::text, Presence::required,
+       Repeat::no,
        "Bundle version tag. Written into `bundle.toml` and used by the launcher to match "
        "`runtime = \"sarn-runtime/<version>\"` in package manifests"},
-      {"--out", "OUT", ValueKind::path, Presence::required, Repeat::no,
+      {ArgumentId::out, Form::option, "OUT", ValueKind::path, Presence::required, Repeat::no,
        "Output directory. Created if missing"},
-      {"--from", "FROM", ValueKind::path, Presence::optional, Repeat::no,
+      {ArgumentId::from, Form::option, "FROM", ValueKind::path, Presence::optional, Repeat::no,
        "Host root to resolve source paths against. Defaults to `/`"},
-      {"--arch", "ARCH", ValueKind::text, Presence::optional, Repeat::no,
+      {ArgumentId::arch, Form::option, "ARCH", ValueKind::text, Presence::optional, Repeat::no,
        "Target architecture. Defaults to the host arch (`std::env::consts::ARCH`). Explicit "
        "override lets you build a cross-arch bundle from a fabricated rootfs (e.g. an aarch64 "
        "sysroot on an `x86_64` CI runner)",
        architectures()},
-      {"--identity", "IDENTITY", ValueKind::path, Presence::optional, Repeat::no,
+      {ArgumentId::identity, Form::option, "IDENTITY", ValueKind::path, Presence::optional,
+       Repeat::no,
        "Path to an identity JSON file for signing the bundle. Format: "
        "`{ \"secret_key_hex\": \"<64-hex>\" }`. When set, the finished `bundle.toml` gains "
        "`publisher_hex` + `signature_hex`. Same shape as `sarn-pkg`'s identity files"},
-      {"--include", "PATH", ValueKind::path, Presence::optional, Repeat::yes,
+      {ArgumentId::include, Form::option, "PATH", ValueKind::path, Presence::optional, Repeat::yes,
        "Extra shared object to place at the top of the bundle's `lib/` (repeatable). Use it to "
        "fold the Rust `libstd-<hash>.so` and the Sarn `libhostshim_dylib.so` into the bundle so "
        "thin (`-C prefer-dynamic`) apps resolve them via the launcher's "
@@ -46,14 +51,16 @@ std::vector<ArgumentSpec> build_arguments() {
 
 std::vector<ArgumentSpec> verify_arguments() {
   return {
-      {"DIR", "DIR", ValueKind::path, Presence::required, Repeat::no,
+      {ArgumentId::dir, Form::positional, "DIR", ValueKind::path, Presence::required, Repeat::no,
        "Path to the bundle root (contains `bundle.toml`)"},
-      {"--require-publisher", "REQUIRE_PUBLISHER", ValueKind::text, Presence::optional, Repeat::no,
+      {ArgumentId::require_publisher, Form::option, "REQUIRE_PUBLISHER", ValueKind::text,
+       Presence::optional, Repeat::no,
        "If set, refuse the bundle unless it is signed by this exact publisher (Ed25519 public key, "
        "hex-encoded)"},
-      {"--require-signature", "", ValueKind::flag, Presence::optional, Repeat::no,
-       "If set, refuse an unsigned bundle"},
-      {"--require-arch", "REQUIRE_ARCH", ValueKind::text, Presence::optional, Repeat::no,
+      {ArgumentId::require_signature, Form::option, "", ValueKind::flag, Presence::optional,
+       Repeat::no, "If set, refuse an unsigned bundle"},
+      {ArgumentId::require_arch, Form::option, "REQUIRE_ARCH", ValueKind::text, Presence::optional,
+       Repeat::no,
        "If set, refuse a bundle whose declared `arch` differs. Defaults to no arch enforcement",
        architectures()},
   };
@@ -61,9 +68,9 @@ std::vector<ArgumentSpec> verify_arguments() {
 
 std::vector<ArgumentSpec> path_arguments() {
   return {
-      {"--version", "VERSION", ValueKind::text, Presence::required, Repeat::no,
-       "Runtime version tag"},
-      {"--system", "", ValueKind::flag, Presence::optional, Repeat::no,
+      {ArgumentId::version, Form::option, "VERSION", ValueKind::text, Presence::required,
+       Repeat::no, "Runtime version tag"},
+      {ArgumentId::system, Form::option, "", ValueKind::flag, Presence::optional, Repeat::no,
        "Print the system fallback (`/usr/lib/sarn-runtime/<v>/`) even if no bundle is installed "
        "there"},
   };
@@ -71,13 +78,14 @@ std::vector<ArgumentSpec> path_arguments() {
 
 std::vector<ArgumentSpec> generate_arguments() {
   return {
-      {"--out", "OUT", ValueKind::path, Presence::required, Repeat::no, ""},
+      {ArgumentId::out, Form::option, "OUT", ValueKind::path, Presence::required, Repeat::no, ""},
   };
 }
 
 std::vector<ArgumentSpec> pubkey_arguments() {
   return {
-      {"--identity", "IDENTITY", ValueKind::path, Presence::required, Repeat::no, ""},
+      {ArgumentId::identity, Form::option, "IDENTITY", ValueKind::path, Presence::required,
+       Repeat::no, ""},
   };
 }
 
@@ -85,8 +93,8 @@ std::vector<ArgumentSpec> pubkey_arguments() {
 CommandSpec help_command() {
   return {"help",
           kHelpCommandText,
-          {{"COMMAND", "COMMAND", ValueKind::text, Presence::optional, Repeat::yes,
-            "The subcommand whose help to print"}},
+          {{ArgumentId::command, Form::positional, "COMMAND", ValueKind::text, Presence::optional,
+            Repeat::yes, "The subcommand whose help to print"}},
           {}};
 }
 
@@ -103,36 +111,45 @@ void link_parents(CommandSpec& command) {
   }
 }
 
+// A command that runs as `id`.
+CommandSpec runnable(CommandId id, std::string name, std::string description,
+                     std::vector<ArgumentSpec> arguments) {
+  return {std::move(name), std::move(description), std::move(arguments), {}, id};
+}
+
 CommandSpec build_tree() {
-  CommandSpec key = with_help_command({"key",
-                                       "Signing-key utilities",
-                                       {},
-                                       {{"generate",
-                                         "Write a fresh signing identity JSON file to `--out`",
-                                         generate_arguments(),
-                                         {}},
-                                        {"pubkey",
-                                         "Print the public key of an identity JSON file (hex)",
-                                         pubkey_arguments(),
-                                         {}}}});
+  CommandSpec key = with_help_command(
+      {"key",
+       "Signing-key utilities",
+       {},
+       {runnable(CommandId::key_generate, "generate",
+                 "Write a fresh signing identity JSON file to `--out`", generate_arguments()),
+        runnable(CommandId::key_pubkey, "pubkey",
+                 "Print the public key of an identity JSON file (hex)", pubkey_arguments())}});
   CommandSpec root = with_help_command(
       {"sarn-runtime-bundle",
        "Produce and verify Sarn runtime bundles.",
        {},
-       {{"build",
-         "Copy the minimal loader + libc set from the host into a content-addressed bundle "
-         "directory",
-         build_arguments(),
-         {}},
-        {"verify",
-         "Verify an existing bundle by recomputing hashes (and, when signed, checking the "
-         "signature)",
-         verify_arguments(),
-         {}},
-        {"path", "Print the resolved bundle path for a given version", path_arguments(), {}},
+       {runnable(CommandId::build, "build",
+                 "Copy the minimal loader + libc set from the host into a content-addressed "
+                 "bundle directory",
+                 build_arguments()),
+        runnable(CommandId::verify, "verify",
+                 "Verify an existing bundle by recomputing hashes (and, when signed, checking the "
+                 "signature)",
+                 verify_arguments()),
+        runnable(CommandId::path, "path", "Print the resolved bundle path for a given version",
+                 path_arguments()),
         std::move(key)}});
   link_parents(root);
   return root;
+}
+
+const CommandSpec* find_command(const CommandSpec& command, CommandId id) {
+  if (command.id == id) return &command;
+  for (const CommandSpec& sub : command.subcommands)
+    if (const CommandSpec* found = find_command(sub, id)) return found;
+  return nullptr;
 }
 
 }  // namespace
@@ -148,13 +165,55 @@ const CommandSpec& command_spec() {
   return tree;
 }
 
+// Every identifier has a command in the tree, as a test checks.
+const CommandSpec& command_spec(CommandId id) {
+  return *find_command(command_spec(), id);
+}
+
+std::string_view identifier(ArgumentId id) {
+  switch (id) {
+    case ArgumentId::version:
+      return "version";
+    case ArgumentId::out:
+      return "out";
+    case ArgumentId::from:
+      return "from";
+    case ArgumentId::arch:
+      return "arch";
+    case ArgumentId::identity:
+      return "identity";
+    case ArgumentId::include:
+      return "include";
+    case ArgumentId::dir:
+      return "dir";
+    case ArgumentId::require_publisher:
+      return "require_publisher";
+    case ArgumentId::require_signature:
+      return "require_signature";
+    case ArgumentId::require_arch:
+      return "require_arch";
+    case ArgumentId::system:
+      return "system";
+    case ArgumentId::command:
+      break;
+  }
+  return "command";
+}
+
+std::string ArgumentSpec::name() const {
+  if (is_positional()) return value_name;
+  std::string option = "--" + std::string(identifier(id));
+  std::replace(option.begin(), option.end(), '_', '-');
+  return option;
+}
+
 std::string display_name(const ArgumentSpec& spec) {
   if (spec.is_positional()) {
     if (spec.repeat == Repeat::yes) return "[" + spec.value_name + "]...";
     return "<" + spec.value_name + ">";
   }
-  if (spec.kind == ValueKind::flag) return spec.name;
-  return spec.name + " <" + spec.value_name + ">";
+  if (spec.kind == ValueKind::flag) return spec.name();
+  return spec.name() + " <" + spec.value_name + ">";
 }
 
 }  // namespace srb

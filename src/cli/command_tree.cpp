@@ -9,8 +9,8 @@ namespace srb {
 namespace {
 
 CLI::Option* declare_argument(CLI::App& command, const ArgumentSpec& spec) {
-  if (spec.kind == ValueKind::flag) return command.add_flag(spec.name, spec.help);
-  CLI::Option* option = command.add_option(spec.name, spec.help)->type_name(spec.value_name);
+  if (spec.kind == ValueKind::flag) return command.add_flag(spec.name(), spec.help);
+  CLI::Option* option = command.add_option(spec.name(), spec.help)->type_name(spec.value_name);
   if (spec.presence == Presence::required) option->required();
   if (spec.is_positional() && spec.repeat == Repeat::yes)
     option->expected(0, std::numeric_limits<int>::max());

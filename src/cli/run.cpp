@@ -54,9 +54,14 @@ int fail(Output& err, std::string_view command, std::string_view text) {
 }
 
 // key generate reports the bare operating-system error, without the "i/o: " of Io.
-std::string failure_text(std::string_view command, const BundleError& error) {
+std::string failure_text(std::optional<CommandId> command, const BundleError& error) {
   const auto* io = std::get_if<Io>(&error);
-  return io && command == "key generate" ? render_os_error(io->error) : message(error);
+  return io && command == CommandId::key_generate ? render_os_error(io->error) : message(error);
+}
+
+// The failure line of `command` for `error`.
+int fail(Output& err, CommandId command, const BundleError& error) {
+  return fail(err, command_words(command), failure_text(command, error));
 }
 
 int run_build(const Build& cmd, Output& out, Output& err) {
@@ -67,7 +72,7 @@ int run_build(const Build& cmd, Output& out, Output& err) {
                              .identity = cmd.identity,
                              .includes = cmd.include};
   const Result<BundleManifest> manifest = build_bundle(request);
-  if (!manifest) return fail(err, "build", failure_text("build", manifest.error()));
+  if (!manifest) return fail(err, CommandId::build, manifest.error());
   out << "built bundle at " << display(cmd.out) << '\n';
   print_manifest_fields(out, *manifest);
   if (manifest->signature_hex) print_field(out, "signed", "yes");
@@ -83,7 +88,7 @@ int run_verify(const Verify& cmd, Output& out, Output& err) {
       // Binding a version is the library's: the command line has no option for it.
       .require_version = std::nullopt};
   const Result<VerifiedBundle> verified = verify_bundle(request);
-  if (!verified) return fail(err, "verify", failure_text("verify", verified.error()));
+  if (!verified) return fail(err, CommandId::verify, verified.error());
   out << "bundle " << display(cmd.dir) << " verified\n";
   print_manifest_fields(out, verified->manifest);
   return kSuccess;
@@ -92,7 +97,7 @@ int run_verify(const Verify& cmd, Output& out, Output& err) {
 int run_path(const Path& cmd, Output& out, Output& err) {
   const Result<std::string> path =
       resolve_bundle_path(cmd.version, cmd.system ? SystemOnly::yes : SystemOnly::no);
-  if (!path) return fail(err, "path", failure_text("path", path.error()));
+  if (!path) return fail(err, CommandId::path, path.error());
   out << lossy_utf8(*path) << '\n';
   return kSuccess;
 }
@@ -101,23 +106,23 @@ int run_path(const Path& cmd, Output& out, Output& err) {
 // error line says so. Standard output is written here, so that a failure there is such a one too.
 int run_generate(const Generate& cmd, Output& out, Output& err) {
   const Result<GeneratedIdentity> generated = write_new_identity(cmd.out);
-  if (!generated) return fail(err, "key generate", failure_text("key generate", generated.error()));
+  if (!generated) return fail(err, CommandId::key_generate, generated.error());
+  const std::string words = command_words(CommandId::key_generate);
   // The dash is U+2014 EM DASH, as in every fixed message.
   const std::string replaced = " \xE2\x80\x94 " + display(cmd.out) + " now holds the new identity";
   if (generated->failed_after_replacing)
-    return fail(err, "key generate",
-                render_os_error(*generated->failed_after_replacing) + replaced);
+    return fail(err, words, render_os_error(*generated->failed_after_replacing) + replaced);
   out << "wrote identity to " << display(cmd.out) << '\n';
   out << "public-key: ed25519:" << generated->public_hex << '\n';
   out.flush();
   if (const std::optional<int> code = out.failure(); code && generated->replaced_file)
-    return fail(err, "key generate", "write error: " + render_os_error(os_error(*code)) + replaced);
+    return fail(err, words, "write error: " + render_os_error(os_error(*code)) + replaced);
   return kSuccess;
 }
 
 int run_pubkey(const Pubkey& cmd, Output& out, Output& err) {
   const Result<SigningKey> key = load_identity(cmd.identity);
-  if (!key) return fail(err, "key pubkey", failure_text("key pubkey", key.error()));
+  if (!key) return fail(err, CommandId::key_pubkey, key.error());
   out << encode_hex(key->public_key()) << '\n';
   return kSuccess;
 }
@@ -129,11 +134,9 @@ int dispatch(const Cli& cli, Output& out, Output& err) {
     int operator()(const Build& cmd) const { return run_build(cmd, out, err); }
     int operator()(const Verify& cmd) const { return run_verify(cmd, out, err); }
     int operator()(const Path& cmd) const { return run_path(cmd, out, err); }
-    int operator()(const Key& cmd) const {
-      if (const auto* generate = std::get_if<Generate>(&cmd.command))
-        return run_generate(*generate, out, err);
-      return run_pubkey(std::get<Pubkey>(cmd.command), out, err);
-    }
+    int operator()(const Key& cmd) const { return std::visit(*this, cmd.command); }
+    int operator()(const Generate& cmd) const { return run_generate(cmd, out, err); }
+    int operator()(const Pubkey& cmd) const { return run_pubkey(cmd, out, err); }
   };
   return std::visit(Dispatch{.out = out, .err = err}, cli.command);
 }
@@ -169,7 +172,8 @@ int flush_status(int status, std::string_view command, Output& out, Output& err)
 }  // namespace
 
 int run(int argc, char** argv, Output& out, Output& err) {
-  std::string command;
+  std::optional<CommandId> command;
+  std::string words;  // of the command, once it is known
   // Memory can run out anywhere, in a library too; the command then fails like any other, with
   // one line and status 1, instead of ending in std::terminate. No exception leaves run().
   try {
@@ -179,11 +183,12 @@ int run(int argc, char** argv, Output& out, Output& err) {
     if (const auto* exit = std::get_if<ParseExit>(&parsed))
       return flush_status(exit->status, exit->command, out, err);
     const Cli& cli = std::get<Cli>(parsed);
-    command = command_words(cli);
-    return flush_status(dispatch(cli, out, err), command, out, err);
+    command = command_id(cli);
+    words = command_words(*command);
+    return flush_status(dispatch(cli, out, err), words, out, err);
   } catch (...) {
-    fail(err, command, failure_text(command, Io{error_of_current_exception()}));
-    return flush_status(kFailure, command, out, err);
+    fail(err, words, failure_text(command, Io{error_of_current_exception()}));
+    return flush_status(kFailure, words, out, err);
   }
 }
 

@@ -50,7 +50,7 @@ std::optional<std::string> similar_option(const CommandSpec& command, const std:
   const std::string name = argument.substr(2, argument.find('=') - 2);
   std::vector<std::string> candidates;
   for (const ArgumentSpec& spec : command.arguments)
-    if (!spec.is_positional()) candidates.push_back(spec.name.substr(2));
+    if (!spec.is_positional()) candidates.push_back(spec.name().substr(2));
   candidates.push_back("help");
   const std::optional<std::string> match = closest_name(name, candidates);
   if (!match) return std::nullopt;
