@@ -67,7 +67,7 @@ std::vector<Snippet> all_snippets() {
 
 TEST(DocumentSnippets, EveryCAndCppBlockCompiles) {
   const std::vector<Snippet> snippets = all_snippets();
-  ASSERT_GE(snippets.size(), 2u) << "the README shows the library in C and in C++";
+  ASSERT_GE(snippets.size(), 2u) << "the library guide shows a launcher in C and in C++";
   const TempDir dir;
   int index = 0;
   for (const Snippet& snippet : snippets) {
