@@ -69,7 +69,7 @@ int ListedFileOpener::with_room(OpenFile open_file, int keep) {
 }
 
 bool ListedFileOpener::make_room(int keep) {
-  bool closed = closing_.close_all();
+  bool closed = false;
   for (Parent& parent : parents_) {
     if (!parent.dir.is_open() || parent.dir.get() == keep) continue;
     parent.dir.reset();

@@ -38,9 +38,6 @@ class ListedFileOpener {
   // regular file; with Io for any other failure, a file that may not be read included.
   Result<OpenedListedFile> open(const std::string& path);
 
-  // Takes back a descriptor `open` gave once its file has been read, to close it with others.
-  void close_later(UniqueFd fd) { closing_.add(std::move(fd)); }
-
  private:
   static constexpr std::size_t kCachedParents = 8;
   struct Parent {
@@ -53,14 +50,13 @@ class ListedFileOpener {
   // What `open_file()` returns, tried again after make_room when the descriptor table was full.
   template <typename OpenFile>
   int with_room(OpenFile open_file, int keep);
-  // Closes the batch and every cached parent but `keep`; false when nothing was open.
+  // Closes every cached parent but `keep`; false when nothing was open.
   bool make_room(int keep);
 
   int bundle_;
   std::array<Parent, kCachedParents> parents_;
   std::size_t last_used_ = 0;  // looked at first: a sorted list asks for it again and again
   std::size_t next_slot_ = 0;  // where the next directory opened goes
-  ClosingBatch closing_;
 };
 
 }  // namespace srb

@@ -94,7 +94,6 @@ Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file,
   if (digest.hash != file.hash)
     return HashMismatch{.expected = file.hash, .computed = digest.hash, .path = file.path};
   checked.push_back(std::move(record));
-  opener.close_later(std::move(opened.fd));
   return {};
 }
 
