@@ -85,9 +85,9 @@ const std::string* search_text_for(const VerifyRequest& request, std::string_vie
 
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest. Its status and what the digest read of it join the record.
-Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file,
-                         const VerifyRequest& request, std::vector<CheckedFile>& checked) {
-  TRY_ASSIGN(OpenedListedFile opened, opener.open(file.path));
+Result<void> check_entry(int bundle, const BundleFile& file, const VerifyRequest& request,
+                         std::vector<CheckedFile>& checked) {
+  TRY_ASSIGN(OpenedListedFile opened, open_listed_file(bundle, file.path));
   CheckedFile record{file.path, checked_status(opened.status), {}, false};
   ContentWatch watch(record, search_text_for(request, file.path));
   TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.fd.get(), std::ref(watch)));
@@ -121,14 +121,13 @@ class RepeatCheck {
 // Checks every entry in manifest order.
 Result<std::vector<CheckedFile>> check_entries(int bundle, const std::vector<BundleFile>& files,
                                                bool sorted, const VerifyRequest& request) {
-  ListedFileOpener opener(bundle);
   RepeatCheck repeat(files, sorted);
   std::vector<CheckedFile> checked;
   checked.reserve(files.size());
   for (const BundleFile& file : files) {
     if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
     if (repeat.repeats(file.path)) return InvalidPayloadPath{file.path};
-    TRY(check_entry(opener, file, request, checked));
+    TRY(check_entry(bundle, file, request, checked));
   }
   return checked;
 }
