@@ -14,6 +14,7 @@
 #include "core/text.hpp"
 #include "fuzz_check.hpp"
 #include "manifest/manifest.hpp"
+#include "manifest/manifest_reader.hpp"
 #include "manifest/written_layout.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -37,7 +37,7 @@ TEST(Layering, EachFileBelongsToItsFolder) {
       {"tests/build_test.cpp", "tests"},
       {"include/sarn_runtime_bundle/bundle.hpp", "include"},
       {"src/main.cpp", ""},
-      {"bench/run_argv.c", ""},
+      {"bench/paired.c", ""},
   };
   for (const auto& c : cases)
     EXPECT_EQ(folder_of_file(c.path), c.folder) << c.path;

@@ -255,6 +255,15 @@ TEST(VerifyCommand, ChecksEachListedEntryInManifestOrder) {
              s.rewrite();
              return std::string("invalid payload path in bundle.toml: lib/libc.so.6");
            }},
+          // Of two repeated paths, the one whose repeat comes first in the manifest is named,
+          // though the other sorts first.
+          {"two paths repeated",
+           [](Scene& s) {
+             s.manifest.files.push_back(s.manifest.files[kLibc]);
+             s.manifest.files.push_back(s.manifest.files[0]);
+             s.rewrite();
+             return std::string("invalid payload path in bundle.toml: lib/libc.so.6");
+           }},
           // The list stays sorted, with the repeat right after the first appearance.
           {"path repeated in place",
            [](Scene& s) {

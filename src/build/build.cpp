@@ -80,7 +80,6 @@ Result<void> gather(OpenedSource source, std::string bundle_path, GatheredBundle
   destination.shown = join_path(bundle.out, bundle_path);
   destination.time = bundle.time;
   destination.group = bundle.group;
-  destination.routes = &bundle.copy_routes;
   TRY_ASSIGN(FileDigest digest, copy_opened_source(source, destination));
   bundle.files.push_back({std::move(bundle_path), std::move(digest.hash), digest.size});
   return {};

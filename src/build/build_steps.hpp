@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "build/build.hpp"
-#include "build/copy_file.hpp"
 #include "build/host_sources.hpp"
 #include "core/result.hpp"
 #include "core/unique_fd.hpp"
@@ -31,7 +30,6 @@ struct GatheredBundle {
   // What every file and directory written is stamped with, for a reproducible tree.
   std::optional<struct timespec> time;
   gid_t group = 0;  // the builder's effective group, which everything written is given
-  CopyRoutes copy_routes;
   std::vector<BundleFile> files;  // in copy order
 };
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -28,9 +27,8 @@
 // nothing. Only the stretches of data the source reports are copied, each
 // to the same offset of the copy, and the copy's length is set at the end, so a hole stays a hole
 // instead of becoming blocks of zeros. A stretch moves by copy_file_range where the kernel
-// supports it for this pair of files, then by sendfile, then by plain reads and writes; each
-// method carries on from where the previous one stopped. Once copy_file_range has refused a pair
-// of file systems outright, the build's later copies between them start with sendfile.
+// supports it for this pair of files (between two kinds of file system it may not), and by plain
+// reads and writes otherwise.
 
 namespace srb {
 namespace {
@@ -38,12 +36,6 @@ namespace {
 constexpr std::size_t kChunk = 1 << 20;
 // The bits a copy may keep: no setuid, setgid or sticky, nobody but the owner may write.
 constexpr mode_t kCopyBits = 0755;
-
-enum class Transfer { done, unsupported, failed };
-struct Outcome {
-  Transfer transfer;
-  int error = 0;  // errno of a failed transfer, or of the refusal of an unsupported one
-};
 
 // Bytes [at, end) of the source, copied to the same offsets of the copy; `at` advances as they
 // move.
@@ -61,106 +53,50 @@ std::size_t next_count(const Stretch& stretch) {
   return static_cast<std::size_t>(std::min<off_t>(stretch.end - stretch.at, kChunk));
 }
 
-// Runs one method over the rest of a stretch: `step(at, count)` moves up to `count` bytes from
-// offset `at` and returns how many, 0 at the source's end, or -1 with errno. A method that
-// reports no support before it has moved a byte leaves the rest to the next; so does one that
-// moves nothing at all, since some file systems report a size of 0 for files that have content.
-template <typename Step>
-Outcome transfer_with(Stretch& stretch, Step step) {
+// Moves the rest of a stretch by copy_file_range. False when the kernel refuses it for these
+// files before a byte has moved, or moves nothing at all (some file systems report a size of 0
+// for files that have content): the caller then copies the stretch itself.
+Result<bool> by_copy_file_range(int in, int out, Stretch& stretch) {
   bool moved = false;
   while (stretch.at < stretch.end) {
-    const ssize_t n = step(stretch.at, next_count(stretch));
+    off_t in_at = stretch.at;
+    off_t out_at = stretch.at;
+    const ssize_t n = ::copy_file_range(in, &in_at, out, &out_at, next_count(stretch), 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && !moved && is_unsupported(errno)) return {Transfer::unsupported, errno};
-    if (n < 0) return {Transfer::failed, errno};
-    if (n == 0) return {moved ? Transfer::done : Transfer::unsupported};
+    if (n < 0 && !moved && is_unsupported(errno)) return false;
+    if (n < 0) return Io{last_os_error()};
+    if (n == 0) return moved;
     moved = true;
     stretch.at += n;
   }
-  return {Transfer::done};
+  return true;
 }
 
-// The copy being written, with its file offset as far as it is known: a fresh copy starts at 0,
-// copy_file_range leaves the offset alone, and sendfile and write move it past what they wrote.
-// Knowing it spares the lseek before each sendfile.
-struct Target {
-  int fd;
-  off_t offset = 0;
-
-  bool move_to(off_t at) {
-    if (at == offset) return true;
-    if (::lseek(fd, at, SEEK_SET) < 0) return false;
-    offset = at;
-    return true;
-  }
-};
-
-// A source and its copy, and what earlier copies learnt about the pair.
-struct CopyPair {
-  int in;
-  dev_t in_device;
-  Target out;
-  dev_t out_device;
-  CopyRoutes* routes;
-
-  bool range_refused() const {
-    return routes != nullptr && routes->range_refused && routes->from == in_device &&
-           routes->to == out_device;
-  }
-  void remember_range_refused(int error) {
-    if (routes == nullptr || (error != EXDEV && error != ENOSYS)) return;
-    *routes = CopyRoutes{.range_refused = true, .from = in_device, .to = out_device};
-  }
-};
-
-Outcome by_copy_file_range(CopyPair& pair, Stretch& stretch) {
-  return transfer_with(stretch, [&](off_t at, std::size_t count) {
-    off_t in_at = at;
-    off_t out_at = at;
-    return ::copy_file_range(pair.in, &in_at, pair.out.fd, &out_at, count, 0);
-  });
-}
-
-// sendfile writes at the copy's file offset, so that is moved to the stretch first.
-Outcome by_sendfile(CopyPair& pair, Stretch& stretch) {
-  if (!pair.out.move_to(stretch.at)) return {Transfer::failed, errno};
-  const Outcome outcome = transfer_with(stretch, [&](off_t at, std::size_t count) {
-    off_t in_at = at;
-    return ::sendfile(pair.out.fd, pair.in, &in_at, count);
-  });
-  pair.out.offset = stretch.at;
-  return outcome;
-}
-
-Result<void> by_read_write(CopyPair& pair, Stretch& stretch) {
-  if (!pair.out.move_to(stretch.at)) return Io{last_os_error()};
+Result<void> by_read_write(int in, int out, Stretch& stretch) {
   char buffer[65536];
   while (stretch.at < stretch.end) {
     ssize_t n = 0;
     do {
-      n = ::pread(pair.in, buffer, std::min(next_count(stretch), sizeof buffer), stretch.at);
+      n = ::pread(in, buffer, std::min(next_count(stretch), sizeof buffer), stretch.at);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return Io{last_os_error()};
     if (n == 0) return {};
-    // A failed write leaves the offset unknown; the copy is abandoned then anyway.
-    TRY(write_all(pair.out.fd, std::string_view(buffer, static_cast<std::size_t>(n))));
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t written =
+          ::pwrite(out, buffer + done, static_cast<std::size_t>(n - done), stretch.at + done);
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0) return Io{last_os_error()};
+      done += written;
+    }
     stretch.at += n;
-    pair.out.offset = stretch.at;
   }
   return {};
 }
 
-Result<void> copy_stretch(CopyPair& pair, Stretch& stretch) {
-  Outcome outcome{Transfer::unsupported};
-  if (!pair.range_refused()) {
-    outcome = by_copy_file_range(pair, stretch);
-    // Unsupported means that nothing moved, so the refusal is the pair's.
-    if (outcome.transfer == Transfer::unsupported) pair.remember_range_refused(outcome.error);
-  }
-  if (outcome.transfer == Transfer::unsupported) outcome = by_sendfile(pair, stretch);
-  if (outcome.transfer == Transfer::failed) return Io{os_error(outcome.error)};
-  if (outcome.transfer == Transfer::unsupported) return by_read_write(pair, stretch);
-  return {};
+Result<void> copy_stretch(int in, int out, Stretch& stretch) {
+  TRY_ASSIGN(const bool moved, by_copy_file_range(in, out, stretch));
+  if (moved) return {};
+  return by_read_write(in, out, stretch);
 }
 
 // The next stretch of data at or after `at` and before `size`, as lseek reports it right now, or
@@ -184,15 +120,15 @@ Result<std::optional<Stretch>> next_data(int fd, off_t at, off_t size) {
 // which a hole at the end leaves beyond the last byte written. A file whose status says 0 bytes
 // is copied empty: the files that claim 0 bytes and still have content live in the pseudo file
 // systems, which no source may come from.
-Result<void> copy_content(const OpenedSource& source, CopyPair& pair) {
+Result<void> copy_content(const OpenedSource& source, int out) {
   off_t size = source.status.st_size;
   off_t at = 0;
   off_t written = 0;  // the end of the last stretch copied
   while (at < size) {
-    TRY_ASSIGN(std::optional<Stretch> stretch, next_data(pair.in, at, size));
+    TRY_ASSIGN(std::optional<Stretch> stretch, next_data(source.fd.get(), at, size));
     if (!stretch) break;
     const off_t end = stretch->end;
-    TRY(copy_stretch(pair, *stretch));
+    TRY(copy_stretch(source.fd.get(), out, *stretch));
     written = stretch->at;
     if (written < end) {
       size = written;
@@ -200,7 +136,7 @@ Result<void> copy_content(const OpenedSource& source, CopyPair& pair) {
     }
     at = end;
   }
-  if (written < size && ::ftruncate(pair.out.fd, size) != 0) return Io{last_os_error()};
+  if (written < size && ::ftruncate(out, size) != 0) return Io{last_os_error()};
   return {};
 }
 
@@ -286,12 +222,7 @@ Result<FileDigest> copy_opened_source(OpenedSource& source, const Destination& d
       return digest_in_place(source, destination);
     TRY_ASSIGN(copy, create_copy(destination, existing));
   }
-  CopyPair pair{.in = source.fd.get(),
-                .in_device = source.status.st_dev,
-                .out = Target{.fd = copy.fd.get()},
-                .out_device = copy.status.st_dev,
-                .routes = destination.routes};
-  TRY(copy_content(source, pair));
+  TRY(copy_content(source, copy.fd.get()));
   return finish_copy(std::move(copy), destination, source.status.st_mode & kCopyBits);
 }
 

@@ -30,15 +30,6 @@ struct OpenedSource {
   struct stat status {};
 };
 
-// What the copies of one build learn about the kernel: copy_file_range refuses some pairs of file
-// systems outright (EXDEV between different kinds), and a build copies between the same two
-// again and again, so a refusal is remembered for its pair and later copies go straight on.
-struct CopyRoutes {
-  bool range_refused = false;
-  dev_t from = 0;  // the pair refused
-  dev_t to = 0;
-};
-
 // Where a copy goes: a name in an open directory of the bundle, and the path errors show.
 struct Destination {
   int directory = -1;
@@ -48,8 +39,6 @@ struct Destination {
   std::optional<struct timespec> time;
   // The builder's effective group, when the caller already knows it; asked for otherwise.
   std::optional<gid_t> group;
-  // Shared by the copies of one build; none to learn nothing between copies.
-  CopyRoutes* routes = nullptr;
 };
 
 // Opens a host path (symbolic links followed) without blocking on a FIFO or a device, and checks

@@ -1,10 +1,8 @@
 #include "core/unique_fd.hpp"
 
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace srb {
@@ -24,40 +22,6 @@ Result<void> UniqueFd::close() {
   // Linux releases the descriptor even when close fails, so it is never retried.
   if (::close(fd) != 0) return Io{last_os_error()};
   return {};
-}
-
-void ClosingBatch::add(UniqueFd fd) {
-  if (!fd.is_open()) return;
-  fds_[count_++] = fd.release();
-  if (count_ == kSize) close_all();
-}
-
-// ThreadSanitizer follows descriptors through close(2) and does not see close_range, so under it
-// a number reused by another thread would look like a race.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kCloseOneByOne = true;
-#else
-constexpr bool kCloseOneByOne = false;
-#endif
-
-// Only numbers this batch owns are ever in a range, so a descriptor another thread opened in a
-// gap is never touched. A kernel without close_range (before 5.9) gets one close per descriptor.
-bool ClosingBatch::close_all() {
-  if (count_ == 0) return false;
-  std::sort(fds_.begin(), fds_.begin() + count_);
-  for (std::size_t first = 0; first < count_;) {
-    std::size_t last = first;
-    while (last + 1 < count_ && fds_[last + 1] == fds_[last] + 1)
-      ++last;
-    if (first == last || kCloseOneByOne ||
-        ::syscall(SYS_close_range, fds_[first], fds_[last], 0) != 0) {
-      for (std::size_t i = first; i <= last; ++i)
-        ::close(fds_[i]);
-    }
-    first = last + 1;
-  }
-  count_ = 0;
-  return true;
 }
 
 bool make_blocking(int fd) {

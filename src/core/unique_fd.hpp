@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include <array>
 #include <cstddef>
 #include <string_view>
 
@@ -41,29 +40,6 @@ class UniqueFd {
 
  private:
   int fd_ = -1;
-};
-
-// Descriptors of files that were only read, closed a batch at a time: each close is a system
-// call of its own, and a batch of descriptors opened one after another mostly holds consecutive
-// numbers, which one close_range(2) closes together. Holds at most kSize descriptors; whoever
-// keeps a batch and meets EMFILE closes it and tries again.
-class ClosingBatch {
- public:
-  static constexpr std::size_t kSize = 32;
-
-  ClosingBatch() = default;
-  ClosingBatch(const ClosingBatch&) = delete;
-  ClosingBatch& operator=(const ClosingBatch&) = delete;
-  ~ClosingBatch() { close_all(); }
-
-  // Takes the descriptor over; closes the batch once it is full.
-  void add(UniqueFd fd);
-  // Closes every descriptor held. False when there was none.
-  bool close_all();
-
- private:
-  std::array<int, kSize> fds_{};
-  std::size_t count_ = 0;
 };
 
 // Clears O_NONBLOCK. A file opened non-blocking so that the open could not wait (a FIFO without a

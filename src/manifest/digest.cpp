@@ -91,16 +91,20 @@ Result<FileDigest> descriptor_digest_from_start(int fd) {
   });
 }
 
-std::string compute_root_hash(std::span<const BundleFile> files) {
-  // The lines are gathered and hashed in large pieces: BLAKE3 hashes the whole chunks of a long
-  // update side by side, but a short update one block at a time. The digest does not depend on
-  // how the input is split.
+namespace {
+
+// The lines are gathered and hashed in large pieces: BLAKE3 hashes the whole chunks of a long
+// update side by side, but a short update one block at a time. The digest does not depend on how
+// the input is split.
+template <typename Entries, typename Entry>
+std::string root_hash_of(const Entries& files, Entry entry) {
   constexpr std::size_t kBatch = std::size_t{64} << 10;
   blake3_hasher hasher;
   start_hasher(hasher);
   std::string batch;
   batch.reserve(kBatch);
-  for (const BundleFile& file : files) {
+  for (const auto& each : files) {
+    const BundleFile& file = entry(each);
     batch.append(file.path).append(1, '\t').append(file.hash).append(1, '\n');
     if (batch.size() >= kBatch) {
       blake3_hasher_update(&hasher, batch.data(), batch.size());
@@ -109,6 +113,16 @@ std::string compute_root_hash(std::span<const BundleFile> files) {
   }
   blake3_hasher_update(&hasher, batch.data(), batch.size());
   return finish_hex(hasher);
+}
+
+}  // namespace
+
+std::string compute_root_hash(std::span<const BundleFile> files) {
+  return root_hash_of(files, [](const BundleFile& file) -> const BundleFile& { return file; });
+}
+
+std::string compute_root_hash(std::span<const BundleFile* const> files) {
+  return root_hash_of(files, [](const BundleFile* file) -> const BundleFile& { return *file; });
 }
 
 std::array<unsigned char, 32> blake3_of(std::initializer_list<std::string_view> pieces) {
@@ -125,8 +139,14 @@ void sort_by_path(std::vector<BundleFile>& files) {
   std::stable_sort(files.begin(), files.end(), by_path);
 }
 
-bool is_sorted_by_path(std::span<const BundleFile> files) {
-  return std::is_sorted(files.begin(), files.end(), by_path);
+std::vector<const BundleFile*> sorted_by_path(std::span<const BundleFile> files) {
+  std::vector<const BundleFile*> sorted;
+  sorted.reserve(files.size());
+  for (const BundleFile& file : files)
+    sorted.push_back(&file);
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const BundleFile* a, const BundleFile* b) { return by_path(*a, *b); });
+  return sorted;
 }
 
 }  // namespace srb

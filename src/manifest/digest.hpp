@@ -38,6 +38,7 @@ Result<FileDigest> descriptor_digest_from_start(int fd);
 
 // BLAKE3 over "path TAB hash LF" for each entry, in the order given.
 std::string compute_root_hash(std::span<const BundleFile> files);
+std::string compute_root_hash(std::span<const BundleFile* const> files);
 
 // BLAKE3 of the pieces one after another, as 32 bytes.
 std::array<unsigned char, 32> blake3_of(std::initializer_list<std::string_view> pieces);
@@ -45,7 +46,7 @@ std::array<unsigned char, 32> blake3_of(std::initializer_list<std::string_view> 
 // Stable sort by path, byte-wise as unsigned bytes.
 void sort_by_path(std::vector<BundleFile>& files);
 
-// True when the list is already in the order sort_by_path gives.
-bool is_sorted_by_path(std::span<const BundleFile> files);
+// The entries of `files` in the order sort_by_path gives them, without copying them.
+std::vector<const BundleFile*> sorted_by_path(std::span<const BundleFile> files);
 
 }  // namespace srb

@@ -80,7 +80,7 @@ TEST(FileDigest, ReportsBareOsErrors) {
 }
 
 TEST(RootHash, HashesPathTabDigestLines) {
-  EXPECT_EQ(compute_root_hash({}), kEmptyDigest);
+  EXPECT_EQ(compute_root_hash(std::vector<BundleFile>{}), kEmptyDigest);
 
   // Expected values from b3sum over the exact bytes "path\tdigest\n"...
   const std::vector<BundleFile> files = {
@@ -138,16 +138,26 @@ TEST(SortByPath, OrdersByUnsignedBytesAndKeepsTies) {
                                    {"lib/Z", "6", 0},
                                    {"etc/ld.so.cache", "7", 0},
                                    {"lib/a", "8", 0}};
-  EXPECT_FALSE(is_sorted_by_path(files));
-  sort_by_path(files);
-  EXPECT_TRUE(is_sorted_by_path(files)) << "ties and bytes above 0x7F included";
+  const std::vector<std::string> expected = {"etc/ld.so.cache 7",
+                                             "lib/Z 6",
+                                             "lib/a 5",
+                                             "lib/a 8",
+                                             "lib/a.so 3",
+                                             "lib/lib/x86_64-linux-gnu/libc.so.6 4",
+                                             "lib/lib64/ld-linux-x86-64.so.2 1",
+                                             "lib/\xC3\xA9 2"};
   std::vector<std::string> order;
+  const std::vector<const BundleFile*> sorted = sorted_by_path(files);
+  for (const BundleFile* file : sorted)
+    order.push_back(file->path + " " + file->hash);
+  EXPECT_EQ(order, expected) << "pointers, the list untouched";
+  const std::string root_hash = compute_root_hash(sorted);
+  sort_by_path(files);
+  order.clear();
   for (const BundleFile& file : files)
     order.push_back(file.path + " " + file.hash);
-  EXPECT_EQ(order,
-            (std::vector<std::string>{"etc/ld.so.cache 7", "lib/Z 6", "lib/a 5", "lib/a 8",
-                                      "lib/a.so 3", "lib/lib/x86_64-linux-gnu/libc.so.6 4",
-                                      "lib/lib64/ld-linux-x86-64.so.2 1", "lib/\xC3\xA9 2"}));
+  EXPECT_EQ(order, expected) << "the list itself";
+  EXPECT_EQ(root_hash, compute_root_hash(files));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "manifest/manifest.hpp"
+#include "manifest/manifest_reader.hpp"
 
 // Reads bundle.toml text into a BundleManifest. Text exactly in the writer's layout is read
 // directly (written_layout.cpp); anything else goes through toml++. toml++ parses the whole
@@ -27,6 +27,7 @@
 #include <sstream>
 
 #include "core/text.hpp"
+#include "manifest/manifest.hpp"
 #include "manifest/parse_error.hpp"
 #include "manifest/reading_bound.hpp"
 #include "manifest/written_layout.hpp"

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "manifest/written_layout.hpp"
+#include "manifest/manifest_reader.hpp"
 #include "tests/support/process.hpp"
 
 namespace srb {

@@ -17,7 +17,4 @@ namespace srb {
 // accepts, the general TOML reader yields the same record.
 std::optional<BundleManifest> read_written_layout(std::string_view text);
 
-// The general reader: any TOML document, with the detailed errors.
-Result<BundleManifest> parse_toml_manifest(std::string_view text);
-
 }  // namespace srb

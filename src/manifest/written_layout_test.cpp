@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "manifest/manifest_reader.hpp"
+
 namespace srb {
 namespace {
 

@@ -15,9 +15,9 @@
 // reads nothing, to tell a missing entry from a link or an unreadable file. So a regular file
 // costs its open, one fstat, its reads and its close.
 //
-// A cached parent stays the directory it was when resolved, even if it is renamed out of the
-// bundle later: what it can then offer is what whoever moved it could put in any directory of
-// theirs, and no link in it is followed.
+// The parent stays the directory it was when resolved, even if it is renamed out of the bundle
+// before the file is opened in it: what it can then offer is what whoever moved it could put in
+// any directory of theirs, and no link in it is followed.
 
 namespace srb {
 namespace {
@@ -61,55 +61,23 @@ Result<OpenedListedFile> judge_unopened(int bundle, const std::string& path, int
 
 }  // namespace
 
-template <typename OpenFile>
-int ListedFileOpener::with_room(OpenFile open_file, int keep) {
-  const int fd = open_file();
-  if (fd >= 0 || errno != EMFILE || !make_room(keep)) return fd;
-  return open_file();
-}
-
-bool ListedFileOpener::make_room(int keep) {
-  bool closed = closing_.close_all();
-  for (Parent& parent : parents_) {
-    if (!parent.dir.is_open() || parent.dir.get() == keep) continue;
-    parent.dir.reset();
-    closed = true;
-  }
-  return closed;
-}
-
-int ListedFileOpener::parent_dir(std::string_view parent) {
-  if (parent.empty()) return bundle_;
-  if (parents_[last_used_].path == parent && parents_[last_used_].dir.is_open())
-    return parents_[last_used_].dir.get();
-  for (std::size_t i = 0; i < kCachedParents; ++i) {
-    if (parents_[i].path != parent || !parents_[i].dir.is_open()) continue;
-    last_used_ = i;
-    return parents_[i].dir.get();
-  }
-  UniqueFd dir(with_room([&] { return open_beneath(bundle_, parent, O_PATH | O_DIRECTORY); }, -1));
-  if (!dir.is_open()) return -1;
-  // Slots are taken in turn, so the directory replaced is the one opened longest ago.
-  last_used_ = next_slot_;
-  next_slot_ = (next_slot_ + 1) % kCachedParents;
-  parents_[last_used_] = {std::string(parent), std::move(dir)};
-  return parents_[last_used_].dir.get();
-}
-
-Result<OpenedListedFile> ListedFileOpener::open(const std::string& path) {
+Result<OpenedListedFile> open_listed_file(int bundle, const std::string& path) {
   // A valid payload path names no "." or "..", so its last component, opened in its parent
-  // without following a link, stays there. The parent alone is resolved below the bundle, once
-  // for all its files; opening the whole path below the bundle would also let the kernel's
-  // closing check report a file that a rename is moving at that moment as having left it.
+  // without following a link, stays there. The parent alone is resolved below the bundle; opening
+  // the whole path below the bundle would also let the kernel's closing check report a file that
+  // a rename is moving at that moment as having left it.
   const std::size_t slash = path.rfind('/');
-  const std::string_view parent =
-      slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
-  const int dir = parent_dir(parent);
-  if (dir < 0) return judge_unopened(bundle_, path, errno);
+  UniqueFd parent;
+  if (slash != std::string::npos) {
+    parent.reset(
+        open_beneath(bundle, std::string_view(path).substr(0, slash), O_PATH | O_DIRECTORY));
+    if (!parent.is_open()) return judge_unopened(bundle, path, errno);
+  }
+  const int dir = parent.is_open() ? parent.get() : bundle;
   const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
   OpenedListedFile file;
-  file.fd.reset(with_room([&] { return ::openat(dir, name, kEntryFlags | O_CLOEXEC); }, dir));
-  if (!file.fd.is_open()) return judge_unopened(bundle_, path, errno);
+  file.fd.reset(::openat(dir, name, kEntryFlags | O_CLOEXEC));
+  if (!file.fd.is_open()) return judge_unopened(bundle, path, errno);
   if (::fstat(file.fd.get(), &file.status) != 0) return Io{last_os_error()};
   if (!S_ISREG(file.status.st_mode)) return NotRegularFile{path};
   return file;

@@ -51,7 +51,7 @@ UniqueFd open_directory(const fs::path& dir) {
 }
 
 Judged judge(int bundle, const std::string& path) {
-  Result<OpenedListedFile> opened = ListedFileOpener(bundle).open(path);
+  Result<OpenedListedFile> opened = open_listed_file(bundle, path);
   if (opened) {
     EXPECT_TRUE(opened->fd.is_open());
     return Judged::regular;
@@ -119,9 +119,9 @@ TEST_P(OpenListedFile, JudgesWhatItOpensAndStaysInsideTheBundle) {
     EXPECT_EQ(judged[i], to_text(cases[i].expected)) << cases[i].path;
 }
 
-// One opener serves a whole manifest: more directories than it keeps open, in sorted and in
-// shuffled order, and names that share a prefix. Each path must open its own file.
-TEST(ListedFileOpener, OpensEachPathInItsOwnDirectory) {
+// Paths in many directories, in sorted and in shuffled order, and names that share a prefix:
+// each path must open its own file.
+TEST(ListedFile, OpensEachPathInItsOwnDirectory) {
   const test::TempDir temp;
   std::vector<std::string> paths = {"top"};
   for (int i = 0; i < 12; ++i) {
@@ -131,30 +131,29 @@ TEST(ListedFileOpener, OpensEachPathInItsOwnDirectory) {
   for (const std::string& path : paths)
     test::write_file(temp / path, path);
   const UniqueFd root = open_directory(temp.path());
-  ListedFileOpener opener(root.get());
 
   std::vector<std::string> order = paths;
   order.insert(order.end(), paths.rbegin(), paths.rend());
   for (std::size_t i = 0; i < paths.size(); i += 5)
     order.push_back(paths[i]);
   for (const std::string& path : order) {
-    Result<OpenedListedFile> file = opener.open(path);
+    Result<OpenedListedFile> file = open_listed_file(root.get(), path);
     ASSERT_TRUE(file.has_value()) << path;
     char text[64] = {};
     EXPECT_EQ(std::string(text, ::read(file->fd.get(), text, sizeof text)), path);
   }
-  const Result<OpenedListedFile> absent = opener.open("d3/absent");
+  const Result<OpenedListedFile> absent = open_listed_file(root.get(), "d3/absent");
   ASSERT_FALSE(absent.has_value());
   EXPECT_TRUE(std::holds_alternative<MissingFromPayload>(absent.error()));
 }
 
 // Once open, the entry can be replaced by anything: the digest still reads what was judged.
-TEST(ListedFileOpener, ASwapAfterTheOpenDoesNotRedirectTheRead) {
+TEST(ListedFile, ASwapAfterTheOpenDoesNotRedirectTheRead) {
   const test::TempDir temp;
   test::write_file(temp / "a", "listed bytes");
   test::write_file(temp / "b", "listed bytes");
   const UniqueFd root = open_directory(temp.path());
-  Result<OpenedListedFile> file = ListedFileOpener(root.get()).open("a");
+  Result<OpenedListedFile> file = open_listed_file(root.get(), "a");
   ASSERT_TRUE(file.has_value());
 
   fs::remove(temp / "a");

@@ -9,7 +9,6 @@
 #include <functional>
 #include <optional>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "core/confined_open.hpp"
@@ -85,85 +84,63 @@ const std::string* search_text_for(const VerifyRequest& request, std::string_vie
 
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest. Its status and what the digest read of it join the record.
-Result<void> check_entry(ListedFileOpener& opener, const BundleFile& file,
-                         const VerifyRequest& request, std::vector<CheckedFile>& checked) {
-  TRY_ASSIGN(OpenedListedFile opened, opener.open(file.path));
+Result<void> check_entry(int bundle, const BundleFile& file, const VerifyRequest& request,
+                         std::vector<CheckedFile>& checked) {
+  TRY_ASSIGN(OpenedListedFile opened, open_listed_file(bundle, file.path));
   CheckedFile record{file.path, checked_status(opened.status), {}, false};
   ContentWatch watch(record, search_text_for(request, file.path));
   TRY_ASSIGN(const FileDigest digest, descriptor_digest(opened.fd.get(), std::ref(watch)));
   if (digest.hash != file.hash)
     return HashMismatch{.expected = file.hash, .computed = digest.hash, .path = file.path};
   checked.push_back(std::move(record));
-  opener.close_later(std::move(opened.fd));
   return {};
 }
 
-// Whether a later entry repeats an earlier path. build lists paths sorted, and then a repeat
-// follows its first appearance directly; any other order is remembered in a set.
-class RepeatCheck {
- public:
-  RepeatCheck(const std::vector<BundleFile>& files, bool sorted) : sorted_(sorted) {
-    if (!sorted_) seen_.reserve(files.size());
+// Where in the manifest the first entry stands that repeats an earlier entry's path, or npos. In
+// path order, entries of one path are neighbours and keep the manifest's order among them, so
+// every entry after the first of its path repeats one.
+std::size_t first_repeat(const std::vector<BundleFile>& files,
+                         const std::vector<const BundleFile*>& by_path) {
+  std::size_t first = std::string::npos;
+  for (std::size_t i = 1; i < by_path.size(); ++i) {
+    if (by_path[i]->path == by_path[i - 1]->path)
+      first = std::min(first, static_cast<std::size_t>(by_path[i] - files.data()));
   }
+  return first;
+}
 
-  bool repeats(std::string_view path) {
-    if (!sorted_) return !seen_.insert(path).second;
-    const bool repeat = previous_ == path;
-    previous_ = path;
-    return repeat;
-  }
-
- private:
-  bool sorted_;
-  std::optional<std::string_view> previous_;
-  std::unordered_set<std::string_view> seen_;
-};
-
-// Checks every entry in manifest order.
+// Checks every entry in manifest order; the one at `repeat` repeats an earlier path.
 Result<std::vector<CheckedFile>> check_entries(int bundle, const std::vector<BundleFile>& files,
-                                               bool sorted, const VerifyRequest& request) {
-  ListedFileOpener opener(bundle);
-  RepeatCheck repeat(files, sorted);
+                                               std::size_t repeat, const VerifyRequest& request) {
   std::vector<CheckedFile> checked;
   checked.reserve(files.size());
-  for (const BundleFile& file : files) {
-    if (!is_valid_payload_path(file.path)) return InvalidPayloadPath{file.path};
-    if (repeat.repeats(file.path)) return InvalidPayloadPath{file.path};
-    TRY(check_entry(opener, file, request, checked));
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const BundleFile& file = files[i];
+    if (!is_valid_payload_path(file.path) || i == repeat) return InvalidPayloadPath{file.path};
+    TRY(check_entry(bundle, file, request, checked));
   }
   return checked;
 }
 
 // The smallest entry of the listing that the manifest does not mention, by one walk of both in
-// order. Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary entry.
+// path order. Only the manifest at the top is not payload; a deeper bundle.toml is an ordinary
+// entry.
 const std::string* first_unlisted(const std::vector<std::string>& listing,
-                                  const std::vector<BundleFile>& files, bool sorted) {
-  std::vector<std::string_view> listed;
-  listed.reserve(files.size());
-  for (const BundleFile& file : files)
-    listed.emplace_back(file.path);
-  if (!sorted) std::sort(listed.begin(), listed.end());
-  auto next = listed.begin();
+                                  const std::vector<const BundleFile*>& by_path) {
+  auto next = by_path.begin();
   for (const std::string& entry : listing) {
     if (entry == "bundle.toml") continue;
-    while (next != listed.end() && *next < entry)
+    while (next != by_path.end() && (*next)->path < entry)
       ++next;
-    if (next == listed.end() || *next != entry) return &entry;
+    if (next == by_path.end() || (*next)->path != entry) return &entry;
   }
   return nullptr;
 }
 
-// The manifest keeps its own order; the root hash is taken over a sorted copy. build writes the
-// list sorted already, and then the copy would be the same list, so it is made only when needed.
-std::string sorted_root_hash(const std::vector<BundleFile>& files, bool sorted) {
-  if (sorted) return compute_root_hash(files);
-  std::vector<BundleFile> copy = files;
-  sort_by_path(copy);
-  return compute_root_hash(copy);
-}
-
-Result<void> check_root_hash(const BundleManifest& manifest, bool sorted) {
-  const std::string computed = sorted_root_hash(manifest.files, sorted);
+// The manifest keeps its own order; the root hash is taken in path order.
+Result<void> check_root_hash(const BundleManifest& manifest,
+                             const std::vector<const BundleFile*>& by_path) {
+  const std::string computed = compute_root_hash(by_path);
   if (computed != manifest.root_hash)
     return HashMismatch{.expected = manifest.root_hash, .computed = computed, .path = {}};
   return {};
@@ -219,12 +196,13 @@ Result<VerifiedBundle> verify_bundle(const VerifyRequest& request) {
   TRY(check_version(manifest, request.require_version));
   TRY_ASSIGN(PayloadListing listing, collect_payload(bundle.get()));
   verified.directories = std::move(listing.directories);
-  // The entries' order decides how repeats, unlisted entries and the root hash are found.
-  const bool sorted = is_sorted_by_path(manifest.files);
-  TRY_ASSIGN(verified.files, check_entries(bundle.get(), manifest.files, sorted, request));
-  if (const std::string* unlisted = first_unlisted(listing.entries, manifest.files, sorted))
+  // Repeats, unlisted entries and the root hash are all found in path order.
+  const std::vector<const BundleFile*> by_path = sorted_by_path(manifest.files);
+  TRY_ASSIGN(verified.files, check_entries(bundle.get(), manifest.files,
+                                           first_repeat(manifest.files, by_path), request));
+  if (const std::string* unlisted = first_unlisted(listing.entries, by_path))
     return UnlistedPayloadFile{*unlisted};
-  TRY(check_root_hash(manifest, sorted));
+  TRY(check_root_hash(manifest, by_path));
   TRY(check_bundle_signature(manifest, request.require_publisher, request.require_signature));
   return verified;
 }

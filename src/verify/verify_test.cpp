@@ -72,9 +72,9 @@ TEST(VerifyBundle, RecordsWhatItCheckedAsItSawIt) {
     expect_status_of(temp / directory.path, directory.status);
 }
 
-// Descriptors of digested files are closed in batches, and parent directories are kept open.
-// With room for only a few more than the bundle needs at once, verify lets go of what it keeps
-// rather than fail with EMFILE, however many directories the files lie in.
+// Verify holds the bundle, one file's parent directory and the file at a time, and the listing
+// lets go of its outer directories on EMFILE: with room for only a few more descriptors than the
+// bundle needs, it verifies however many directories the files lie in.
 TEST(VerifyBundle, VerifiesWithOnlyAFewDescriptorsToSpare) {
   const test::TempDir temp;
   test::BundleParts parts;
