@@ -11,7 +11,7 @@
 namespace srb::c_layer {
 namespace {
 
-srb_launch_plan* launch_plan_handle(srb::LaunchPlan plan) {
+srb_launch_plan* launch_plan_handle(srb::PlannedLaunch plan) {
   return new srb_launch_plan{{std::move(plan.manifest)},
                              std::move(plan.loader),
                              std::move(plan.library_dirs),
@@ -27,13 +27,13 @@ srb::Result<std::string> resolve_and_test(std::string_view tag, srb::SystemOnly 
   return path;
 }
 
-CallResult<srb::LaunchPlan> launch_plan_for(const srb::VerifyRequest& request) {
-  if (!names_a_file(request.bundle_dir.native())) return refused<srb::LaunchPlan>();
-  return result_of(srb::verify_for_launch(request));
+CallResult<srb::PlannedLaunch> launch_plan_for(const srb::VerifyOptions& request) {
+  if (!names_a_file(request.bundle_dir.native())) return refused<srb::PlannedLaunch>();
+  return result_of(srb::verify_and_plan(request));
 }
 
 // The command of launch_command for a plan, from C arguments.
-char** launch_command_of(const srb::LaunchPlan& plan, const char* program, const char* argv0,
+char** launch_command_of(const srb::PlannedLaunch& plan, const char* program, const char* argv0,
                          const char* const* args, size_t arg_count, srb_error** error) {
   return call(
       error,
@@ -49,17 +49,17 @@ char** launch_command_of(const srb::LaunchPlan& plan, const char* program, const
 }
 
 // A plan from a launcher's own parts, which are C strings.
-srb::LaunchPlan plan_of(const char* loader, const char* const* library_dirs, size_t count,
-                        bool loader_takes_argv0) {
-  srb::LaunchPlan plan;
+srb::PlannedLaunch plan_of(const char* loader, const char* const* library_dirs, size_t count,
+                           bool loader_takes_argv0) {
+  srb::PlannedLaunch plan;
   if (loader != nullptr) plan.loader = loader;
   plan.library_dirs = c_strings(library_dirs, count);
   plan.loader_takes_argv0 = loader_takes_argv0;
   return plan;
 }
 
-srb::LaunchPlan plan_of(const srb_launch_plan& handle) {
-  srb::LaunchPlan plan;
+srb::PlannedLaunch plan_of(const srb_launch_plan& handle) {
+  srb::PlannedLaunch plan;
   plan.loader = handle.loader;
   plan.library_dirs = handle.library_dirs;
   plan.loader_takes_argv0 = handle.loader_takes_argv0;
@@ -102,7 +102,7 @@ srb_launch_plan* srb_verify_for_launch(const srb_verify_request* request, srb_er
   return call(
       error,
       [&] {
-        if (request == nullptr) return refused<srb::LaunchPlan>();
+        if (request == nullptr) return refused<srb::PlannedLaunch>();
         return launch_plan_for(request->request);
       },
       launch_plan_handle);
@@ -113,13 +113,13 @@ srb_launch_plan* srb_launch_plan_for_version(const char* version, size_t version
                                              srb_error** error) {
   return call(
       error,
-      [&]() -> CallResult<srb::LaunchPlan> {
+      [&]() -> CallResult<srb::PlannedLaunch> {
         const std::optional<std::string_view> tag = text_of(version, version_length);
-        if (!tag) return refused<srb::LaunchPlan>();
+        if (!tag) return refused<srb::PlannedLaunch>();
         const srb::SystemOnly system = system_only ? srb::SystemOnly::yes : srb::SystemOnly::no;
         srb::Result<std::string> dir = srb::resolve_bundle_path(*tag, system);
         if (!dir) return {std::nullopt, srb::error_record(dir.error())};
-        srb::VerifyRequest request = requirements ? requirements->request : srb::VerifyRequest{};
+        srb::VerifyOptions request = requirements ? requirements->request : srb::VerifyOptions{};
         request.bundle_dir = std::move(*dir);
         request.require_version = std::string(*tag);
         return launch_plan_for(request);
@@ -164,15 +164,15 @@ srb_installed* srb_list_installed(const char* user_root, size_t user_root_length
                                   srb_error** error) {
   return call(
       error,
-      [&]() -> CallResult<std::vector<srb::InstalledBundle>> {
+      [&]() -> CallResult<std::vector<srb::InstalledVersion>> {
         const auto user = root_of(user_root, user_root_length);
         const auto system = root_of(system_root, system_root_length);
-        if (!user || !system) return refused<std::vector<srb::InstalledBundle>>();
-        srb::BundleRoots roots{.user = *user};
+        if (!user || !system) return refused<std::vector<srb::InstalledVersion>>();
+        srb::InstallRoots roots{.user = *user};
         if (*system) roots.system = **system;
         return result_of(srb::list_installed_bundles(roots));
       },
-      [](std::vector<srb::InstalledBundle> bundles) {
+      [](std::vector<srb::InstalledVersion> bundles) {
         return new srb_installed{std::move(bundles)};
       });
 }
@@ -228,7 +228,7 @@ int srb_launch_request_set_arch(srb_launch_request* request, const char* arch, s
 }
 void srb_launch_request_skip_ownership_check(srb_launch_request* request, int skip) {
   if (request == nullptr) return;
-  request->spec.ownership = skip ? srb::OwnershipCheck::skipped : srb::OwnershipCheck::required;
+  request->spec.ownership = skip ? srb::OwnershipRule::skipped : srb::OwnershipRule::required;
 }
 void srb_launch_request_free(srb_launch_request* request) {
   delete request;
@@ -240,8 +240,8 @@ srb_launch_plan* srb_plan_launch(const srb_launch_request* request, srb_error** 
       [&] {
         if (request == nullptr || !names_a_file(request->spec.roots.system) ||
             (request->spec.roots.user && !names_a_file(*request->spec.roots.user)))
-          return refused<srb::LaunchPlan>();
-        return result_of(srb::plan_checked_launch(request->spec));
+          return refused<srb::PlannedLaunch>();
+        return result_of(srb::plan_installed_launch(request->spec));
       },
       launch_plan_handle);
 }
@@ -252,7 +252,7 @@ int srb_launch_plan_loader_takes_argv0(const srb_launch_plan* plan) {
 char** srb_launch_plan_command(const srb_launch_plan* plan, const char* program, const char* argv0,
                                const char* const* args, size_t arg_count, srb_error** error) {
   try {
-    return launch_command_of(plan ? plan_of(*plan) : srb::LaunchPlan{}, program, argv0, args,
+    return launch_command_of(plan ? plan_of(*plan) : srb::PlannedLaunch{}, program, argv0, args,
                              arg_count, error);
   } catch (...) {
     report(error, out_of_memory());
@@ -265,7 +265,7 @@ char** srb_launch_command(const char* loader, const char* const* library_dirs,
                           srb_error** error) {
   try {
     if (!all_present(library_dirs, library_dir_count))
-      return launch_command_of(srb::LaunchPlan{}, program, argv0, args, arg_count, error);
+      return launch_command_of(srb::PlannedLaunch{}, program, argv0, args, arg_count, error);
     return launch_command_of(
         plan_of(loader, library_dirs, library_dir_count, loader_takes_argv0 != 0), program, argv0,
         args, arg_count, error);

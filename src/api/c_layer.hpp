@@ -30,7 +30,7 @@ struct srb_manifest {
   srb::BundleManifest manifest;
 };
 struct srb_verify_request {
-  srb::VerifyRequest request;
+  srb::VerifyOptions request;
 };
 struct srb_build_request {
   srb::BuildRequest request;
@@ -45,7 +45,7 @@ struct srb_launch_request {
   srb::LaunchSpec spec;
 };
 struct srb_installed {
-  std::vector<srb::InstalledBundle> bundles;
+  std::vector<srb::InstalledVersion> bundles;
 };
 
 namespace srb::c_layer {

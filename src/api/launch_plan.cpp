@@ -36,8 +36,9 @@ std::string parent_of(const std::string& bundle_path) {
 
 }  // namespace
 
-Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified,
-                               std::span<const HostSourceTable> tables) {
+Result<PlannedLaunch> plan_from_verified(const std::filesystem::path& bundle_dir,
+                                         VerifiedBundle verified,
+                                         std::span<const HostSourceTable> tables) {
   BundleManifest& manifest = verified.manifest;
   // Each listed loader's verified bytes: whether they offer --argv0.
   std::set<std::string_view> offer_argv0;
@@ -52,7 +53,7 @@ Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, Verified
   for (const CheckedFile& file : verified.files)
     heads.emplace(file.path, file.head);
 
-  LaunchPlan plan;
+  PlannedLaunch plan;
   std::set<std::string> dirs_seen;
   const auto add_dir = [&](const std::string& dir) {
     if (dirs_seen.insert(dir).second) plan.library_dirs.push_back((root / dir).string());
@@ -78,41 +79,41 @@ Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, Verified
   return plan;
 }
 
-Result<LaunchPlan> verify_for_launch(const VerifyRequest& request) {
+Result<PlannedLaunch> verify_and_plan(const VerifyOptions& request) {
   TRY_ASSIGN(VerifiedBundle verified, verify_bundle(request));
-  return plan_launch(request.bundle_dir, std::move(verified));
+  return plan_from_verified(request.bundle_dir, std::move(verified));
 }
 
-Result<LaunchPlan> plan_checked_launch(const LaunchSpec& spec,
-                                       std::span<const HostSourceTable> tables) {
+Result<PlannedLaunch> plan_installed_launch(const LaunchSpec& spec,
+                                            std::span<const HostSourceTable> tables) {
   const std::string arch = spec.arch ? *spec.arch : std::string(default_arch(tables));
   TRY_ASSIGN(const HostSourceTable table, select_host_source_table(arch, tables));
   TRY_ASSIGN(std::string bundle_dir, find_installed_bundle(spec.version, spec.roots));
-  VerifyRequest request{.bundle_dir = bundle_dir,
+  VerifyOptions request{.bundle_dir = bundle_dir,
                         .require_arch = arch,
                         .require_publisher = spec.require_publisher,
                         .require_signature = spec.require_signature,
                         .require_version = spec.version,
-                        .search = VerifyRequest::Search{std::string(kArgv0Option), {}}};
+                        .search = VerifyOptions::Search{std::string(kArgv0Option), {}}};
   for (const HostEntry& entry : table.entries)
     if (entry.is_loader) request.search->paths.push_back(bundle_path_for_entry(entry.path));
   TRY_ASSIGN(VerifiedBundle verified, verify_bundle(request));
-  if (spec.ownership == OwnershipCheck::required)
+  if (spec.ownership == OwnershipRule::required)
     TRY(check_ownership(bundle_dir, verified, ::geteuid()));
-  return plan_launch(bundle_dir, std::move(verified), tables);
+  return plan_from_verified(bundle_dir, std::move(verified), tables);
 }
 
 Result<std::vector<std::string>> launch_argv(std::string_view loader,
                                              std::span<const std::string> library_dirs,
                                              std::string_view program,
                                              std::span<const std::string> args) {
-  LaunchPlan plan;
+  PlannedLaunch plan;
   plan.loader = std::string(loader);
   plan.library_dirs.assign(library_dirs.begin(), library_dirs.end());
   return launch_command(plan, program, std::nullopt, args);
 }
 
-Result<std::vector<std::string>> launch_command(const LaunchPlan& plan, std::string_view program,
+Result<std::vector<std::string>> launch_command(const PlannedLaunch& plan, std::string_view program,
                                                 std::optional<std::string_view> argv0,
                                                 std::span<const std::string> args) {
   if (program.find('/') == std::string_view::npos || program.front() == '-' ||

@@ -18,7 +18,7 @@
 
 namespace srb {
 
-struct LaunchPlan {
+struct PlannedLaunch {
   BundleManifest manifest;                // as verified
   std::string loader;                     // absolute path of the loader in the bundle
   std::vector<std::string> library_dirs;  // absolute, table order, then the includes' lib/
@@ -29,23 +29,24 @@ struct LaunchPlan {
 // the first listed loader of the table whose first bytes are an ELF header of the manifest's
 // arch. Fails with UnsupportedArch for an arch without a table, and with Io ENOEXEC when no
 // listed loader of the table has a header of the manifest's arch.
-Result<LaunchPlan> plan_launch(const std::filesystem::path& bundle_dir, VerifiedBundle verified,
-                               std::span<const HostSourceTable> tables = host_source_tables());
+Result<PlannedLaunch> plan_from_verified(
+    const std::filesystem::path& bundle_dir, VerifiedBundle verified,
+    std::span<const HostSourceTable> tables = host_source_tables());
 
 // Verifies the bundle as verify_bundle does and plans its launch from what verify read.
-Result<LaunchPlan> verify_for_launch(const VerifyRequest& request);
+Result<PlannedLaunch> verify_and_plan(const VerifyOptions& request);
 
 // Whether a launch insists that only root and the caller can change what it runs.
-enum class OwnershipCheck { required, skipped };
+enum class OwnershipRule { required, skipped };
 
 // Everything a launch of an installed version is bound to.
 struct LaunchSpec {
   std::string version;  // the tag, which the manifest's version must be
-  BundleRoots roots;
+  InstallRoots roots;
   std::optional<std::string> require_publisher;
   RequireSignature require_signature = RequireSignature::no;
   std::optional<std::string> arch;  // none: the host's, which the manifest must name
-  OwnershipCheck ownership = OwnershipCheck::required;
+  OwnershipRule ownership = OwnershipRule::required;
 };
 
 // The launch of an installed version, checked in full: found under the roots (NotInstalled when
@@ -54,7 +55,7 @@ struct LaunchSpec {
 // caller's effective user (check_ownership), and planned from what verify read, including
 // whether the loader offers --argv0. Fails with UnsupportedArch when no arch is named and the
 // host has no table, or the arch named has none.
-Result<LaunchPlan> plan_checked_launch(
+Result<PlannedLaunch> plan_installed_launch(
     const LaunchSpec& spec, std::span<const HostSourceTable> tables = host_source_tables());
 
 // The command line that runs `program` with `args` on the plan:
@@ -71,7 +72,7 @@ Result<std::vector<std::string>> launch_argv(std::string_view loader,
 // launch_argv with the program's argv[0] set to `argv0` by the loader's --argv0, when the loader
 // offers that option; without it the program's argv[0] is its path, and any other `argv0` fails
 // with Io ENOTSUP.
-Result<std::vector<std::string>> launch_command(const LaunchPlan& plan, std::string_view program,
+Result<std::vector<std::string>> launch_command(const PlannedLaunch& plan, std::string_view program,
                                                 std::optional<std::string_view> argv0,
                                                 std::span<const std::string> args);
 

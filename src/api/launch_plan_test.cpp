@@ -24,16 +24,16 @@ const std::string kAarch64Loader = elf_image(ELFCLASS64, ELFDATA2LSB, EM_AARCH64
 
 struct PlannedBundle {
   test::TempDir dir;
-  Result<LaunchPlan> plan = Io{os_error(0)};
+  Result<PlannedLaunch> plan = Io{os_error(0)};
 };
 
 // Makes a bundle of `files` for `arch` and plans its launch through verify.
 void plan_bundle(PlannedBundle& bundle, const std::string& arch,
                  std::vector<test::PayloadFile> files) {
   test::make_bundle(bundle.dir.path(), {.arch = arch, .files = std::move(files)});
-  VerifyRequest request;
+  VerifyOptions request;
   request.bundle_dir = bundle.dir.path();
-  bundle.plan = verify_for_launch(request);
+  bundle.plan = verify_and_plan(request);
 }
 
 // A host with 32-bit libc gives an x86_64 bundle two ld-linux files; the 32-bit one comes first
@@ -123,12 +123,13 @@ TEST(LaunchPlan, AMadeUpArchitectureIsOneMoreTable) {
   EXPECT_EQ(message(unknown_here.error()),
             "no host source table for arch toy \u2014 supported: x86_64, aarch64");
 
-  VerifyRequest request;
+  VerifyOptions request;
   request.bundle_dir = dir / "bundle";
   request.require_arch = "toy";
   Result<VerifiedBundle> verified = verify_bundle(request);
   ASSERT_TRUE(verified) << message(verified.error());
-  const Result<LaunchPlan> plan = plan_launch(request.bundle_dir, std::move(*verified), tables);
+  const Result<PlannedLaunch> plan =
+      plan_from_verified(request.bundle_dir, std::move(*verified), tables);
   ASSERT_TRUE(plan) << message(plan.error());
   EXPECT_EQ(plan->loader, (dir / "bundle/lib/lib/ld-toy.so.1").string());
   EXPECT_EQ(plan->library_dirs,
@@ -142,9 +143,9 @@ TEST(LaunchPlan, TamperedLoaderFailsAsVerifyDoes) {
   test::make_bundle(bundle.dir.path(),
                     {.files = {{"lib/lib64/ld-linux-x86-64.so.2", kX86_64Loader}}});
   test::write_file(bundle.dir / "lib/lib64/ld-linux-x86-64.so.2", kI386Loader);
-  VerifyRequest request;
+  VerifyOptions request;
   request.bundle_dir = bundle.dir.path();
-  const Result<LaunchPlan> plan = verify_for_launch(request);
+  const Result<PlannedLaunch> plan = verify_and_plan(request);
   ASSERT_FALSE(plan);
   EXPECT_TRUE(std::holds_alternative<HashMismatch>(plan.error()));
 }
@@ -200,7 +201,7 @@ TEST(LaunchArgv, RefusesWhatTheLoaderWouldReadOtherwise) {
 // argv[0] reaches the program through the loader's --argv0 when the verified loader has it;
 // without it only the default, the program's own path, can be had.
 TEST(LaunchCommand, SetsArgv0OnlyThroughALoaderThatOffersIt) {
-  LaunchPlan plan;
+  PlannedLaunch plan;
   plan.loader = "/b/ld.so";
   plan.library_dirs = {"/b/lib"};
   const std::vector<std::string> args = {"-x"};

@@ -41,7 +41,7 @@ class CheckedLaunch : public ::testing::Test {
   }
 
   std::string plan_or_error() const {
-    const Result<LaunchPlan> plan = plan_checked_launch(spec_);
+    const Result<PlannedLaunch> plan = plan_installed_launch(spec_);
     return plan ? "planned" : message(plan.error());
   }
   std::string unsafe(const fs::path& path, const std::string& reason) const {
@@ -104,9 +104,9 @@ TEST_F(CheckedLaunch, RunsOnlyWhatNobodyElseCanChange) {
     SCOPED_TRACE(c.name);
     c.change();
     EXPECT_EQ(plan_or_error(), c.expected);
-    spec_.ownership = OwnershipCheck::skipped;
+    spec_.ownership = OwnershipRule::skipped;
     EXPECT_EQ(plan_or_error(), "planned");
-    spec_.ownership = OwnershipCheck::required;
+    spec_.ownership = OwnershipRule::required;
     c.undo();
   }
 }
@@ -143,7 +143,7 @@ TEST_F(CheckedLaunch, NotInstalledIsNotADamagedBundle) {
             message(NotInstalled{"2.0", {temp_ / "user/2.0", temp_ / "system/2.0"}}));
   spec_.version = "1.0";
   test::write_file(bundle_ / kLibcPath, "changed");
-  const Result<LaunchPlan> damaged = plan_checked_launch(spec_);
+  const Result<PlannedLaunch> damaged = plan_installed_launch(spec_);
   ASSERT_FALSE(damaged);
   EXPECT_TRUE(std::holds_alternative<HashMismatch>(damaged.error()));
 }
@@ -159,14 +159,14 @@ TEST_F(CheckedLaunch, LearnsFromTheVerifiedLoaderWhetherItOffersArgv0) {
     fs::remove_all(bundle_);
     test::make_bundle(bundle_,
                       {.version = "1.0", .arch = "x86_64", .files = {{kLoaderPath, loader}}});
-    const Result<LaunchPlan> plan = plan_checked_launch(spec_);
+    const Result<PlannedLaunch> plan = plan_installed_launch(spec_);
     ASSERT_TRUE(plan) << message(plan.error());
     EXPECT_TRUE(plan->loader_takes_argv0);
   }
   fs::remove_all(bundle_);
   test::make_bundle(bundle_,
                     {.version = "1.0", .arch = "x86_64", .files = {{kLoaderPath, kLoader}}});
-  const Result<LaunchPlan> without = plan_checked_launch(spec_);
+  const Result<PlannedLaunch> without = plan_installed_launch(spec_);
   ASSERT_TRUE(without) << message(without.error());
   EXPECT_FALSE(without->loader_takes_argv0);
 }

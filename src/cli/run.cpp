@@ -80,7 +80,7 @@ int run_build(const Build& cmd, Output& out, Output& err) {
 }
 
 int run_verify(const Verify& cmd, Output& out, Output& err) {
-  const VerifyRequest request{
+  const VerifyOptions request{
       .bundle_dir = cmd.dir,
       .require_arch = cmd.require_arch,
       .require_publisher = cmd.require_publisher,

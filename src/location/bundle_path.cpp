@@ -29,7 +29,7 @@ bool is_plain_version_tag(std::string_view tag) {
          tag.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-Result<std::string> user_root_of(const BundleRoots& roots) {
+Result<std::string> user_root_of(const InstallRoots& roots) {
   if (roots.user) return *roots.user;
   return user_bundle_root();
 }
@@ -41,7 +41,7 @@ struct Candidates {
   std::vector<std::filesystem::path> looked_in;
 };
 
-Result<Candidates> look_for(std::string_view version, const BundleRoots& roots) {
+Result<Candidates> look_for(std::string_view version, const InstallRoots& roots) {
   Candidates candidates;
   if (const Result<std::string> user_root = user_root_of(roots)) {
     std::string user_candidate = join_path(*user_root, version);
@@ -59,7 +59,7 @@ Result<Candidates> look_for(std::string_view version, const BundleRoots& roots) 
 
 // The installed versions right below one root.
 Result<void> add_installed_below(const std::string& root, bool per_user,
-                                 std::vector<InstalledBundle>& found) {
+                                 std::vector<InstalledVersion>& found) {
   DIR* dir = ::opendir(root.c_str());
   if (dir == nullptr) {
     if (classify_open_failure(errno) == OpenFailure::fault) return Io{last_os_error()};
@@ -95,7 +95,7 @@ Result<bool> is_installed(const std::string& candidate) {
 }
 
 Result<std::string> resolve_bundle_path(std::string_view version, SystemOnly system,
-                                        const BundleRoots& roots) {
+                                        const InstallRoots& roots) {
   if (!is_plain_version_tag(version)) return InvalidVersionTag{std::string(version)};
   if (system == SystemOnly::yes) return join_path(roots.system, version);
   TRY_ASSIGN(Candidates candidates, look_for(version, roots));
@@ -104,19 +104,19 @@ Result<std::string> resolve_bundle_path(std::string_view version, SystemOnly sys
   return join_path(user_root, version);
 }
 
-Result<std::string> find_installed_bundle(std::string_view version, const BundleRoots& roots) {
+Result<std::string> find_installed_bundle(std::string_view version, const InstallRoots& roots) {
   if (!is_plain_version_tag(version)) return InvalidVersionTag{std::string(version)};
   TRY_ASSIGN(Candidates candidates, look_for(version, roots));
   if (candidates.installed) return std::move(*candidates.installed);
   return NotInstalled{std::string(version), std::move(candidates.looked_in)};
 }
 
-Result<std::vector<InstalledBundle>> list_installed_bundles(const BundleRoots& roots) {
-  std::vector<InstalledBundle> found;
+Result<std::vector<InstalledVersion>> list_installed_bundles(const InstallRoots& roots) {
+  std::vector<InstalledVersion> found;
   if (const Result<std::string> user_root = user_root_of(roots))
     TRY(add_installed_below(*user_root, true, found));
   TRY(add_installed_below(roots.system, false, found));
-  std::sort(found.begin(), found.end(), [](const InstalledBundle& a, const InstalledBundle& b) {
+  std::sort(found.begin(), found.end(), [](const InstalledVersion& a, const InstalledVersion& b) {
     return std::tie(a.version, b.per_user) < std::tie(b.version, a.per_user);
   });
   return found;

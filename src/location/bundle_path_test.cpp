@@ -28,17 +28,17 @@ TEST(ListInstalledBundles, ListsTheVersionsHoldingAManifestInTagOrder) {
   fs::create_directories(user / "3.0");                 // no manifest
   test::write_file(user / "bundle.toml", "");           // the root's own, no version's
   test::write_file(system / "file-not-directory", "");  // no manifest below a file
-  const Result<std::vector<InstalledBundle>> listed =
+  const Result<std::vector<InstalledVersion>> listed =
       list_installed_bundles({.user = user.string(), .system = system.string()});
   ASSERT_TRUE(listed) << message(listed.error());
-  EXPECT_EQ(*listed, (std::vector<InstalledBundle>{
+  EXPECT_EQ(*listed, (std::vector<InstalledVersion>{
                          {"1.0", (user / "1.0").string(), true},
                          {"1.0", (system / "1.0").string(), false},
                          {"1.5", (system / "1.5").string(), false},
                          {"10", (system / "10").string(), false},
                          {"2.0", (user / "2.0").string(), true},
                      }));
-  const Result<std::vector<InstalledBundle>> none = list_installed_bundles(
+  const Result<std::vector<InstalledVersion>> none = list_installed_bundles(
       {.user = (temp / "absent").string(), .system = (temp / "absent too").string()});
   ASSERT_TRUE(none);
   EXPECT_TRUE(none->empty());
@@ -49,7 +49,7 @@ TEST(ListInstalledBundles, ListsTheVersionsHoldingAManifestInTagOrder) {
 TEST(FindInstalledBundle, UsesTheRootsOfTheRequest) {
   const test::TempDir temp;
   test::write_file(temp / "system/1.0/bundle.toml", "");
-  const BundleRoots roots{.user = (temp / "user").string(), .system = (temp / "system").string()};
+  const InstallRoots roots{.user = (temp / "user").string(), .system = (temp / "system").string()};
   EXPECT_EQ(*find_installed_bundle("1.0", roots), (temp / "system/1.0").string());
   EXPECT_EQ(*resolve_bundle_path("2.0", SystemOnly::no, roots), (temp / "user/2.0").string());
   EXPECT_EQ(*resolve_bundle_path("2.0", SystemOnly::yes, roots), (temp / "system/2.0").string());

@@ -75,7 +75,7 @@ class ContentWatch {
 };
 
 // The text to look for in `path`, when a request searches that file.
-const std::string* search_text_for(const VerifyRequest& request, std::string_view path) {
+const std::string* search_text_for(const VerifyOptions& request, std::string_view path) {
   if (!request.search) return nullptr;
   const auto& paths = request.search->paths;
   if (std::find(paths.begin(), paths.end(), path) == paths.end()) return nullptr;
@@ -84,7 +84,7 @@ const std::string* search_text_for(const VerifyRequest& request, std::string_vie
 
 // One entry whose path is already known to be valid: present, a regular file itself, and holding
 // the listed digest. Its status and what the digest read of it join the record.
-Result<void> check_entry(int bundle, const BundleFile& file, const VerifyRequest& request,
+Result<void> check_entry(int bundle, const BundleFile& file, const VerifyOptions& request,
                          std::vector<CheckedFile>& checked) {
   TRY_ASSIGN(OpenedListedFile opened, open_listed_file(bundle, file.path));
   CheckedFile record{file.path, checked_status(opened.status), {}, false};
@@ -111,7 +111,7 @@ std::size_t first_repeat(const std::vector<BundleFile>& files,
 
 // Checks every entry in manifest order; the one at `repeat` repeats an earlier path.
 Result<std::vector<CheckedFile>> check_entries(int bundle, const std::vector<BundleFile>& files,
-                                               std::size_t repeat, const VerifyRequest& request) {
+                                               std::size_t repeat, const VerifyOptions& request) {
   std::vector<CheckedFile> checked;
   checked.reserve(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -175,7 +175,7 @@ Result<UniqueFd> open_manifest(int bundle, const std::filesystem::path& manifest
 
 }  // namespace
 
-Result<VerifiedBundle> verify_bundle(const VerifyRequest& request) {
+Result<VerifiedBundle> verify_bundle(const VerifyOptions& request) {
   // The command line refuses an empty DIR; here it would name the working directory.
   if (request.bundle_dir.empty()) return Io{os_error(EINVAL)};
   const std::filesystem::path manifest_path = request.bundle_dir / "bundle.toml";

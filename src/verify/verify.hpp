@@ -13,7 +13,7 @@
 
 namespace srb {
 
-struct VerifyRequest {
+struct VerifyOptions {
   std::filesystem::path bundle_dir;
   std::optional<std::string> require_arch;
   std::optional<std::string> require_publisher;
@@ -39,6 +39,6 @@ struct VerifiedBundle {
 };
 
 // Returns what was checked, or the first failure found.
-Result<VerifiedBundle> verify_bundle(const VerifyRequest& request);
+Result<VerifiedBundle> verify_bundle(const VerifyOptions& request);
 
 }  // namespace srb

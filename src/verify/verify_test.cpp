@@ -49,7 +49,7 @@ TEST(VerifyBundle, RecordsWhatItCheckedAsItSawIt) {
   const test::TempDir temp;
   const std::string long_file(100, 'x');
   test::make_bundle(temp.path(), {.files = {{"lib/b", "xy"}, {"lib/a", long_file}, {"etc/c", ""}}});
-  VerifyRequest request;
+  VerifyOptions request;
   request.bundle_dir = temp.path();
   const Result<VerifiedBundle> verified = verify_bundle(request);
   ASSERT_TRUE(verified.has_value()) << message(verified.error());
@@ -82,7 +82,7 @@ TEST(VerifyBundle, VerifiesWithOnlyAFewDescriptorsToSpare) {
     parts.files.push_back(
         {"lib/d" + std::to_string(i % 40) + "/f" + std::to_string(i), std::to_string(i)});
   test::make_bundle(temp.path(), parts);
-  VerifyRequest request;
+  VerifyOptions request;
   request.bundle_dir = temp.path();
   for (rlim_t spare : {4, 5, 8}) {
     Result<VerifiedBundle> verified = VerifiedBundle{};
@@ -124,7 +124,7 @@ TEST_P(VerifyInsideTheBundle, FollowsLinksInsideAndFindsNothingOutside) {
   const std::vector<std::string> messages = test::run_with_openat2(GetParam(), [&] {
     std::vector<std::string> texts;
     for (const char* dir : {"inside", "manifest_out", "lib_out"}) {
-      VerifyRequest request;
+      VerifyOptions request;
       request.bundle_dir = temp / dir;
       const Result<VerifiedBundle> verified = verify_bundle(request);
       texts.push_back(verified ? "verified" : message(verified.error()));
