@@ -327,35 +327,54 @@ fs::path only_package(const fs::path& dir, const std::string& name) {
   return {};
 }
 
-TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "packaging is checked in the plain build";
-  TempDir dir;
-  run_checked({SRB_CPACK_COMMAND, "--config", (kBuildDir / "CPackConfig.cmake").string(), "-B",
-               (dir / "packages").string()},
-              in_directory(kBuildDir));
-  ASSERT_FALSE(HasFailure());
+// The three Debian packages, made once with cpack from this build and unpacked, for every test of
+// what they hold.
+class Package : public ::testing::Test {
+ protected:
   struct Unpacked {
     std::string name;
     fs::path deb;
     fs::path root;
   };
-  std::vector<Unpacked> packages;
-  for (const char* name :
-       {"sarn-runtime-bundle", "libsarn-runtime-bundle1", "libsarn-runtime-bundle-dev"}) {
-    packages.push_back({name, only_package(dir / "packages", name), dir / name});
-    run_checked({"dpkg", "-x", packages.back().deb.string(), packages.back().root.string()});
-  }
-  ASSERT_FALSE(HasFailure());
-  const Unpacked& tool_package = packages[0];
-  const Unpacked& library_package = packages[1];
-  const Unpacked& dev_package = packages[2];
 
-  // Each package carries the licence and the changelog of the source all three are built from,
-  // whose latest entry is the packaged version, and lintian finds nothing the package does not
-  // override with its reason (it warns on standard error when run as root).
-  std::string version = run_checked({"dpkg-deb", "-f", tool_package.deb.string(), "Version"}).out;
+  static void SetUpTestSuite() {
+    if (is_sanitizer_build()) return;
+    dir_ = new TempDir;
+    run_checked({SRB_CPACK_COMMAND, "--config", (kBuildDir / "CPackConfig.cmake").string(), "-B",
+                 (*dir_ / "packages").string()},
+                in_directory(kBuildDir));
+    for (const char* name :
+         {"sarn-runtime-bundle", "libsarn-runtime-bundle1", "libsarn-runtime-bundle-dev"}) {
+      packages_.push_back({name, only_package(*dir_ / "packages", name), *dir_ / name});
+      run_checked({"dpkg", "-x", packages_.back().deb.string(), packages_.back().root.string()});
+    }
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+    packages_.clear();
+  }
+  void SetUp() override {
+    if (is_sanitizer_build()) GTEST_SKIP() << "packaging is checked in the plain build";
+    ASSERT_EQ(packages_.size(), 3u) << "the packages could not be made";
+  }
+
+  static const Unpacked& tool_package() { return packages_[0]; }
+  static const Unpacked& library_package() { return packages_[1]; }
+  static const Unpacked& dev_package() { return packages_[2]; }
+  static fs::path multiarch() { return fs::path("usr") / SRB_INSTALL_LIBDIR; }
+
+  static inline TempDir* dir_ = nullptr;
+  static inline std::vector<Unpacked> packages_;
+};
+
+// Each package carries the licence and the changelog of the source all three are built from,
+// whose latest entry is the packaged version, and lintian finds nothing the package does not
+// override with its reason (it warns on standard error when run as root).
+TEST_F(Package, EachCarriesTheLicenceAndChangelogAndPassesLintian) {
+  std::string version = run_checked({"dpkg-deb", "-f", tool_package().deb.string(), "Version"}).out;
   version.pop_back();
-  for (const Unpacked& package : packages) {
+  for (const Unpacked& package : packages_) {
     SCOPED_TRACE(package.name);
     const fs::path doc = package.root / "usr/share/doc" / package.name;
     ASSERT_TRUE(fs::is_regular_file(doc / "copyright"));
@@ -369,17 +388,19 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
     EXPECT_EQ(lintian.out, "");
     EXPECT_EQ(lintian.status, 0) << lintian.err;
   }
+}
 
-  // libcrypto is the system's, so OpenSSL's security updates reach the tool, and loaded only when
-  // a key or signature needs it, so the package names libssl3 itself; libstdc++ and toml++ are
-  // compiled in. dpkg-shlibdeps finds libc6, and the unpacked tool runs as it is.
+// libcrypto is the system's, so OpenSSL's security updates reach the tool, and loaded only when
+// a key or signature needs it, so the package names libssl3 itself; libstdc++ and toml++ are
+// compiled in. dpkg-shlibdeps finds libc6, and the unpacked tool runs as it is.
+TEST_F(Package, ToolDependsOnLibcAndLibsslAloneAndRunsAsUnpacked) {
   const std::string depends =
-      run_checked({"dpkg-deb", "-f", tool_package.deb.string(), "Depends"}).out;
+      run_checked({"dpkg-deb", "-f", tool_package().deb.string(), "Depends"}).out;
   for (const char* package : {"libc6", "libssl3"})
     EXPECT_NE(depends.find(package), std::string::npos) << package << " not in " << depends;
   for (const char* package : {"libstdc++6", "libgcc-s1", "libtomlplusplus3"})
     EXPECT_EQ(depends.find(package), std::string::npos) << package << " in " << depends;
-  const fs::path tool = tool_package.root / "usr/bin/sarn-runtime-bundle";
+  const fs::path tool = tool_package().root / "usr/bin/sarn-runtime-bundle";
   const ProcessResult help = run_checked({tool.string(), "--help"});
   EXPECT_TRUE(help.out.starts_with("Produce and verify Sarn runtime bundles.\n")) << help.out;
   const std::string symbols = run_checked({"readelf", "--sections", "--wide", tool.string()}).out;
@@ -390,49 +411,52 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
                            "usr/share/zsh/vendor-completions/_sarn-runtime-bundle",
                            "usr/share/fish/vendor_completions.d/sarn-runtime-bundle.fish",
                            "usr/share/doc/sarn-runtime-bundle/bundle-format.md"})
-    EXPECT_TRUE(fs::is_regular_file(tool_package.root / file)) << file;
+    EXPECT_TRUE(fs::is_regular_file(tool_package().root / file)) << file;
   if (has_program("man")) {
     RunOptions plain;
     plain.env = {"PATH=/usr/bin:/bin", "MANPAGER=cat", "MANWIDTH=80"};
     const ProcessResult page = run_checked(
-        {"man", "-l", (tool_package.root / "usr/share/man/man1/sarn-runtime-bundle.1.gz").string()},
+        {"man", "-l",
+         (tool_package().root / "usr/share/man/man1/sarn-runtime-bundle.1.gz").string()},
         plain);
     EXPECT_NE(page.out.find("key generate"), std::string::npos);
   }
+}
 
-  // The shared library in its own package under its SONAME, in the multiarch directory, with
-  // the shlibs entry that makes programs built against it depend on it, and dpkg's ldconfig
-  // trigger in place of maintainer scripts that run ldconfig themselves.
-  const fs::path multiarch = fs::path("usr") / SRB_INSTALL_LIBDIR;
-  const fs::path library_dir = library_package.root / multiarch;
-  EXPECT_TRUE(fs::is_regular_file(library_dir / ("libsarn-runtime-bundle.so." + kLibraryVersion)));
+// The shared library in its own package under its SONAME, in the multiarch directory, with the
+// shlibs entry and symbols file that make programs built against it depend on it, and dpkg's
+// ldconfig trigger in place of maintainer scripts that run ldconfig themselves.
+TEST_F(Package, LibraryLiesUnderItsSonameWithItsSymbols) {
+  const fs::path library_dir = library_package().root / multiarch();
+  const fs::path library = library_dir / ("libsarn-runtime-bundle.so." + kLibraryVersion);
+  EXPECT_TRUE(fs::is_regular_file(library));
   EXPECT_TRUE(fs::is_symlink(library_dir / "libsarn-runtime-bundle.so.1"));
   EXPECT_FALSE(fs::exists(library_dir / "libsarn-runtime-bundle.so"));
   const std::string library_depends =
-      run_checked({"dpkg-deb", "-f", library_package.deb.string(), "Depends"}).out;
+      run_checked({"dpkg-deb", "-f", library_package().deb.string(), "Depends"}).out;
   EXPECT_NE(library_depends.find("libssl3"), std::string::npos) << library_depends;
-  const std::string library_needs =
-      run_checked({"readelf", "--dynamic",
-                   (library_dir / ("libsarn-runtime-bundle.so." + kLibraryVersion)).string()})
-          .out;
+  const std::string library_needs = run_checked({"readelf", "--dynamic", library.string()}).out;
   EXPECT_EQ(library_needs.find("libcrypto"), std::string::npos) << library_needs;
-  const fs::path control = dir / "library-control";
-  run_checked({"dpkg-deb", "-e", library_package.deb.string(), control.string()});
+  const fs::path control = *dir_ / "library-control";
+  run_checked({"dpkg-deb", "-e", library_package().deb.string(), control.string()});
   EXPECT_TRUE(read_file(control / "shlibs").starts_with("libsarn-runtime-bundle 1 "));
   EXPECT_EQ(read_file(control / "symbols"), read_file(kSourceDir / "packaging/symbols"));
   EXPECT_EQ(read_file(control / "triggers"), "activate-noawait ldconfig\n");
   EXPECT_FALSE(fs::exists(control / "postinst"));
   EXPECT_FALSE(fs::exists(control / "postrm"));
+}
 
-  // The development files name no library that the shared library keeps private. They depend
-  // on the package that holds the libstdc++ a C program's link of the static archive finds.
+// The development files name no library that the shared library keeps private. They depend on
+// the package that holds the libstdc++ a C program's link of the static archive finds, and carry
+// the guide, the examples and the library's manual page.
+TEST_F(Package, DevelopmentFilesCarryTheGuideAndWhatAStaticLinkNeeds) {
   const std::string cxx_runtime = run_checked({"cc", "-print-file-name=libstdc++.so"}).out;
   const std::string owner =
       run_checked({"dpkg-query", "-S", cxx_runtime.substr(0, cxx_runtime.size() - 1)}).out;
-  EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_package.deb.string(), "Depends"}).out,
-            "libsarn-runtime-bundle1 (= " + kLibraryVersion + "), " + owner.substr(0, owner.find(':')) + "\n");
-  // The guide and the examples are the development package's documents.
-  const fs::path dev_doc = dev_package.root / "usr/share/doc/libsarn-runtime-bundle-dev";
+  EXPECT_EQ(run_checked({"dpkg-deb", "-f", dev_package().deb.string(), "Depends"}).out,
+            "libsarn-runtime-bundle1 (= " + kLibraryVersion + "), " +
+                owner.substr(0, owner.find(':')) + "\n");
+  const fs::path dev_doc = dev_package().root / "usr/share/doc/libsarn-runtime-bundle-dev";
   EXPECT_EQ(read_file(dev_doc / "library.md"), read_file(kSourceDir / "docs/library.md"));
   for (const fs::directory_entry& example : fs::directory_iterator(kSourceDir / "examples")) {
     SCOPED_TRACE(example.path().filename().string());
@@ -442,15 +466,16 @@ TEST(Package, DebianPackagesHoldTheToolAndTheLibrary) {
   for (const fs::path& file :
        {fs::path("usr/include/sarn_runtime_bundle/bundle.hpp"),
         fs::path("usr/include/sarn_runtime_bundle/sarn_runtime_bundle.h"),
-        multiarch / "libsarn-runtime-bundle.a", multiarch / "pkgconfig/sarn-runtime-bundle.pc",
-        multiarch / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake"})
-    EXPECT_TRUE(fs::is_regular_file(dev_package.root / file)) << file;
-  EXPECT_TRUE(fs::is_symlink(dev_package.root / multiarch / "libsarn-runtime-bundle.so"));
-  const std::string config = read_file(dev_package.root / multiarch /
+        fs::path("usr/share/man/man3/sarn_runtime_bundle.3.gz"),
+        multiarch() / "libsarn-runtime-bundle.a", multiarch() / "pkgconfig/sarn-runtime-bundle.pc",
+        multiarch() / "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake"})
+    EXPECT_TRUE(fs::is_regular_file(dev_package().root / file)) << file;
+  EXPECT_TRUE(fs::is_symlink(dev_package().root / multiarch() / "libsarn-runtime-bundle.so"));
+  const std::string config = read_file(dev_package().root / multiarch() /
                                        "cmake/SarnRuntimeBundle/SarnRuntimeBundleConfig.cmake");
   for (const char* private_dependency : {"CLI11", "nlohmann", "tomlplusplus"})
     EXPECT_EQ(config.find(private_dependency), std::string::npos) << private_dependency;
-  EXPECT_FALSE(fs::exists(dev_package.root / "usr/bin"));
+  EXPECT_FALSE(fs::exists(dev_package().root / "usr/bin"));
 }
 
 // The worked example of the format document is the output of the script that builds it.
