@@ -152,7 +152,10 @@ TEST_P(ManifestMemory, ReadOrRefusedWithinAGibibyte) {
         EXPECT_TRUE(r.err.ends_with(kRead)) << r.err.substr(0, 300);
       }
       EXPECT_TRUE(r.err.ends_with(kRead) || r.err.ends_with(kTooLarge)) << r.err.substr(0, 300);
-      EXPECT_LT(r.peak_kib, kGibibyteKib);
+      // Under AddressSanitizer the largest texts read pass a gibibyte by its own blocks alone.
+      if (kPeakIsTheCodes) {
+        EXPECT_LT(r.peak_kib, kGibibyteKib);
+      }
     }
   }
 }

@@ -57,11 +57,15 @@ ProcessResult run_forked(const std::function<int()>& body);
 ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // AddressSanitizer reserves terabytes of address space for its shadow memory, so a binary built
-// with it (as the tool is when the tests are) cannot start under an address-space limit at all.
+// with it (as the tool is when the tests are) cannot start under an address-space limit at all;
+// and its redzones and quarantine of freed blocks count in a child's peak, which then says little
+// about what the code itself takes.
 #ifdef __SANITIZE_ADDRESS__
 inline constexpr bool kAddressLimitsWork = false;
+inline constexpr bool kPeakIsTheCodes = false;
 #else
 inline constexpr bool kAddressLimitsWork = true;
+inline constexpr bool kPeakIsTheCodes = true;
 #endif
 
 // The user and group that tests needing an ordinary user run as ("nobody").

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <stdexcept>
+#include <string_view>
 
 namespace srb::test {
 namespace {
@@ -47,8 +48,8 @@ std::vector<sock_filter> filter_for(const std::vector<Refusal>& refusals) {
 
 // Runs in the child between fork and exec; only async-signal-safe calls. Stops itself once set
 // up, so that the tracer sees every call the program makes from its exec on.
-[[noreturn]] void exec_traced(char* const* argv, int out_fd, int err_fd, const RunOptions& options,
-                              const sock_fprog* filter) {
+[[noreturn]] void exec_traced(char* const* argv, char* const* envp, int out_fd, int err_fd,
+                              const RunOptions& options, const sock_fprog* filter) {
   const int null_fd = ::open("/dev/null", O_RDONLY);
   ::dup2(null_fd, STDIN_FILENO);
   ::dup2(out_fd, STDOUT_FILENO);
@@ -62,7 +63,7 @@ std::vector<sock_filter> filter_for(const std::vector<Refusal>& refusals) {
     ::_exit(125);
   if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(124);
   ::raise(SIGSTOP);
-  ::execv(argv[0], argv);
+  ::execve(argv[0], argv, envp);
   ::_exit(127);
 }
 
@@ -121,6 +122,23 @@ int trace(pid_t pid, const AtSyscall& at_entry) {
   }
 }
 
+// This process's environment with AddressSanitizer's leak check off: LeakSanitizer cannot stop
+// the threads of a traced program, so a sanitizer build would end each traced run with a fatal
+// error of its own. Other programs ignore the variable.
+std::vector<std::string> traced_environment() {
+  std::vector<std::string> environment;
+  std::string asan_options = "ASAN_OPTIONS=detect_leaks=0";
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text = *entry;
+    if (text.starts_with("ASAN_OPTIONS="))
+      asan_options = std::string(text) + ":detect_leaks=0";
+    else
+      environment.emplace_back(text);
+  }
+  environment.push_back(asan_options);
+  return environment;
+}
+
 }  // namespace
 
 ProcessResult run_traced(const TracedRun& run) {
@@ -129,6 +147,11 @@ ProcessResult run_traced(const TracedRun& run) {
   for (std::string& arg : arg_copy)
     argv.push_back(arg.data());
   argv.push_back(nullptr);
+  std::vector<std::string> env_copy = traced_environment();
+  std::vector<char*> envp;
+  for (std::string& entry : env_copy)
+    envp.push_back(entry.data());
+  envp.push_back(nullptr);
   std::vector<sock_filter> program = filter_for(run.refusals);
   const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
 
@@ -143,7 +166,7 @@ ProcessResult run_traced(const TracedRun& run) {
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0)
-    exec_traced(argv.data(), child_out, err_pipe[1], run.options,
+    exec_traced(argv.data(), envp.data(), child_out, err_pipe[1], run.options,
                 run.refusals.empty() ? nullptr : &filter);
   if (run.options.stdout_file) ::close(child_out);
   ::close(out_pipe[1]);
