@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "cli/run.hpp"
-#include "signing/libcrypto.hpp"
+#include "signing/libcrypto_setup.hpp"
 
 // The process's own settings, which the library leaves alone: every fault ends a command with
 // one error line and status 1 (or 0), not with a signal.

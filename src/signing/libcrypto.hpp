@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 
 #include "core/result.hpp"
+#include "signing/libcrypto_setup.hpp"
 
 // Every function ed25519.cpp calls, each resolved by its own name.
 // clang-format off
@@ -39,13 +40,5 @@ Result<const Libcrypto*> libcrypto();
 // The file name libcrypto() loads, "libcrypto.so.3" unless changed here before its first call;
 // later changes have no effect. Tests name a library that does not exist to see the failure.
 void set_libcrypto_soname(const char* soname);
-
-// Called by a program that is the only user of OpenSSL in its process (the tool), before the
-// first libcrypto() call. The library is then initialised for Ed25519 alone: without reading
-// OpenSSL's configuration file (or OPENSSL_CONF), filling the legacy tables of every cipher and
-// digest name, or tearing it all down again at exit, which together cost a signed verify of a
-// host bundle a fifth of its instructions. A library inside someone else's program must not do
-// this: OpenSSL is initialised once per process, and the program may need all three.
-void initialise_libcrypto_for_ed25519_only();
 
 }  // namespace srb
