@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <toml++/toml.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -110,6 +112,33 @@ TEST(RenderManifest, TextsThatNeedEscapesStayOnTheirLine) {
             "root_hash = \"caf\xC3\xA9 \xE6\x97\xA5 it's\"\n");
 }
 
+// Bundles written by earlier releases quoted their strings with toml++'s formatter; the writer
+// must quote every character as it did, or a rebuild of the same tree would change bytes that
+// were signed. Each ASCII byte, the non-ASCII characters around the escaped line breaks, and
+// characters of two, three and four bytes, alone and between letters.
+TEST(RenderManifest, QuotesEveryCharacterAsEarlierReleasesDid) {
+  std::vector<std::string> characters;
+  for (int byte = 0; byte < 0x80; ++byte)
+    characters.emplace_back(1, static_cast<char>(byte));
+  for (const char* character : {"\xC2\x80", "\xC2\x84", "\xC2\x85", "\xC2\x86", "\xC2\xA0",
+                                "\xC3\xA9", "\xE2\x80\xA7", "\xE2\x80\xA8", "\xE2\x80\xA9",
+                                "\xE2\x80\xAA", "\xE2\x82\xAC", "\xEF\xBF\xBD", "\xF0\x9F\x98\x80"})
+    characters.emplace_back(character);
+  BundleManifest manifest = signed_manifest();
+  for (const std::string& character : characters) {
+    for (const std::string& text : {character, "a" + character + "b" + character + character}) {
+      SCOPED_TRACE(testing::PrintToString(text));
+      std::ostringstream earlier;
+      earlier << toml::toml_formatter{toml::value<std::string>{text},
+                                      toml::format_flags::allow_unicode_strings};
+      manifest.version = text;
+      const Result<std::string> rendered = render_manifest(manifest);
+      ASSERT_TRUE(rendered) << failure(rendered);
+      EXPECT_EQ(rendered->substr(0, rendered->find('\n')), "version = " + earlier.str());
+    }
+  }
+}
+
 TEST(RenderManifest, RefusesValuesWithoutATomlForm) {
   constexpr std::uint64_t kLargest = 9223372036854775807u;
   BundleManifest manifest = signed_manifest();
@@ -124,7 +153,7 @@ TEST(RenderManifest, RefusesValuesWithoutATomlForm) {
   manifest.files[2].size = UINT64_MAX;
   EXPECT_EQ(failure(render_manifest(manifest)), out_of_range);
 
-  // toml++ would write the byte 0xFF as U+00FF, naming a file that is not in the bundle.
+  // The byte 0xFF has no TOML form; U+00FF would name a file that is not in the bundle.
   manifest = signed_manifest();
   manifest.files[0].path = "lib/\xFF";
   EXPECT_EQ(failure(render_manifest(manifest)),

@@ -4,9 +4,8 @@
 // (`files = []` only for an empty list), then one [[files]] block per entry in list order, each
 // after an empty line. Every line ends with a line feed, the last one included.
 
-#include <toml++/toml.h>
 #include <limits>
-#include <sstream>
+#include <string_view>
 
 #include "core/text.hpp"
 
@@ -16,28 +15,63 @@ namespace {
 // TOML integers are signed 64-bit, so larger sizes and times have no TOML form.
 constexpr std::uint64_t kLargestTomlInteger = std::numeric_limits<std::int64_t>::max();
 
-// Printable ASCII without quote or backslash: toml++ would write it unchanged between quotes, so
-// it is written directly. Digests, architecture names and ordinary paths are all like this, and
-// skipping the formatter and its stream makes rendering many entries far cheaper.
-bool needs_no_escape(std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte > 0x7E || byte == '"' || byte == '\\') return false;
+// A TOML basic string on one line, escaped as the project has always written it: quote,
+// backslash, DEL and the C0 controls (\b \t \n \f \r by name, the others as \u00XX), and the
+// three non-ASCII line breaks U+0085, U+2028 and U+2029 as \u escapes, so that no editor or
+// viewer breaks the line; any other character of the (valid UTF-8) text is written as it is.
+void append_toml_string(std::string& out, std::string_view text) {
+  static constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+  out.push_back('"');
+  std::size_t plain_from = 0;  // start of the run of bytes written as they are
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte != '"' && byte != '\\' && byte != 0x7F && byte != 0xC2 && byte != 0xE2)
+      continue;
+    const std::string_view rest = text.substr(i);
+    std::string_view escape;
+    std::size_t length = 1;
+    char numbered[] = "\\u00XX";
+    switch (byte) {
+      case '"':
+        escape = "\\\"";
+        break;
+      case '\\':
+        escape = "\\\\";
+        break;
+      case '\b':
+        escape = "\\b";
+        break;
+      case '\t':
+        escape = "\\t";
+        break;
+      case '\n':
+        escape = "\\n";
+        break;
+      case '\f':
+        escape = "\\f";
+        break;
+      case '\r':
+        escape = "\\r";
+        break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          numbered[4] = kHexDigits[byte >> 4];
+          numbered[5] = kHexDigits[byte & 0xF];
+          escape = numbered;
+        } else if (rest.starts_with("\xC2\x85")) {
+          escape = "\\u0085", length = 2;
+        } else if (rest.starts_with("\xE2\x80\xA8")) {
+          escape = "\\u2028", length = 3;
+        } else if (rest.starts_with("\xE2\x80\xA9")) {
+          escape = "\\u2029", length = 3;
+        }
+    }
+    if (escape.empty()) continue;  // the lead byte of another character
+    out.append(text.substr(plain_from, i - plain_from)).append(escape);
+    i += length - 1;
+    plain_from = i + 1;
   }
-  return true;
-}
-
-// toml++ writes a string as a one-line basic string with TOML's escapes (\" \\ \t \n \u0001
-// ...); other characters stay unescaped.
-void append_toml_string(std::string& out, const std::string& text) {
-  if (needs_no_escape(text)) {
-    out.append(1, '"').append(text).append(1, '"');
-    return;
-  }
-  std::ostringstream formatted;
-  formatted << toml::toml_formatter{toml::value<std::string>{text},
-                                    toml::format_flags::allow_unicode_strings};
-  out.append(std::move(formatted).str());
+  out.append(text.substr(plain_from)).push_back('"');
 }
 
 void append_line(std::string& out, std::string_view key, std::string_view value) {
@@ -61,8 +95,8 @@ std::size_t estimated_size(const BundleManifest& manifest) {
   return size;
 }
 
-// Every value must have a TOML form that reads back the same. toml++ would write a byte that is
-// not UTF-8 as a different character, so such texts are refused rather than changed.
+// Every value must have a TOML form that reads back the same. A TOML document is UTF-8 and
+// escapes name characters, not bytes, so a text that is not UTF-8 is refused rather than changed.
 Result<void> check_writable(const BundleManifest& manifest) {
   bool fits = manifest.produced_at <= kLargestTomlInteger;
   bool utf8 = is_valid_utf8(manifest.version) && is_valid_utf8(manifest.arch) &&
