@@ -9,12 +9,12 @@
 #include <stdio.h>
 #include <string.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
     fputs("usage: verify_bundle DIR [PUBLISHER_HEX]\n", stderr);
     return 2;
   }
-  srb_verify_request *request = srb_verify_request_new(argv[1], strlen(argv[1]));
+  srb_verify_request* request = srb_verify_request_new(argv[1], strlen(argv[1]));
   if (request == NULL ||
       (argc == 3 && srb_verify_request_require_publisher(request, argv[2], strlen(argv[2])))) {
     fputs("verify_bundle: out of memory\n", stderr);
@@ -22,11 +22,11 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  srb_error *error = NULL;
-  srb_manifest *manifest = srb_verify(request, &error);
+  srb_error* error = NULL;
+  srb_manifest* manifest = srb_verify(request, &error);
   srb_verify_request_free(request);
   if (manifest == NULL) {
-    const char *path = srb_error_path(error, NULL);
+    const char* path = srb_error_path(error, NULL);
     fprintf(stderr, "verify_bundle: %s (kind %d", srb_error_message(error, NULL),
             (int)srb_error_get_kind(error));
     if (path != NULL) fprintf(stderr, ", file %s", path);

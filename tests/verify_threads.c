@@ -25,27 +25,27 @@ static char bundle_dir[4096];
 static char tampered_dir[4096];
 static char publisher[65];
 
-static int report(const char *what, srb_error *error) {
+static int report(const char* what, srb_error* error) {
   fprintf(stderr, "verify_threads: %s: %s\n", what, srb_error_message(error, NULL));
   srb_error_free(error);
   return 1;
 }
 
-static int generate_identity(const char *identity) {
-  srb_error *error = NULL;
-  char *key = srb_identity_generate(identity, strlen(identity), &error);
+static int generate_identity(const char* identity) {
+  srb_error* error = NULL;
+  char* key = srb_identity_generate(identity, strlen(identity), &error);
   if (key == NULL) return report("identity", error);
   snprintf(publisher, sizeof publisher, "%s", key);
   srb_string_free(key);
   return 0;
 }
 
-static int build_signed(const char *identity, const char *out) {
-  srb_error *error = NULL;
-  srb_build_request *request = srb_build_request_new("1.0", 3, out, strlen(out));
+static int build_signed(const char* identity, const char* out) {
+  srb_error* error = NULL;
+  srb_build_request* request = srb_build_request_new("1.0", 3, out, strlen(out));
   if (request == NULL || srb_build_request_set_identity(request, identity, strlen(identity)))
     return report("build request", NULL);
-  srb_manifest *manifest = srb_build(request, &error);
+  srb_manifest* manifest = srb_build(request, &error);
   srb_build_request_free(request);
   if (manifest == NULL) return report("build", error);
   srb_manifest_free(manifest);
@@ -53,14 +53,14 @@ static int build_signed(const char *identity, const char *out) {
 }
 
 /* Appends to the first payload file the manifest lists, so its digest no longer matches. */
-static int tamper_first_file(const char *dir) {
-  srb_error *error = NULL;
-  srb_manifest *manifest = srb_manifest_load(dir, strlen(dir), &error);
+static int tamper_first_file(const char* dir) {
+  srb_error* error = NULL;
+  srb_manifest* manifest = srb_manifest_load(dir, strlen(dir), &error);
   if (manifest == NULL) return report("load", error);
   char path[8192];
   snprintf(path, sizeof path, "%s/%s", dir, srb_manifest_file_path(manifest, 0, NULL));
   srb_manifest_free(manifest);
-  FILE *file = fopen(path, "ab");
+  FILE* file = fopen(path, "ab");
   if (file == NULL || fputs("tampered", file) < 0 || fclose(file) != 0) {
     perror(path);
     return 1;
@@ -70,7 +70,7 @@ static int tamper_first_file(const char *dir) {
 
 /* Makes the identity, the bundle and its tampered copy in a child process, which hands the
  * publisher key back through a pipe. */
-static int prepare_in_child(const char *scratch) {
+static int prepare_in_child(const char* scratch) {
   int key_pipe[2];
   if (pipe(key_pipe) != 0) {
     perror("pipe");
@@ -111,24 +111,24 @@ static int prepare_in_child(const char *scratch) {
 
 /* One thread's work: each round verifies the intact bundle with every requirement, the tampered
  * copy (which must fail, naming its file), and round-trips the manifest through its text. */
-static void *work(void *unused) {
+static void* work(void* unused) {
   (void)unused;
   long failures = 0;
   for (int round = 0; round < kRounds; ++round) {
-    srb_verify_request *request = srb_verify_request_new(bundle_dir, strlen(bundle_dir));
+    srb_verify_request* request = srb_verify_request_new(bundle_dir, strlen(bundle_dir));
     srb_verify_request_require_publisher(request, publisher, strlen(publisher));
     srb_verify_request_require_version(request, "1.0", 3);
     srb_verify_request_require_signature(request, 1);
-    srb_error *error = NULL;
-    srb_manifest *manifest = srb_verify(request, &error);
+    srb_error* error = NULL;
+    srb_manifest* manifest = srb_verify(request, &error);
     srb_verify_request_free(request);
     if (manifest == NULL) {
       failures += report("verify", error);
       continue;
     }
     size_t length = 0;
-    char *text = srb_manifest_render(manifest, &length, &error);
-    srb_manifest *parsed = text ? srb_manifest_parse(text, length, &error) : NULL;
+    char* text = srb_manifest_render(manifest, &length, &error);
+    srb_manifest* parsed = text ? srb_manifest_parse(text, length, &error) : NULL;
     if (parsed == NULL ||
         strcmp(srb_manifest_root_hash(parsed, NULL), srb_manifest_root_hash(manifest, NULL)) != 0)
       failures += report("render and parse", error);
@@ -136,7 +136,7 @@ static void *work(void *unused) {
     srb_string_free(text);
     srb_manifest_free(manifest);
 
-    srb_verify_request *tampered = srb_verify_request_new(tampered_dir, strlen(tampered_dir));
+    srb_verify_request* tampered = srb_verify_request_new(tampered_dir, strlen(tampered_dir));
     manifest = srb_verify(tampered, &error);
     srb_verify_request_free(tampered);
     if (manifest != NULL || srb_error_get_kind(error) != SRB_ERROR_HASH_MISMATCH ||
@@ -148,13 +148,13 @@ static void *work(void *unused) {
     srb_error_free(error);
 
     int installed = 0;
-    char *path = srb_resolve_bundle_path("1.0", 3, 1, &installed, NULL, NULL);
+    char* path = srb_resolve_bundle_path("1.0", 3, 1, &installed, NULL, NULL);
     srb_string_free(path);
   }
-  return (void *)failures;
+  return (void*)failures;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 2) {
     fputs("usage: verify_threads SCRATCH_DIR\n", stderr);
     return 2;
@@ -168,7 +168,7 @@ int main(int argc, char **argv) {
     if (pthread_create(&threads[i], NULL, work, NULL) != 0) return 1;
   long failures = 0;
   for (int i = 0; i < kThreads; ++i) {
-    void *result = NULL;
+    void* result = NULL;
     pthread_join(threads[i], &result);
     failures += (long)result;
   }

@@ -61,15 +61,15 @@ extern "C" {
 SARN_RUNTIME_BUNDLE_API const char* srb_version(void);
 /* Since 1.1. The same as numbers; a null pointer skips its part. A program built against 1.1 that
  * may find an older library loaded asks for the version the other way first: srb_version. */
-SARN_RUNTIME_BUNDLE_API void srb_version_numbers(unsigned* major, unsigned* minor,
-                                                 unsigned* patch);
+SARN_RUNTIME_BUNDLE_API void srb_version_numbers(unsigned* major, unsigned* minor, unsigned* patch);
 /* Whether the header is at least MAJOR.MINOR.PATCH, for code that uses what a version added:
  * #if SARN_RUNTIME_BUNDLE_VERSION_AT_LEAST(1, 1, 0) */
-#define SARN_RUNTIME_BUNDLE_VERSION_AT_LEAST(major, minor, patch)                       \
-  (SARN_RUNTIME_BUNDLE_VERSION_MAJOR > (major) ||                                       \
-   (SARN_RUNTIME_BUNDLE_VERSION_MAJOR == (major) &&                                     \
-    (SARN_RUNTIME_BUNDLE_VERSION_MINOR > (minor) ||                                     \
-     (SARN_RUNTIME_BUNDLE_VERSION_MINOR == (minor) && SARN_RUNTIME_BUNDLE_VERSION_PATCH >= (patch)))))
+#define SARN_RUNTIME_BUNDLE_VERSION_AT_LEAST(major, minor, patch) \
+  (SARN_RUNTIME_BUNDLE_VERSION_MAJOR > (major) ||                 \
+   (SARN_RUNTIME_BUNDLE_VERSION_MAJOR == (major) &&               \
+    (SARN_RUNTIME_BUNDLE_VERSION_MINOR > (minor) ||               \
+     (SARN_RUNTIME_BUNDLE_VERSION_MINOR == (minor) &&             \
+      SARN_RUNTIME_BUNDLE_VERSION_PATCH >= (patch)))))
 
 /* What went wrong. The values are fixed for good: new kinds are appended, none is ever
  * renumbered or reused, so a program must expect numbers it does not know. Each kind has one
@@ -352,8 +352,7 @@ SARN_RUNTIME_BUNDLE_API const char* srb_installed_version(const srb_installed* i
 SARN_RUNTIME_BUNDLE_API const char* srb_installed_location(const srb_installed* installed,
                                                            size_t index, size_t* length);
 /* 1 when the entry lies under the per-user root, 0 under the system root. */
-SARN_RUNTIME_BUNDLE_API int srb_installed_is_per_user(const srb_installed* installed,
-                                                      size_t index);
+SARN_RUNTIME_BUNDLE_API int srb_installed_is_per_user(const srb_installed* installed, size_t index);
 SARN_RUNTIME_BUNDLE_API void srb_installed_free(srb_installed* installed);
 
 /* ---- Launching safely (since 1.1) ---- */
