@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "core/result.hpp"
@@ -87,6 +88,11 @@ struct Shape {
     return out;
   }
 };
+
+// Named in test listings by its name, not by its bytes.
+void PrintTo(const Shape& shape, std::ostream* out) {
+  *out << shape.name;
+}
 
 const Shape kShapes[] = {
     {"DottedKey", "x", ".a", " = 1\n"},
