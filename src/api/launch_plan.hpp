@@ -51,10 +51,10 @@ struct LaunchSpec {
 
 // The launch of an installed version, checked in full: found under the roots (NotInstalled when
 // no root has it, whatever an installed bundle's state), verified with the version, the arch and
-// the spec's requirements, its files and the directories on the way owned by root or the
-// caller's effective user (check_ownership), and planned from what verify read, including
-// whether the loader offers --argv0. Fails with UnsupportedArch when no arch is named and the
-// host has no table, or the arch named has none.
+// the publisher and signature that `spec` requires, its files and the directories on the way
+// owned by root or the caller's effective user (check_ownership), and planned from what verify
+// read, including whether the loader offers --argv0. Fails with UnsupportedArch when no arch is
+// named and the host has no table, or the arch named has none.
 Result<PlannedLaunch> plan_installed_launch(
     const LaunchSpec& spec, std::span<const HostSourceTable> tables = host_source_tables());
 
