@@ -264,19 +264,13 @@ TEST(BashCompletion, OffersWhatFitsTheCursorPosition) {
   EXPECT_EQ(syntax.status, 0) << syntax.err;
 }
 
-// Installing, building against the installation and packaging copy what the build made; under
-// the sanitizers that is instrumented code an outside program cannot link without their flags.
-bool is_sanitizer_build() {
-  return SRB_SANITIZE_BUILD;
-}
-
 // `cmake --install` of this build into `prefix`, as `make install PREFIX=...` does.
 void install_to(const fs::path& prefix) {
   run_checked({SRB_CMAKE_COMMAND, "--install", kBuildDir.string(), "--prefix", prefix.string()});
 }
 
 TEST(Install, PutsEveryFileInItsPlace) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "installation is checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "installation is checked in the plain build";
   TempDir prefix;
   install_to(prefix.path());
   const fs::path lib = SRB_INSTALL_LIBDIR;
@@ -338,7 +332,7 @@ class Package : public ::testing::Test {
   };
 
   static void SetUpTestSuite() {
-    if (is_sanitizer_build()) return;
+    if (kSanitizerBuild) return;
     dir_ = new TempDir;
     run_checked({SRB_CPACK_COMMAND, "--config", (kBuildDir / "CPackConfig.cmake").string(), "-B",
                  (*dir_ / "packages").string()},
@@ -355,7 +349,7 @@ class Package : public ::testing::Test {
     packages_.clear();
   }
   void SetUp() override {
-    if (is_sanitizer_build()) GTEST_SKIP() << "packaging is checked in the plain build";
+    if (kSanitizerBuild) GTEST_SKIP() << "packaging is checked in the plain build";
     ASSERT_EQ(packages_.size(), 3u) << "the packages could not be made";
   }
 

@@ -34,12 +34,6 @@ const fs::path kBuildDir = SRB_BUILD_DIR;
 const fs::path kSourceDir = SRB_SOURCE_DIR;
 const fs::path kLibDir = SRB_INSTALL_LIBDIR;
 
-// Under the sanitizers the library is instrumented code that an outside program cannot link
-// without their flags; installing and linking are checked in the plain build.
-bool is_sanitizer_build() {
-  return SRB_SANITIZE_BUILD;
-}
-
 void install_to(const fs::path& prefix) {
   run_checked({SRB_CMAKE_COMMAND, "--install", kBuildDir.string(), "--prefix", prefix.string()});
 }
@@ -68,7 +62,7 @@ const std::string kNotSigned =
 // examples/ configured and built against an installation, the way a user of the library would:
 // one program on the shared library, one on the static archive.
 TEST(Install, ExampleProgramVerifiesABundleThroughTheLibrary) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "checked in the plain build";
   TempDir dir;
   install_to(dir / "prefix");
   run_checked({SRB_CMAKE_COMMAND, "-S", (kSourceDir / "examples").string(), "-B",
@@ -148,7 +142,7 @@ std::string c_example_listing(const BundleManifest& manifest) {
 }
 
 TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "checked in the plain build";
   TempDir dir;
   install_to(dir / "prefix");
   compile_c_example(dir / "prefix", "verify_bundle.c", dir / "verify_bundle_c");
@@ -177,7 +171,7 @@ TEST(Install, CProgramBuiltWithPkgConfigVerifiesABundle) {
 // SarnRuntimeBundle::Static, and a plain cc links with `pkg-config --static` where the archive is
 // all there is of the library; both programs verify a bundle and load no library of ours.
 TEST(Install, COnlyProgramsLinkTheStaticArchive) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "checked in the plain build";
   TempDir dir;
   install_to(dir / "prefix");
   write_file(dir / "project/CMakeLists.txt",
@@ -217,7 +211,7 @@ TEST(Install, COnlyProgramsLinkTheStaticArchive) {
 // Ed25519. A program on the library then gets an error for the signature check instead of being
 // aborted, and the tool, OpenSSL's only user in its process, does not read that configuration.
 TEST(Install, LibcryptoWithoutEd25519IsAnErrorAndTheToolIgnoresOpensslConf) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "checked in the plain build";
   TempDir dir;
   install_to(dir / "prefix");
   compile_c_example(dir / "prefix", "verify_bundle.c", dir / "verify_bundle_c");
@@ -277,7 +271,7 @@ std::vector<Launcher> build_launchers(const fs::path& dir, const fs::path& prefi
 // owns, a bundle copied under another version's tag, another machine's bundle, a version that is
 // not installed.
 TEST(Install, LaunchersRunAProgramOnlyOnACheckedBundle) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "checked in the plain build";
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
 #if !defined(__x86_64__)
   GTEST_SKIP() << "the foreign bundle here is an aarch64 one, for an x86_64 host";
@@ -370,7 +364,7 @@ TEST(Install, LaunchersRunAProgramOnlyOnACheckedBundle) {
 // outside that prefix. Built with g++ and -I alone, no CMake, as C++17 and C++20, and with the
 // old std::string ABI, which links because no C++ type crosses the shared library.
 TEST(Install, ConsumersWithOwnHeadersAndAnyStandardOrStringAbiBuild) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "checked in the plain build";
   TempDir dir;
   install_to(dir / "prefix");
   write_file(dir / "own/verify/verify.hpp",
@@ -436,7 +430,7 @@ int main(int, char** argv) {
 // a shared object of its own, with nothing but the C and C++ runtimes and BLAKE3 (libcrypto is
 // loaded when needed), and it holds the library, not the command line.
 TEST(Install, StaticArchiveLinksIntoASharedObjectWithoutTheCommandLine) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "checked in the plain build";
   TempDir dir;
   install_to(dir / "prefix");
   const fs::path lib = dir / "prefix" / kLibDir;
@@ -509,7 +503,7 @@ std::set<std::string> declared_functions(const std::string& text) {
 // new one slip into an old node. Each node inherits the one before it. Its file name carries the
 // project's version and its SONAME the major number alone.
 TEST(SharedLibrary, ExportsTheSymbolsFileUnderItsVersionNodesAndSoname) {
-  if (is_sanitizer_build()) GTEST_SKIP() << "checked in the plain build";
+  if (kSanitizerBuild) GTEST_SKIP() << "checked in the plain build";
   const std::string library = SRB_SHARED_LIBRARY;
   std::set<std::string> listed;
   std::set<std::string> listed_functions;

@@ -25,14 +25,6 @@ extern char** environ;
 namespace srb::test {
 namespace {
 
-std::vector<char*> c_strings(std::vector<std::string>& strings) {
-  std::vector<char*> pointers;
-  for (std::string& s : strings)
-    pointers.push_back(s.data());
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
 // One byte with room for one descriptor beside it: what passes a descriptor over a socket.
 struct DescriptorMessage {
   char byte = 0;
@@ -220,6 +212,14 @@ ProcessResult run_child(const ChildBody& child, OutputTarget out,
 }
 
 }  // namespace
+
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings)
+    pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
 
 ProcessResult run_process(const std::vector<std::string>& args, const RunOptions& options) {
   if (options.uid && *options.uid != ::geteuid()) let_others_search_root_directory();

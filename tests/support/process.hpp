@@ -56,17 +56,21 @@ ProcessResult run_forked(const std::function<int()>& body);
 // the program name.
 ProcessResult run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
 
-// AddressSanitizer reserves terabytes of address space for its shadow memory, so a binary built
-// with it (as the tool is when the tests are) cannot start under an address-space limit at all;
-// and its redzones and quarantine of freed blocks count in a child's peak, which then says little
-// about what the code itself takes.
+// Whether everything, the tests and the tool they run included, was built with AddressSanitizer
+// and UndefinedBehaviorSanitizer (SRB_SANITIZE). Such a build installs instrumented code that an
+// outside program cannot link without the same flags, so installing, linking against the
+// installation and packaging are checked in the plain build.
 #ifdef __SANITIZE_ADDRESS__
-inline constexpr bool kAddressLimitsWork = false;
-inline constexpr bool kPeakIsTheCodes = false;
+inline constexpr bool kSanitizerBuild = true;
 #else
-inline constexpr bool kAddressLimitsWork = true;
-inline constexpr bool kPeakIsTheCodes = true;
+inline constexpr bool kSanitizerBuild = false;
 #endif
+// AddressSanitizer reserves terabytes of address space for its shadow memory, so a binary built
+// with it cannot start under an address-space limit at all.
+inline constexpr bool kAddressLimitsWork = !kSanitizerBuild;
+// Its redzones and quarantine of freed blocks count in a child's peak, which then says little
+// about what the code itself takes.
+inline constexpr bool kPeakIsTheCodes = !kSanitizerBuild;
 
 // The user and group that tests needing an ordinary user run as ("nobody").
 inline constexpr uid_t kOtherUser = 65534;
@@ -82,6 +86,10 @@ std::filesystem::path make_other_users_directory(const std::filesystem::path& sc
 // and `gid`: what it creates is theirs, and it may open, rename or remove only what they could.
 // An attacker's single step at a chosen moment, without a child process.
 void with_file_rights_of(uid_t uid, gid_t gid, const std::function<void()>& action);
+
+// Pointers to the strings, then a null pointer: an argv or envp for exec, valid while `strings`
+// is neither changed nor destroyed.
+std::vector<char*> c_strings(std::vector<std::string>& strings);
 
 // A small environment with PATH only, for tests that control every variable.
 std::vector<std::string> minimal_env();

@@ -143,15 +143,9 @@ std::vector<std::string> traced_environment() {
 
 ProcessResult run_traced(const TracedRun& run) {
   std::vector<std::string> arg_copy = run.args;
-  std::vector<char*> argv;
-  for (std::string& arg : arg_copy)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = c_strings(arg_copy);
   std::vector<std::string> env_copy = traced_environment();
-  std::vector<char*> envp;
-  for (std::string& entry : env_copy)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  std::vector<char*> envp = c_strings(env_copy);
   std::vector<sock_filter> program = filter_for(run.refusals);
   const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
 
